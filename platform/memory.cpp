@@ -1,0 +1,123 @@
+#include "platform/memory.h"
+
+#include <cstdlib>
+#include <cstring>
+
+void* BlockAllocate(int32_t size) {
+    if (size <= 0) return nullptr;
+    return std::calloc(1, static_cast<size_t>(size));
+}
+
+void BlockRelease(void* block) { std::free(block); }
+
+int32_t BlockEqual(const void* a, const void* b, int32_t size) {
+    if (!a || !b) return (!a && !b) ? 1 : 0;
+    if (size <= 0) return 1;
+    return std::memcmp(a, b, static_cast<size_t>(size)) == 0 ? 1 : 0;
+}
+
+void BlockCopy(const void* source, void* destination, int32_t size) {
+    if (size > 0) std::memmove(destination, source, static_cast<size_t>(size));
+}
+
+void* ArrayCreate(void** arrayVariable, int32_t upperIndex, int32_t elementSize) {
+    std::free(*arrayVariable);
+    *arrayVariable = nullptr;
+    if (upperIndex < 0 || elementSize <= 0) return nullptr;
+    *arrayVariable = std::calloc(static_cast<size_t>(upperIndex) + 1, static_cast<size_t>(elementSize));
+    return *arrayVariable;
+}
+
+void ListCreate(CursorList** listVariable, int32_t dataSize) {
+    ListRelease(listVariable);
+    auto* list = static_cast<CursorList*>(std::calloc(1, sizeof(CursorList)));
+    if (!list) return;
+    list->position = -1;
+    list->dataSize = dataSize;
+    *listVariable = list;
+}
+
+void ListRewind(CursorList* list) {
+    list->current = nullptr;
+    list->position = -1;
+}
+
+void* ListNext(CursorList* list) {
+    ListElement* next = list->current ? list->current->next : list->first;
+    if (!next) return nullptr;
+    list->current = next;
+    list->position++;
+    return ListElementData(next);
+}
+
+static ListElement* NewElement(const CursorList* list) {
+    size_t dataSize = list->dataSize > 0 ? static_cast<size_t>(list->dataSize) : 0;
+    return static_cast<ListElement*>(std::calloc(1, sizeof(ListElement) + dataSize));
+}
+
+// Links element in between previous and next (either may be nullptr: list ends).
+static void Link(CursorList* list, ListElement* element, ListElement* previous, ListElement* next) {
+    element->previous = previous;
+    element->next = next;
+    (previous ? previous->next : list->first) = element;
+    (next ? next->previous : list->last) = element;
+    list->current = element;
+    list->count++;
+}
+
+void* ListAddAfter(CursorList* list) {
+    ListElement* element = NewElement(list);
+    if (!element) return nullptr;
+    if (list->current) {
+        Link(list, element, list->current, list->current->next);
+        list->position++;
+    } else {
+        Link(list, element, nullptr, list->first);
+        list->position = 0;
+    }
+    return ListElementData(element);
+}
+
+void* ListAppend(CursorList* list) {
+    list->current = list->last;
+    list->position = list->count - 1;
+    return ListAddAfter(list);
+}
+
+void* ListAddBefore(CursorList* list) {
+    ListElement* element = NewElement(list);
+    if (!element) return nullptr;
+    if (list->current) {
+        // The new element takes current's index.
+        Link(list, element, list->current->previous, list->current);
+    } else {
+        Link(list, element, nullptr, list->first);
+        list->position = 0;
+    }
+    return ListElementData(element);
+}
+
+void* ListCurrent(CursorList* list) { return list->current ? ListElementData(list->current) : nullptr; }
+
+int32_t ListCount(const CursorList* list) { return list->count; }
+
+int32_t ListPosition(const CursorList* list) { return list->position; }
+
+void ListClear(CursorList* list) {
+    ListElement* element = list->first;
+    while (element) {
+        ListElement* next = element->next;
+        std::free(element);
+        element = next;
+    }
+    list->first = list->last = list->current = nullptr;
+    list->count = 0;
+    list->position = -1;
+}
+
+void ListRelease(CursorList** listVariable) {
+    if (!*listVariable) return;
+    ListClear(*listVariable);
+    std::free(*listVariable);
+    *listVariable = nullptr;
+}

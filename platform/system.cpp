@@ -1,0 +1,218 @@
+#include "platform/system.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// ---- Threads -------------------------------------------------------------------------------
+
+namespace {
+
+struct ThreadRecord {
+    int32_t number = 0;
+    ThreadProcedure procedure = nullptr;
+    void* argument = nullptr;
+    std::atomic<bool> ended{false};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> abandoned{false};
+};
+
+std::mutex threadTableLock;
+std::vector<std::shared_ptr<ThreadRecord>> threadTable;  // guarded by threadTableLock
+int32_t lastThreadNumber = 0;                            // guarded by threadTableLock
+
+thread_local ThreadRecord* currentThread = nullptr;
+thread_local void* signalStack = nullptr;
+
+constexpr size_t SIGNAL_STACK_BYTES = 64 * 1024;
+
+void RemoveSignalStack() {
+    if (!signalStack) return;
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    sigaltstack(&off, nullptr);
+    munmap(signalStack, SIGNAL_STACK_BYTES);
+    signalStack = nullptr;
+}
+
+void* ThreadTrampoline(void* raw) {
+    // The table may forget the record once the thread has ended; this reference keeps it alive.
+    std::shared_ptr<ThreadRecord> record(*static_cast<std::shared_ptr<ThreadRecord>*>(raw));
+    delete static_cast<std::shared_ptr<ThreadRecord>*>(raw);
+    currentThread = record.get();
+    ThreadInstallSignalStack();
+    record->procedure(record->argument);
+    RemoveSignalStack();
+    currentThread = nullptr;
+    record->ended.store(true, std::memory_order_release);
+    return nullptr;
+}
+
+std::shared_ptr<ThreadRecord> FindThread(int32_t number) {
+    std::lock_guard<std::mutex> guard(threadTableLock);
+    for (auto& record : threadTable)
+        if (record->number == number) return record;
+    return nullptr;
+}
+
+void ForgetThread(int32_t number) {
+    std::lock_guard<std::mutex> guard(threadTableLock);
+    std::erase_if(threadTable, [number](auto& record) { return record->number == number; });
+}
+
+}  // namespace
+
+void ThreadInstallSignalStack() {
+    if (signalStack) return;
+    void* memory = mmap(nullptr, SIGNAL_STACK_BYTES, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (memory == MAP_FAILED) return;
+    stack_t stack{};
+    stack.ss_sp = memory;
+    stack.ss_size = SIGNAL_STACK_BYTES;
+    if (sigaltstack(&stack, nullptr) != 0) {
+        munmap(memory, SIGNAL_STACK_BYTES);
+        return;
+    }
+    signalStack = memory;
+}
+
+int32_t ThreadStartWithStack(ThreadProcedure procedure, void* argument, size_t stackBytes) {
+    auto record = std::make_shared<ThreadRecord>();
+    record->procedure = procedure;
+    record->argument = argument;
+
+    std::lock_guard<std::mutex> guard(threadTableLock);
+    std::erase_if(threadTable,
+                  [](auto& r) { return r->ended.load(std::memory_order_acquire); });
+    record->number = lastThreadNumber + 1;
+
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) return 0;
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (stackBytes > 0) {
+        size_t minimum = static_cast<size_t>(PTHREAD_STACK_MIN);
+        pthread_attr_setstacksize(&attributes, stackBytes < minimum ? minimum : stackBytes);
+    }
+    auto* handoff = new std::shared_ptr<ThreadRecord>(record);
+    pthread_t handle;
+    int failed = pthread_create(&handle, &attributes, ThreadTrampoline, handoff);
+    pthread_attr_destroy(&attributes);
+    if (failed) {
+        delete handoff;
+        return 0;
+    }
+    lastThreadNumber = record->number;
+    threadTable.push_back(record);
+    return record->number;
+}
+
+int32_t ThreadStart(ThreadProcedure procedure, void* argument) {
+    return ThreadStartWithStack(procedure, argument, 0);
+}
+
+int32_t ThreadRunning(int32_t thread) {
+    if (thread <= 0) return 0;
+    auto record = FindThread(thread);
+    return record && !record->ended.load(std::memory_order_acquire) ? 1 : 0;
+}
+
+void ThreadKill(int32_t thread) {
+    auto record = FindThread(thread);
+    if (!record) return;
+    record->stopRequested.store(true, std::memory_order_release);
+    // A short poll rather than a condition variable: the abandon flag is set from a signal
+    // handler, which may not notify.
+    while (!record->ended.load(std::memory_order_acquire) &&
+           !record->abandoned.load(std::memory_order_acquire)) {
+        struct timespec pause{0, 200 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+    ForgetThread(thread);
+}
+
+bool ThreadStopRequested() {
+    return currentThread && currentThread->stopRequested.load(std::memory_order_acquire);
+}
+
+void ThreadAbandon() {
+    if (currentThread) currentThread->abandoned.store(true, std::memory_order_release);
+}
+
+// ---- Lock ----------------------------------------------------------------------------------
+
+struct Lock {
+    std::mutex mutex;
+};
+
+Lock* LockCreate() { return new Lock; }
+void LockAcquire(Lock* lock) { lock->mutex.lock(); }
+void LockRelease(Lock* lock) { lock->mutex.unlock(); }
+bool LockTry(Lock* lock) { return lock->mutex.try_lock(); }
+
+// ---- Clock ---------------------------------------------------------------------------------
+
+uint32_t TickMilliseconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
+
+void SleepMilliseconds(int32_t milliseconds) {
+    if (milliseconds <= 0) return;
+    struct timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
+// ---- Texts ---------------------------------------------------------------------------------
+
+std::string TextJoin(std::initializer_list<std::string_view> texts) {
+    size_t length = 0;
+    for (auto text : texts) length += text.size();
+    std::string joined;
+    joined.reserve(length);
+    for (auto text : texts) joined.append(text);
+    return joined;
+}
+
+std::string DecimalText(int32_t number) {
+    char digits[12];
+    auto result = std::to_chars(digits, digits + sizeof digits, number);
+    return std::string(digits, result.ptr);
+}
+
+// ---- Program end ---------------------------------------------------------------------------
+
+namespace {
+std::atomic<void (*)()> shutdownSteps[SHUTDOWN_STAGE_COUNT];
+
+void DropThreadRecords() {
+    std::lock_guard<std::mutex> guard(threadTableLock);
+    threadTable.clear();
+}
+}  // namespace
+
+void SetShutdownStep(ShutdownStage stage, void (*step)()) {
+    if (stage >= 0 && stage < SHUTDOWN_STAGE_COUNT) shutdownSteps[stage].store(step);
+}
+
+void EndProgram() {
+    for (int stage = 0; stage < SHUTDOWN_STAGE_COUNT; ++stage) {
+        if (stage == SHUTDOWN_THREADS) DropThreadRecords();
+        if (auto step = shutdownSteps[stage].load()) step();
+    }
+    std::fflush(nullptr);
+    _exit(0);
+}

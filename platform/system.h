@@ -1,0 +1,83 @@
+// Threads and the lock, the millisecond clock, texts, and the end of the program.
+// Every function here may be called from any thread unless it says otherwise.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+// ---- Threads -------------------------------------------------------------------------------
+
+using ThreadProcedure = void (*)(void* argument);
+
+// Starts a thread running procedure(argument) with the default stack. Returns its number
+// (1, 2, 3 … in order of successful starts, never reused) or 0 when no thread could be started.
+// Records of threads that have ended are forgotten first. Every started thread gets an
+// alternate signal stack of its own, so a fault report can run even after a stack overflow.
+int32_t ThreadStart(ThreadProcedure procedure, void* argument);
+// The same with a stack of the given size (at least the system minimum).
+int32_t ThreadStartWithStack(ThreadProcedure procedure, void* argument, size_t stackBytes);
+// Non-zero while the thread runs; 0 once its procedure has returned, and for 0, unknown or
+// forgotten numbers. Never waits. Once it answers 0, everything the thread wrote is visible.
+int32_t ThreadRunning(int32_t thread);
+// Stops a thread: asks it to stop (see ThreadStopRequested) and returns once its procedure has
+// returned, so it can no longer touch what it was given; the record is forgotten. Returns at
+// once for an ended or unknown thread, and for a thread that has abandoned itself. Threads are
+// never killed by force: that would leave locks held and memory half built.
+void ThreadKill(int32_t thread);
+// True when a stop of the calling thread was asked for. Cheap: one relaxed-acquire load.
+bool ThreadStopRequested();
+// Marks the calling thread as one that will never honour a stop again (it is blocked in the
+// fault report); ThreadKill then stops waiting for it. Async-signal-safe.
+void ThreadAbandon();
+// Gives the calling thread an alternate signal stack if it has none yet (the main thread
+// calls it at start-up; started threads get one automatically).
+void ThreadInstallSignalStack();
+
+// ---- Lock ----------------------------------------------------------------------------------
+
+struct Lock;
+// A new, free lock; kept for the rest of the program.
+Lock* LockCreate();
+// Waits without a time-out until the lock is free, then holds it.
+void LockAcquire(Lock* lock);
+// Frees the lock held by the calling thread.
+void LockRelease(Lock* lock);
+// Takes the lock if it is free; true when it was taken (tests use it to check the lock is free).
+bool LockTry(Lock* lock);
+
+// ---- Clock ---------------------------------------------------------------------------------
+
+// Milliseconds of the monotonic clock, wrapping after 2^32; only differences are meaningful.
+uint32_t TickMilliseconds();
+// The calling thread sleeps at least that long.
+void SleepMilliseconds(int32_t milliseconds);
+
+// ---- Texts ---------------------------------------------------------------------------------
+// Texts are 8-bit Windows-1252 strings.
+
+// The texts one after the other.
+std::string TextJoin(std::initializer_list<std::string_view> texts);
+// The number in decimal: "-" for negatives, no plus sign, no leading zeros, "0" for zero.
+std::string DecimalText(int32_t number);
+
+// ---- Program end ---------------------------------------------------------------------------
+
+// The services EndProgram closes, in its order. Each service registers its own close step
+// when it opens, so the platform layer does not depend on who provides them.
+enum ShutdownStage {
+    SHUTDOWN_WINDOWS,
+    SHUTDOWN_THREADS,  // built in: drops all thread records, waits for none
+    SHUTDOWN_FAULT_HANDLER,
+    SHUTDOWN_MOUSE,
+    SHUTDOWN_KEYBOARD,
+    SHUTDOWN_SURFACE,
+    SHUTDOWN_FILES,
+    SHUTDOWN_STAGE_COUNT
+};
+void SetShutdownStep(ShutdownStage stage, void (*step)());
+// Runs the close steps in stage order, flushes standard output and error, and ends the process
+// with status 0 without running static destructors (a worker may still be reading the walls).
+[[noreturn]] void EndProgram();
