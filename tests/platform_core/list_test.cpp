@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "platform/memory.h"
+
+namespace {
+
+class IntList : public ::testing::Test {
+protected:
+    CursorList* list = nullptr;
+    void SetUp() override { ListCreate(&list, sizeof(int)); }
+    void TearDown() override { ListRelease(&list); }
+    void Append(int value) { *static_cast<int*>(ListAppend(list)) = value; }
+    std::vector<int> Values() {
+        std::vector<int> values;
+        for (int v : ListItems<int>(list)) values.push_back(v);
+        return values;
+    }
+    int Current() { return *static_cast<int*>(ListCurrent(list)); }
+};
+
+}  // namespace
+
+TEST_F(IntList, NextOnAnEmptyListKeepsCurrentNone) {
+    EXPECT_EQ(ListNext(list), nullptr);
+    EXPECT_EQ(ListPosition(list), -1);
+    EXPECT_EQ(ListCurrent(list), nullptr);
+}
+
+TEST_F(IntList, AFullWalkEndsOnTheLastElementSoAddAfterAppends) {
+    for (int i = 0; i < 3; ++i) Append(i);
+    ListRewind(list);
+    EXPECT_EQ(ListPosition(list), -1);
+    int seen = 0;
+    while (ListNext(list)) EXPECT_EQ(Current(), seen++);
+    EXPECT_EQ(seen, 3);
+    EXPECT_EQ(ListPosition(list), 2);
+    EXPECT_EQ(Current(), 2);
+    *static_cast<int*>(ListAddAfter(list)) = 3;
+    EXPECT_EQ(Values(), (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(ListPosition(list), 3);
+}
+
+TEST_F(IntList, AddAfterWithNoCurrentInsertsAtTheFront) {
+    Append(1);
+    ListRewind(list);
+    *static_cast<int*>(ListAddAfter(list)) = 0;
+    EXPECT_EQ(Values(), (std::vector<int>{0, 1}));
+    EXPECT_EQ(ListPosition(list), 0);
+}
+
+TEST_F(IntList, AddBeforeTheFirstBuildsTheListInReverse) {
+    for (int i = 0; i < 4; ++i) *static_cast<int*>(ListAddBefore(list)) = i;
+    EXPECT_EQ(Values(), (std::vector<int>{3, 2, 1, 0}));
+    EXPECT_EQ(ListPosition(list), 0);
+    EXPECT_EQ(ListCount(list), 4);
+}
+
+TEST_F(IntList, AddBeforeInTheMiddleTakesTheCurrentPosition) {
+    for (int i = 0; i < 3; ++i) Append(i * 10);
+    ListRewind(list);
+    ListNext(list);
+    ListNext(list);  // current: 10 at position 1
+    *static_cast<int*>(ListAddBefore(list)) = 5;
+    EXPECT_EQ(Values(), (std::vector<int>{0, 5, 10, 20}));
+    EXPECT_EQ(ListPosition(list), 1);
+    EXPECT_EQ(Current(), 5);
+    ListNext(list);
+    EXPECT_EQ(Current(), 10);
+    EXPECT_EQ(ListPosition(list), 2);
+}
+
+TEST_F(IntList, NewElementsAreZeroFilledAndClearResets) {
+    ListAppend(list);
+    EXPECT_EQ(Current(), 0);
+    ListClear(list);
+    EXPECT_EQ(ListCount(list), 0);
+    EXPECT_EQ(ListPosition(list), -1);
+    EXPECT_EQ(ListNext(list), nullptr);
+    Append(7);
+    EXPECT_EQ(Values(), (std::vector<int>{7}));
+}
+
+TEST_F(IntList, AWalkOfItsOwnNeverMovesTheCurrentElement) {
+    for (int i = 0; i < 5; ++i) Append(i);
+    ListRewind(list);
+    ListNext(list);
+    ListNext(list);
+    ListWalk walk = ListWalkStart(list);
+    int count = 0;
+    while (ListWalkNext(&walk)) ++count;
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(Current(), 1);
+    EXPECT_EQ(ListPosition(list), 1);
+}
+
+TEST_F(IntList, TwoThreadsWalkOneListAtOnce) {
+    for (int i = 0; i < 20000; ++i) Append(i);
+    std::atomic<bool> go{false};
+    auto walker = [&](long long* sum) {
+        while (!go) {
+        }
+        for (int round = 0; round < 20; ++round)
+            for (int v : ListItems<int>(list)) *sum += v;
+    };
+    long long a = 0, b = 0;
+    std::thread first(walker, &a), second(walker, &b);
+    go = true;
+    first.join();
+    second.join();
+    const long long expected = 20LL * (19999LL * 20000LL / 2);
+    EXPECT_EQ(a, expected);
+    EXPECT_EQ(b, expected);
+}
+
+TEST_F(IntList, CreateReleasesTheListTheVariableHeld) {
+    Append(1);
+    ListCreate(&list, sizeof(int));  // must not leak or keep the old elements
+    EXPECT_EQ(ListCount(list), 0);
+}
+
+TEST(Blocks, AllocateRefusesEmptyAndNegativeSizes) {
+    EXPECT_EQ(BlockAllocate(0), nullptr);
+    EXPECT_EQ(BlockAllocate(-4), nullptr);
+    auto* block = static_cast<unsigned char*>(BlockAllocate(64));
+    ASSERT_NE(block, nullptr);
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(block[i], 0);
+    BlockRelease(block);
+}
+
+TEST(Blocks, EqualComparesBytesSoZeroAndNegativeZeroDiffer) {
+    float zero = 0.0f, negativeZero = -0.0f, alsoZero = 0.0f;
+    EXPECT_EQ(BlockEqual(&zero, &negativeZero, 4), 0);
+    EXPECT_EQ(BlockEqual(&zero, &alsoZero, 4), 1);
+    EXPECT_EQ(BlockEqual(nullptr, nullptr, 4), 1);
+    EXPECT_EQ(BlockEqual(&zero, nullptr, 4), 0);
+}
+
+TEST(Arrays, CreateGivesUpperIndexPlusOneZeroedElements) {
+    long long* array = nullptr;
+    ASSERT_NE(ArrayCreate(&array, 4), nullptr);
+    for (int i = 0; i <= 4; ++i) EXPECT_EQ(array[i], 0);
+    array[4] = 9;
+    ArrayCreate(&array, 2);  // releases the old one first
+    EXPECT_EQ(array[2], 0);
+    ArrayCreate(&array, -1);
+    EXPECT_EQ(array, nullptr);
+}
