@@ -1,13 +1,18 @@
 // The scene file (F5 saves, F6 loads) and the screenshot (F12).
 //
+// Both files live where ScenePlacePath puts them, decided afresh at every key press, so F6
+// always reads the file F5 would write now.
+//
 // Scene file "PathFindLog.txt": raw little-endian 32-bit floats, start x y, goal x y, then one
 // 32-byte Wall record per wall in list order; 16 + 32 × walls bytes, nothing else. A short file
 // is read as far as it goes: whatever it lacks keeps its old bytes, and a trailing partial wall
 // has its missing fields zero.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "geometry/geometry.h"
 
@@ -22,3 +27,31 @@ bool OpenSceneFile(const std::string& path);
 // Reads the file opened by OpenSceneFile into start, goal and walls (emptied first), and
 // closes it. Stored corner points are kept as they are.
 void LoadScene(Vec2& start, Vec2& goal);
+
+// ---- Where the files go ------------------------------------------------------------------
+
+// The per-user data folder: $XDG_DATA_HOME/pfadlotse when that is an absolute path, else
+// ~/.local/share/pfadlotse; empty when no home folder is known. Not created here.
+std::string UserDataDirectory();
+// The path for a file named name: the name alone when the current directory can be written,
+// else the name in UserDataDirectory(). With forWriting the data folder is created (0700)
+// when missing. Empty when there is no place (the reason is on stderr).
+std::string PlaceFile(const char* name, bool forWriting);
+
+// ---- Saving ------------------------------------------------------------------------------
+
+// Replaces the file at path with the bytes so that it is either the old file or the whole new
+// one, never a mix: a temporary file beside it is written, synced and renamed over it. A
+// symbolic link keeps pointing where it did; the file it names is replaced. An existing file
+// we may not write is left alone. False on failure, with the reason on stderr; the old file
+// stays and no temporary file is left.
+bool ReplaceFileContents(const std::string& path, const void* bytes, size_t size);
+
+// Writes start, goal and every wall, in list order, as a scene file at path.
+bool SaveScene(const std::string& path, const Vec2& start, const Vec2& goal);
+
+// A 24-bit bottom-up BMP of width × height pixels given as 0x00RRGGBB, top row first.
+std::vector<uint8_t> EncodeBmp(const uint32_t* pixels, int32_t width, int32_t height);
+// Writes the frame last presented (the back buffer) as a BMP at path. False when the back
+// buffer cannot be read or the file cannot be written.
+bool SaveScreenshot(const std::string& path);

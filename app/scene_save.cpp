@@ -1,0 +1,133 @@
+// Saving files so that a failure never costs the previous good file: the new contents go to a
+// temporary file beside the target, which replaces the target only once it is whole and on disk.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/scene_file.h"
+
+namespace {
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Follows symbolic links from path to the name of the file they lead to (which need not exist),
+// so that a save replaces that file and the link stays a link.
+bool FollowLinks(std::string& path, const char*& reason) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat status;
+        if (lstat(path.c_str(), &status) != 0) {
+            if (errno == ENOENT) return true;
+            reason = std::strerror(errno);
+            return false;
+        }
+        if (!S_ISLNK(status.st_mode)) return true;
+        char target[4096];
+        ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+        if (length < 0) {
+            reason = std::strerror(errno);
+            return false;
+        }
+        target[length] = '\0';
+        path = target[0] == '/' ? std::string(target) : DirectoryOf(path) + "/" + target;
+    }
+    reason = std::strerror(ELOOP);
+    return false;
+}
+
+bool WriteAll(int fd, const void* bytes, size_t size) {
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        ssize_t written = write(fd, next, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            if (written == 0) errno = EIO;
+            return false;
+        }
+        next += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// A new file beside target that no one else has: created exclusively, under a hidden name.
+int CreateTemporaryBeside(const std::string& target, std::string& temporary) {
+    static unsigned serial = 0;
+    std::string stem = DirectoryOf(target) + "/." + BaseNameOf(target) + ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = stem + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".tmp";
+        int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+}  // namespace
+
+bool ReplaceFileContents(const std::string& path, const void* bytes, size_t size) {
+    std::string temporary;
+    int fd = -1;
+    auto fail = [&](const char* reason) {
+        if (fd >= 0) close(fd);
+        if (!temporary.empty()) unlink(temporary.c_str());
+        std::fprintf(stderr, "pfadlotse: could not save %s: %s\n", path.c_str(), reason);
+        return false;
+    };
+
+    std::string target = path;
+    const char* reason = nullptr;
+    if (!FollowLinks(target, reason)) return fail(reason);
+    struct stat existing;
+    bool exists = stat(target.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) return fail("it is not a regular file");
+    // Creating a file over one we may not write is refused, as opening it would be.
+    if (exists && access(target.c_str(), W_OK) != 0) return fail(std::strerror(errno));
+
+    fd = CreateTemporaryBeside(target, temporary);
+    if (fd < 0) {
+        temporary.clear();
+        return fail(std::strerror(errno));
+    }
+    if (exists) {
+        // The replacement keeps the old file's permissions and, where we may, its owner.
+        fchmod(fd, existing.st_mode & 07777);
+        [[maybe_unused]] int owned = fchown(fd, existing.st_uid, existing.st_gid);
+    }
+    if (!WriteAll(fd, bytes, size) || fsync(fd) != 0) return fail(std::strerror(errno));
+    int closed = close(fd);
+    fd = -1;
+    if (closed != 0) return fail(std::strerror(errno));
+    if (rename(temporary.c_str(), target.c_str()) != 0) return fail(std::strerror(errno));
+
+    // Makes the rename itself durable; a failure here still leaves a complete file.
+    int folder = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
+    }
+    return true;
+}
+
+bool SaveScene(const std::string& path, const Vec2& start, const Vec2& goal) {
+    std::vector<char> bytes(16 + sizeof(Wall) * static_cast<size_t>(walls ? ListCount(walls) : 0));
+    std::memcpy(bytes.data(), &start, 8);
+    std::memcpy(bytes.data() + 8, &goal, 8);
+    size_t offset = 16;
+    for (const Wall& wall : ListItems<Wall>(walls)) {
+        std::memcpy(bytes.data() + offset, &wall, sizeof(Wall));
+        offset += sizeof(Wall);
+    }
+    return ReplaceFileContents(path, bytes.data(), bytes.size());
+}
