@@ -1,0 +1,108 @@
+// The path job: one search on a worker thread, its statistics and the finished path as a flat
+// array. The end of the worker thread publishes the result; the frame loop only polls.
+
+#include <atomic>
+
+#include "pathsearch/pathsearch.h"
+
+namespace {
+
+// How long a waiting worker sleeps between two tries of the lock, so it still sees a stop.
+constexpr int32_t LOCK_RETRY_MS = 1;
+
+void MarkWorkerReturned(PathJob* job) {
+    std::atomic_ref<int32_t>(job->workerReturned).store(1, std::memory_order_release);
+}
+
+// The goal node's chain, start first, as a new array; nullptr when memory runs out.
+Vec2* ExtractPath(const PathJob* job, int32_t* pointCount) {
+    int64_t linked = 0;
+    for (const SearchNode* node = job->goalNode; node->predecessor; node = node->predecessor) ++linked;
+    int64_t count = linked + 1;
+    if (count > INT32_MAX / static_cast<int64_t>(sizeof(Vec2))) return nullptr;
+    auto* points = static_cast<Vec2*>(BlockAllocate(static_cast<int32_t>(count * sizeof(Vec2))));
+    if (!points) return nullptr;
+    int64_t index = count - 1;
+    for (const SearchNode* node = job->goalNode; node->predecessor; node = node->predecessor)
+        points[index--] = node->point;
+    points[0] = job->startNode->point;
+    *pointCount = static_cast<int32_t>(count);
+    return points;
+}
+
+}  // namespace
+
+PathJob* CreatePathJob(const Vec2& start, const Vec2& goal) {
+    auto* job = static_cast<PathJob*>(BlockAllocate(sizeof(PathJob)));
+    if (!job) return nullptr;
+    job->start = start;
+    job->goal = goal;
+    job->startNode = CreateSearchNode(nullptr, &job->start);
+    if (job->startNode) job->goalNode = CreateSearchNode(nullptr, &job->goal);
+    if (job->goalNode) job->thread = ThreadStart(PathJobWorker, job);
+    if (job->thread == 0) {
+        // No other job exists, so the registry holds only what was made here.
+        ReleaseSearchNodes();
+        BlockRelease(job);
+        return nullptr;
+    }
+    return job;
+}
+
+void FreePathJob(PathJob* job) {
+    if (!job) return;
+    if (ThreadRunning(job->thread)) ThreadKill(job->thread);
+    // A worker that abandoned itself may still hold pointers into the job: leave it be.
+    if (!std::atomic_ref<int32_t>(job->workerReturned).load(std::memory_order_acquire)) return;
+    BlockRelease(job->points);
+    BlockRelease(job);
+}
+
+int32_t PathJobStatus(PathJob* job) {
+    if (!job || ThreadRunning(job->thread)) return 0;
+    job->cursor = -1;
+    return job->points ? 1 : -1;
+}
+
+int32_t PathJobCollisionChecks(PathJob* job) { return job->collisionChecks; }
+int32_t PathJobNodeCount(PathJob* job) { return job->nodeCount; }
+int32_t PathJobTime(PathJob* job) { return job->timeMs; }
+
+int32_t NextPathPoint(PathJob* job) {
+    // The cursor stops one past the end, so further calls keep answering 0.
+    if (job->cursor < job->pointCount) job->cursor++;
+    return job->cursor < job->pointCount ? 1 : 0;
+}
+
+const Vec2* CurrentPathPoint(PathJob* job) { return &job->points[job->cursor]; }
+
+void PathJobWorker(void* argument) {
+    auto* job = static_cast<PathJob*>(argument);
+    // Only a worker that faulted and was abandoned can keep the lock for long; a stop while
+    // waiting for it must not hang the caller. The shared state is not ours to touch then.
+    while (!LockTry(SearchLock)) {
+        if (ThreadStopRequested()) {
+            MarkWorkerReturned(job);
+            return;
+        }
+        SleepMilliseconds(LOCK_RETRY_MS);
+    }
+    uint32_t t0 = TickMilliseconds();
+    bool finished = SearchToward(job, job->startNode, &job->goal, 0);
+    if (finished && job->goalNode->predecessor) {
+        job->points = ExtractPath(job, &job->pointCount);
+        job->cursor = -1;
+    }
+    job->nodeCount = ListCount(searchNodes);
+    ReleaseSearchNodes();
+    job->startNode = job->goalNode = nullptr;  // released with the rest
+    job->timeMs = static_cast<int32_t>(TickMilliseconds() - t0);
+    LockRelease(SearchLock);
+    MarkWorkerReturned(job);
+}
+
+void ReleaseSearchNodes() {
+    for (SearchNode* node : ListItems<SearchNode*>(searchNodes)) BlockRelease(node);
+    ListClear(searchNodes);
+    ListClear(testedSegments);
+}

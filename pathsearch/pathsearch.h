@@ -1,0 +1,103 @@
+// The direct path search among the walls, and the path job that runs it on a worker thread.
+//
+// In order of use: the program makes the search state once at start-up; the frame loop creates
+// a job for the current start and goal, polls it once per frame, reads the statistics and walks
+// the path once it has finished, and frees it before the scene changes.
+//
+// Shared search state: the node registry and the tested-segment list are global and are used
+// by one search at a time, the one whose worker holds SearchLock. CreatePathJob adds the job's
+// two nodes without the lock, which is sound because the previous job has been freed first.
+// The search reads `walls`, which the frame loop changes only while no job exists.
+#pragma once
+
+#include <cstdint>
+
+#include "geometry/geometry.h"
+#include "platform/system.h"
+
+// ---- Search state ----------------------------------------------------------------------------
+
+// One point the search reached, linked to the node it was reached from.
+struct SearchNode {
+    Vec2 point;               // never changes after creation
+    float cost;               // length of the way from the start node along the links
+    SearchNode* predecessor;  // nullptr for the start node, and for the goal until it is reached
+};
+
+// Every node of the running job, in order of creation (start node, goal node, corners); the
+// elements are SearchNode*, and the registry owns the nodes. Only the search's worker touches
+// it, under SearchLock, except CreatePathJob (see above).
+extern CursorList* searchNodes;
+// Segments found blocked and expanded by the running search (Segment elements).
+extern CursorList* testedSegments;
+// Held by a worker from before its search until its nodes are released.
+extern Lock* SearchLock;
+
+// Start-up, once: SearchLock (if not made yet), then the empty registry and tested-segment list.
+// A program that keeps the start-up order lock, walls, registry, tested segments calls
+// `SearchLock = LockCreate()`, makes `walls`, then CreateSearchLists().
+void CreateSearchState();
+void CreateSearchLists();
+
+// ---- The search ------------------------------------------------------------------------------
+
+struct PathJob;
+
+// The Euclidean distance of the two nodes' points, as a float.
+float NodeDistance(const SearchNode* a, const SearchNode* b);
+// A new registered node at point ((0, 0) for none) linked to predecessor, its cost the
+// predecessor's plus the distance; nullptr (nothing registered) when memory runs out.
+SearchNode* CreateSearchNode(SearchNode* predecessor, const Vec2* point);
+// Searches from node from toward target (targetIsCorner 1: a wall corner, else the job's goal),
+// depth first over the nearest blocking walls' corners, until every branch has ended. Counts
+// job->collisionChecks and links job->goalNode when the goal is reached. Runs on an explicit
+// work stack, so no scene can overflow the thread's stack. Returns false when it stopped early
+// because the calling thread was asked to stop (ThreadStopRequested); the nodes are then in an
+// unfinished state and only fit for ReleaseSearchNodes.
+bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner);
+// Moves node up its chain of predecessors for as long as it sees the next ancestor directly.
+void ShortcutNode(SearchNode* node);
+
+// ---- The path job ----------------------------------------------------------------------------
+
+struct PathJob {
+    int32_t thread;           // the worker's thread number, never 0 in a job handed out
+    Vec2 start;               // copies taken at creation; never change
+    Vec2 goal;
+    int32_t collisionChecks;  // segments tested against the walls
+    int32_t nodeCount;        // search nodes made, start and goal included
+    int32_t timeMs;           // search, path extraction and release; not the wait for the lock
+    SearchNode* startNode;    // in the registry, released by the worker at its end
+    SearchNode* goalNode;
+    int32_t cursor;           // index of the current path point, -1 before the first
+    int32_t pointCount;       // points in `points`; 0 while running and when unreachable
+    Vec2* points;             // the path, start first; nullptr while running or unreachable
+    int32_t workerReturned;   // set (atomically) as the worker's last act on the job
+};
+
+// Copies start and goal, makes their two nodes and starts the worker. nullptr when the record,
+// a node or the thread cannot be had; what was made is released then. Call only when no other
+// job exists (free the previous one first).
+PathJob* CreatePathJob(const Vec2& start, const Vec2& goal);
+// Stops the worker if it still runs (it releases its nodes and the lock) and frees the job.
+// nullptr is ignored. A worker that abandoned itself (blocked in the fault report) is not
+// waited for, and its job record is left alone for the rest of the program.
+void FreePathJob(PathJob* job);
+// 1 path found, -1 goal unreachable, 0 still running or no job. Only a job whose worker thread
+// has ended counts as finished; then it also rewinds the path walk.
+int32_t PathJobStatus(PathJob* job);
+// Statistics of a finished job.
+int32_t PathJobCollisionChecks(PathJob* job);
+int32_t PathJobNodeCount(PathJob* job);
+int32_t PathJobTime(PathJob* job);
+// Walks the path of a job whose status was 1: non-zero while the cursor stands on a point.
+int32_t NextPathPoint(PathJob* job);
+// The point under the cursor, valid after NextPathPoint returned non-zero.
+const Vec2* CurrentPathPoint(PathJob* job);
+
+// The worker thread's procedure (argument: the PathJob). Exposed so a test can run it on a
+// thread of its own choosing.
+void PathJobWorker(void* job);
+// Releases every registered node and empties the registry and the tested-segment list.
+// The worker calls it at its end, holding SearchLock.
+void ReleaseSearchNodes();
