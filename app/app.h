@@ -1,0 +1,71 @@
+// The interactive program: start-up, the scene state and the frame loop that draws the scene,
+// reads the keys and the mouse and applies the user's edits.
+//
+// Everything here runs on the main thread. The frame loop owns `scene` and `walls`; it changes
+// `walls` only between freeing the current path job and creating the next one.
+#pragma once
+
+#include <cstdint>
+
+#include "app/mouse.h"
+#include "geometry/geometry.h"
+#include "pathsearch/pathsearch.h"
+
+// A right press picks the start or the goal when strictly nearer than this (in pixels).
+constexpr double PICK_RADIUS = 10.0;
+constexpr int32_t MARKER_RADIUS = 4;
+constexpr int32_t LABEL_OFFSET = 5;  // labels sit this far below a marker's centre
+constexpr int32_t FRAME_PAUSE_MS = 10;
+
+// Colours, 0x00BBGGRR.
+constexpr int32_t COLOUR_BACKGROUND = 0x000000;
+constexpr int32_t COLOUR_START = 0x00A0A0;
+constexpr int32_t COLOUR_GOAL = 0x00A000;
+constexpr int32_t COLOUR_WALL = 0xFF8080;
+constexpr int32_t COLOUR_PATH = 0x00FFFF;
+constexpr int32_t COLOUR_FOUND = 0x40D040;
+constexpr int32_t COLOUR_COMPUTING = 0x40D0D0;
+constexpr int32_t COLOUR_UNREACHABLE = 0x4040D0;
+constexpr int32_t COLOUR_STATISTICS = 0x808080;
+constexpr int32_t COLOUR_HELP = 0x4080D0;
+constexpr int32_t COLOUR_RUBBER_BAND = 0xFFFF00;
+constexpr int32_t COLOUR_CURSOR = 0xFFFFFF;
+
+// The scene and the interaction state; zero until start-up sets it.
+struct SceneState {
+    PathJob* job;            // the current path job, or nullptr
+    int32_t jobStatus;       // as read this frame: 1 found, 0 computing or no job, -1 unreachable
+    const Vec2* pathPoint;   // the path point being drawn, inside job
+    int32_t dragging;        // 1 while a wall is dragged with the left button
+    Vec2* selected;          // &start or &goal while the right button moves it, else nullptr
+    Vec2 mousePos;           // whole pixels, read once per frame
+    Vec2 dragStart;          // mousePos in the frame the left-button drag began
+    Vec2 prevPathPoint;      // end of the last path line drawn this frame
+    Vec2 start;
+    Vec2 goal;
+    MouseSlot* mouseState;   // the table UpdateMouseState fills
+};
+extern SceneState scene;
+
+// Draws the wall as a line from its origin by its delta (end pixel excluded), each coordinate
+// rounded on its own; in colour, or the current drawing colour when colour is negative.
+// Nothing for nullptr. Returns 0.
+int32_t DrawWall(const Wall* wall, int32_t colour);
+
+// Start-up up to the open drawing surface: zeroes the scene, makes the mouse table, installs
+// the fault report, makes the search lock and the three global lists, opens display, mouse,
+// keyboard, the window "Fenster" and its surface. False when the platform could not open all
+// of them; PlatformOpenError says what is missing.
+bool StartPlatform();
+// The default scene: start, goal, the border box and the first path job.
+void StartScene();
+
+// Draws one complete frame from the scene and the job's state, and presents it.
+void DrawFrame();
+// One pass of the loop: DrawFrame, the pause, one window event, the keys, the mouse and its
+// edits. False when Escape was seen down; nothing after the keyboard sample ran then.
+bool RunFramePass();
+
+// The program: start-up, then passes until Escape ends the program with status 0. When the
+// platform cannot be opened it says what is missing on stderr and exits with status 1.
+[[noreturn]] void RunFrameLoop();

@@ -1,0 +1,220 @@
+// Start-up and the frame loop. Each pass draws the whole frame from the scene and the job's
+// state, presents it, and then applies the keys and the mouse; the loop never waits for a job.
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/app.h"
+#include "app/scene_file.h"
+#include "platform/display.h"
+#include "platform/system.h"
+
+SceneState scene;
+
+namespace {
+constexpr int32_t FRAME_WIDTH = 800;
+constexpr int32_t FRAME_HEIGHT = 600;
+
+int32_t Round(double value) { return RoundHalfEven(value); }
+
+// A marker disc with its label centred below it.
+void DrawMarker(const Vec2& point, const char* label, int32_t colour) {
+    DrawDisc(Round(point.x), Round(point.y), MARKER_RADIUS, colour);
+    double width = LabelWidth(label);
+    DrawLabel(Round(double{point.x} - width / 2.0), Round(double{point.y} + LABEL_OFFSET), label,
+              colour);
+}
+
+// The job is freed before anything it reads changes, and the next one is made after.
+void ReplaceJob() {
+    FreePathJob(scene.job);
+    scene.job = CreatePathJob(scene.start, scene.goal);
+}
+
+double Distance(const Vec2& a, const Vec2& b) {
+    double dx = double{a.x} - double{b.x};
+    double dy = double{a.y} - double{b.y};
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+void HandleFileKeys() {
+    if (WasKeyReleased(KEY_F12)) {
+        std::string path = PlaceFile(SCREENSHOT_FILE_NAME, true);
+        if (!path.empty()) SaveScreenshot(path);
+    }
+    if (WasKeyReleased(KEY_F5)) {
+        std::string path = PlaceFile(SCENE_FILE_NAME, true);
+        if (!path.empty()) SaveScene(path, scene.start, scene.goal);
+    }
+    if (WasKeyReleased(KEY_F6)) {
+        std::string path = PlaceFile(SCENE_FILE_NAME, false);
+        if (!path.empty() && OpenSceneFile(path)) {
+            FreePathJob(scene.job);
+            scene.job = nullptr;
+            LoadScene(scene.start, scene.goal);
+            scene.job = CreatePathJob(scene.start, scene.goal);
+        }
+    }
+}
+
+void HandleRightButton() {
+    uint8_t flags = scene.mouseState[MOUSE_SLOT_RIGHT].flags;
+    if (flags & MOUSE_PRESSED) {
+        if (Distance(scene.mousePos, scene.start) < PICK_RADIUS)
+            scene.selected = &scene.start;
+        else if (Distance(scene.mousePos, scene.goal) < PICK_RADIUS)
+            scene.selected = &scene.goal;
+        else
+            scene.selected = nullptr;
+    } else if (flags & MOUSE_RELEASED) {
+        ReplaceJob();
+    } else if ((flags & MOUSE_DOWN) && scene.selected) {
+        scene.selected->x = scene.mousePos.x;
+        scene.selected->y = scene.mousePos.y;
+    }
+}
+
+void HandleLeftButton() {
+    uint8_t flags = scene.mouseState[MOUSE_SLOT_LEFT].flags;
+    if (flags & MOUSE_PRESSED) {
+        scene.dragging = 1;
+        scene.dragStart = scene.mousePos;
+    } else if (flags & MOUSE_RELEASED) {
+        FreePathJob(scene.job);
+        scene.job = nullptr;
+        AddWall(Round(scene.dragStart.x), Round(scene.dragStart.y), Round(scene.mousePos.x),
+                Round(scene.mousePos.y));
+        scene.job = CreatePathJob(scene.start, scene.goal);
+    } else if (flags == 0) {
+        scene.dragging = 0;
+    }
+}
+}  // namespace
+
+int32_t DrawWall(const Wall* wall, int32_t colour) {
+    if (!wall) return 0;
+    int32_t x = Round(wall->origin.x);
+    int32_t y = Round(wall->origin.y);
+    int32_t w = Round(wall->delta.x);
+    int32_t h = Round(wall->delta.y);
+    DrawLineOffset(x, y, w, h, colour >= 0 ? colour : CURRENT_COLOUR);
+    return 0;
+}
+
+bool StartPlatform() {
+    scene = SceneState{};
+    // A file size limit should fail a save, not end the program with the scene in it.
+    std::signal(SIGXFSZ, SIG_IGN);
+    ThreadInstallSignalStack();
+
+    ArrayCreate(&mouseState, MOUSE_SLOT_UPPER_INDEX);
+    scene.mouseState = mouseState;
+
+    // ---- Fault report: installed here, before the search lock, the lists and the window. ----
+
+    if (!SearchLock) SearchLock = LockCreate();
+    ListCreate(&walls, sizeof(Wall));
+    CreateSearchLists();
+
+    OpenDisplay();
+    OpenMouse();
+    OpenKeyboard();
+    Window* window = OpenMainWindow(0, 0, FRAME_WIDTH, FRAME_HEIGHT, "Fenster", MAIN_WINDOW_STYLE);
+    OpenWindowSurface(window, 0, 0, FRAME_WIDTH, FRAME_HEIGHT, 0, 0, 0);
+    return PlatformOpenError() == nullptr;
+}
+
+void StartScene() {
+    scene.start = Vec2{50, 340};
+    scene.goal = Vec2{750, 340};
+    AddBox(10, 80, 780, 510);
+    scene.job = CreatePathJob(scene.start, scene.goal);
+}
+
+void DrawFrame() {
+    ClearSurface(COLOUR_BACKGROUND);
+    BeginSurfaceDrawing();
+    SetDrawingMode(DRAWING_MODE_TRANSPARENT);
+
+    DrawMarker(scene.start, "Start", COLOUR_START);
+    DrawMarker(scene.goal, "Ziel", COLOUR_GOAL);
+
+    SetDrawingColour(COLOUR_WALL);
+    for (const Wall& wall : ListItems<Wall>(walls)) DrawWall(&wall, CURRENT_COLOUR);
+
+    SetDrawingColour(COLOUR_PATH);
+    scene.jobStatus = PathJobStatus(scene.job);
+    if (scene.jobStatus == 1) {
+        DrawLabel(5, 5, "Weg erfolgreich berechnet", COLOUR_FOUND);
+        DrawLabel(10, 25,
+                  TextJoin({"Kollisionskontrollen : ",
+                            DecimalText(PathJobCollisionChecks(scene.job))}),
+                  COLOUR_STATISTICS);
+        DrawLabel(10, 40, TextJoin({"Weg-Knoten : ", DecimalText(PathJobNodeCount(scene.job))}),
+                  COLOUR_STATISTICS);
+        DrawLabel(10, 55,
+                  TextJoin({"Berechungszeit : ", DecimalText(PathJobTime(scene.job)), "ms"}),
+                  COLOUR_STATISTICS);
+        // The polyline starts at the job's own copy of the start: the scene's may have moved.
+        scene.prevPathPoint = scene.job->start;
+        while (NextPathPoint(scene.job)) {
+            scene.pathPoint = CurrentPathPoint(scene.job);
+            DrawLineBetween(Round(scene.prevPathPoint.x), Round(scene.prevPathPoint.y),
+                            Round(scene.pathPoint->x), Round(scene.pathPoint->y));
+            scene.prevPathPoint = *scene.pathPoint;
+        }
+    } else if (scene.jobStatus == 0) {
+        DrawLabel(5, 5, "Weg wird berechnet ...", COLOUR_COMPUTING);
+    } else if (scene.jobStatus == -1) {
+        DrawLabel(5, 5, "Das Ziel ist unerreichbar", COLOUR_UNREACHABLE);
+    }
+
+    DrawLabel(500, 10, "Pfadlotse", COLOUR_HELP);
+    DrawLabel(500, 30, "Mauer setzen mit linker Maus", COLOUR_HELP);
+    DrawLabel(500, 50, "Start/Ziel verschieben mit rechter Maus", COLOUR_HELP);
+
+    if (scene.dragging == 1) {
+        DrawLineBetween(Round(scene.dragStart.x), Round(scene.dragStart.y),
+                        Round(scene.mousePos.x), Round(scene.mousePos.y), COLOUR_RUBBER_BAND);
+    }
+
+    // Our own cursor, last so that it lies on top; the platform's is hidden over the surface.
+    int32_t x = Round(scene.mousePos.x);
+    int32_t y = Round(scene.mousePos.y);
+    DrawLineOffset(x, y, 7, 15, COLOUR_CURSOR);
+    DrawLineOffset(x, y, 15, 7, COLOUR_CURSOR);
+
+    EndSurfaceDrawing();
+    PresentSurface();
+}
+
+bool RunFramePass() {
+    DrawFrame();
+    SleepMilliseconds(FRAME_PAUSE_MS);
+    PollWindowEvent();  // the close box queues an event that is ignored: only Escape ends
+
+    SampleKeyboard();
+    if (IsKeyDown(KEY_ESCAPE)) return false;
+    // F12 first: the back buffer still holds the frame presented above.
+    HandleFileKeys();
+
+    UpdateMouseState(MOUSE_SOURCE_DEVICE);
+    scene.mousePos = Vec2{static_cast<float>(MousePositionX()), static_cast<float>(MousePositionY())};
+    HandleRightButton();
+    HandleLeftButton();
+    return true;
+}
+
+void RunFrameLoop() {
+    if (!StartPlatform()) {
+        std::fprintf(stderr, "pfadlotse: cannot start: %s\n", PlatformOpenError());
+        std::fflush(stderr);
+        std::_Exit(EXIT_FAILURE);
+    }
+    StartScene();
+    while (RunFramePass()) {
+    }
+    EndProgram();
+}
