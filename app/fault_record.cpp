@@ -1,0 +1,169 @@
+#include "app/fault_record.h"
+
+#include <signal.h>
+
+namespace {
+
+struct KindText {
+    uint32_t kind;
+    const char* text;
+};
+
+// Word for word as users have always seen them, oddities included.
+constexpr KindText KIND_TEXTS[] = {
+    {0, "No Error"},
+    {0x80000003, "BREAKPOINT A breakpoint was encountered."},
+    {0x80000004,
+     "SINGLE_STEP The CPU has signalled that one instruction has been executed.Only of interest "
+     "to Debuggers"},
+    {0xC0000005, "An attempted read or write to/from an address to which that process isn't allowed"},
+    {0xC0000008,
+     "INVALID_HANDLE The API call was passed a handle to a kernel object which was invalid "
+     "-usually because that handle has already been closed."},
+    {0xC000001D, "Try to execute an invalid instruction -such as MMX opcodes on a non MMX system"},
+    {0xC0000025,
+     "The exception filter returned EXCEPTION_CONTINUE_EXCEPTION when the exception raised isn't "
+     "restartable"},
+    {0xC0000026,
+     "INVALID_DISPOSITION Whatever number the exception filter returned, it wasn't a value the OS "
+     "knows about."},
+    {0xC000008D,
+     "FLOAT_DENORMAL_OPERAND One of the operands in a floating-point operation is too small to be "
+     "represented in a floating-point value."},
+    {0xC000008E, "FLOAT_DIVIDE_BY_ZERO The thread tried to divide a floating-point value by zero."},
+    {0xC000008F,
+     "FLOAT_INEXACT_RESULT The accuracy of the last floating point operation is worse than usual "
+     "as it is impossible to represent in the float accurately,"},
+    {0xC0000090, "FLOAT_INVALID_OPERATION Any other floating-point exception."},
+    {0xC0000091, "FLOAT_OVERFLOW The result was too big to represent"},
+    {0xC0000092,
+     "FLOAT_STACK_CHECK A floating point stack overflowed or underflow. This related to the "
+     "baroque design of the floating point unit."},
+    {0xC0000093, "FLT_UNDERFLOW The result was too small to represent"},
+    {0xC0000094, "Attempted division by zero"},
+    {0xC0000096,
+     "The instruction is not allowed in the current ring (inport, outport & control register "
+     "manipulation usually)"},
+    {0xC00000FD,
+     "Stack overflow.Can occur during errant recursion, or when a function creates a particularly "
+     "large array on the stack."},
+    {0xC000013A, "CONTROL_C_EXIT Lets the debugger know the user hit Ctrl-C. "},
+    {0xC0000142, "EXCEPTION_DLL_Initialisation_Failure raised when DllMain() returns false (?)"},
+};
+
+// Appends text to out[length..capacity-1], cutting it to fit; returns the new length.
+size_t Append(char* out, size_t capacity, size_t length, const char* text) {
+    while (*text && length + 1 < capacity) out[length++] = *text++;
+    out[length] = '\0';
+    return length;
+}
+
+size_t AppendUnsigned(char* out, size_t capacity, size_t length, uint64_t value) {
+    char digits[21];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value);
+    char text[21];
+    for (size_t i = 0; i < count; ++i) text[i] = digits[count - 1 - i];
+    text[count] = '\0';
+    return Append(out, capacity, length, text);
+}
+
+}  // namespace
+
+const char* FaultKindText(uint32_t kind) {
+    for (const KindText& entry : KIND_TEXTS)
+        if (entry.kind == kind) return entry.text;
+    return "UNKNOWN Error";
+}
+
+uint32_t FaultKindOfSignal(int signal, int code, bool nearStack) {
+    switch (signal) {
+        case SIGSEGV:
+        case SIGBUS:
+            // A privileged instruction also arrives here; it cannot be told apart from a plain
+            // protection fault without decoding the instruction, so it counts as one.
+            return nearStack ? FAULT_STACK_OVERFLOW : FAULT_ACCESS_VIOLATION;
+        case SIGFPE:
+            switch (code) {
+                case FPE_INTDIV: return FAULT_INTEGER_DIVIDE_BY_ZERO;
+                case FPE_FLTDIV: return FAULT_FLOAT_DIVIDE_BY_ZERO;
+                case FPE_FLTOVF: return FAULT_FLOAT_OVERFLOW;
+                case FPE_FLTUND: return FAULT_FLOAT_UNDERFLOW;
+                case FPE_FLTRES: return FAULT_FLOAT_INEXACT_RESULT;
+                case FPE_FLTINV: return FAULT_FLOAT_INVALID_OPERATION;
+                default: return 0xFFFFFFFF;  // shown as an unknown kind
+            }
+        case SIGILL:
+            return code == ILL_PRVOPC ? FAULT_PRIVILEGED_INSTRUCTION : FAULT_ILLEGAL_INSTRUCTION;
+        case SIGTRAP:
+            return code == TRAP_TRACE ? FAULT_SINGLE_STEP : FAULT_BREAKPOINT;
+        default:
+            return FAULT_NONE;
+    }
+}
+
+bool IsStackOverflowAccess(uint64_t faultAddress, uint64_t stackPointer) {
+    // A push faults just below the stack pointer; a large frame's first store a little above
+    // it, after the pointer was already moved into the guard area.
+    constexpr uint64_t REACH = 64 * 1024;
+    uint64_t distance = faultAddress > stackPointer ? faultAddress - stackPointer
+                                                    : stackPointer - faultAddress;
+    return distance <= REACH;
+}
+
+size_t FormatFaultAddress(char* out, uint64_t address, int pointerBits) {
+    int64_t value = pointerBits == 32 ? static_cast<int64_t>(static_cast<int32_t>(
+                                            static_cast<uint32_t>(address)))
+                                      : static_cast<int64_t>(address);
+    out[0] = '\0';
+    size_t length = 0;
+    uint64_t magnitude = static_cast<uint64_t>(value);
+    if (value < 0) {
+        length = Append(out, 21, length, "-");
+        magnitude = 0 - magnitude;  // also right for the smallest value
+    }
+    return AppendUnsigned(out, 21, length, magnitude);
+}
+
+void FaultFileTableInit(FaultFileTable& table, const char* mainFile) {
+    table.paths[0] = mainFile;
+    table.paths[1] = "geometry/vector2d.cpp";
+    table.paths[2] = "geometry/math.cpp";
+    table.paths[3] = "geometry/line2d.cpp";
+    table.paths[4] = "app/mouse.cpp";
+    table.count = 5;
+}
+
+uint32_t FaultFileIndex(FaultFileTable& table, const char* path) {
+    for (int i = 0; i < table.count; ++i) {
+        const char* a = table.paths[i];
+        const char* b = path;
+        while (*a && *a == *b) ++a, ++b;
+        if (*a == *b) return static_cast<uint32_t>(i);
+    }
+    if (table.count >= FAULT_FILE_LIMIT) return 0;
+    table.paths[table.count] = path;
+    return static_cast<uint32_t>(table.count++);
+}
+
+const char* FaultFileName(const FaultFileTable& table, uint32_t index) {
+    if (index == 0 || index >= static_cast<uint32_t>(table.count)) return "Main Module";
+    return table.paths[index];
+}
+
+size_t ComposeFaultMessage(char* out, size_t capacity, uint32_t kind, const char* fileName,
+                           uint32_t line, uint64_t address, int pointerBits) {
+    char addressText[21];
+    FormatFaultAddress(addressText, address, pointerBits);
+    size_t length = Append(out, capacity, 0, "Typ: ");
+    length = Append(out, capacity, length, FaultKindText(kind));
+    length = Append(out, capacity, length, "\nFile: ");
+    length = Append(out, capacity, length, fileName);
+    length = Append(out, capacity, length, "   Line: ");
+    length = AppendUnsigned(out, capacity, length, line);
+    length = Append(out, capacity, length, "\nMemory: ");
+    return Append(out, capacity, length, addressText);
+}
