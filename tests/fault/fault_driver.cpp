@@ -4,7 +4,7 @@
 //
 //   fault_driver MODE THREAD COUNTFILE
 //   MODE   null-store | divide | trap | int3 | bus | recursion | geometry | raise-fpe |
-//          both | handler-fault | before-install | quit | quit-polled
+//          inline | library | both | handler-fault | before-install | quit | quit-polled
 //   THREAD main | worker: the thread that faults; the other one counts into COUNTFILE
 //
 // FAULT_DRIVER_HELPER overrides the helper program's path.
@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/fault_report.h"
 #include "geometry/geometry.h"
@@ -41,6 +42,8 @@ void Announce(int line) { Say("LINE", line); }
 int* volatile nullTarget = nullptr;
 volatile int zero = 0;
 volatile int sink = 0;
+std::vector<int>* volatile nullVector = nullptr;
+const char* volatile nullText = nullptr;
 
 [[gnu::noinline]] int Recurse(volatile char* previous) { volatile char pad[512]; if (!previous) return 0; pad[0] = previous[0]; return Recurse(pad) + pad[1]; } constexpr int RECURSE_LINE = __LINE__;
 
@@ -73,6 +76,12 @@ void Fault() {
         // The wall list was never made: AddWall's append fails inside the list code, and the
         // report names AddWall's line.
         Announce(0); AddWall(1, 2, 3, 4);
+    } else if (mode == "inline") {
+        // Faults in code inlined from a library header: the report names this line.
+        Announce(__LINE__); sink = static_cast<int>(nullVector->size());
+    } else if (mode == "library") {
+        // Faults inside the C library, which has no line tables of ours: this line called it.
+        Announce(__LINE__); sink = static_cast<int>(std::strlen(nullText));
     } else if (mode == "raise-fpe") {
         Announce(__LINE__); raise(SIGFPE);
     } else if (mode == "handler-fault") {

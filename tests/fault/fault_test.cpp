@@ -185,6 +185,8 @@ const FaultCase FAULTS[] = {
     {"bus", FAULT_ACCESS_VIOLATION, SIGBUS},
     {"recursion", FAULT_STACK_OVERFLOW, SIGSEGV},
     {"geometry", FAULT_ACCESS_VIOLATION, SIGSEGV},
+    {"inline", FAULT_ACCESS_VIOLATION, SIGSEGV},
+    {"library", FAULT_ACCESS_VIOLATION, SIGSEGV},
 };
 
 class FaultTable : public testing::TestWithParam<std::tuple<FaultCase, const char*>> {};
