@@ -1,0 +1,368 @@
+// The interactive program as a user meets it: a private Xvfb, the real pfadlotse in a fresh
+// folder, xdotool for the mouse and the keys, and F12 screenshots to see what it shows.
+//
+// The program reads the mouse as relative motion, so the harness moves it only relatively and
+// keeps track of where the program's cursor is; it checks that against the drawn cursor.
+#include <gtest/gtest.h>
+// After gtest: Xlib's macros (None, Bool, Status) would break its headers.
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// ---- Processes, each ended by its own PID ----------------------------------------------------
+
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+            const std::string& folder, const std::string& output, int keepOpen = -1) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
+    int out = open(output.empty() ? "/dev/null" : output.c_str(),
+                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+    dup2(out, 1);
+    dup2(out, 2);
+    int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    for (int fd = 3; fd < 1024; ++fd)
+        if (fd != keepOpen) close(fd);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+// Waits up to the time for the process to end; its wait status, or -1 if it still runs.
+int WaitFor(pid_t pid, std::chrono::milliseconds limit) {
+    auto end = Clock::now() + limit;
+    for (;;) {
+        int status = 0;
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) return status;
+        if (done < 0 || Clock::now() >= end) return -1;
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+// Ends the process: asks first, then insists; always reaps it.
+void Stop(pid_t& pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    if (WaitFor(pid, 2000ms) == -1) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    pid = 0;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// ---- Screenshots -----------------------------------------------------------------------------
+
+struct Rgb {
+    uint8_t r, g, b;
+    bool operator==(const Rgb&) const = default;
+};
+constexpr Rgb PATH{255, 255, 0};
+constexpr Rgb WALL{128, 128, 255};
+constexpr Rgb FOUND{64, 208, 64};
+constexpr Rgb CURSOR{255, 255, 255};
+
+struct Image {
+    std::vector<uint8_t> bytes;
+    Rgb At(int x, int y) const {
+        const uint8_t* p = bytes.data() + 54 + (599 - y) * 2400 + x * 3;
+        return Rgb{p[2], p[1], p[0]};
+    }
+    int Count(Rgb colour, int x0, int y0, int x1, int y1) const {
+        int count = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) count += At(x, y) == colour;
+        return count;
+    }
+    // The drawn cursor's corner: the top-most, then left-most white pixel.
+    std::pair<int, int> Cursor() const {
+        for (int y = 0; y < 600; ++y)
+            for (int x = 0; x < 800; ++x)
+                if (At(x, y) == CURSOR) return {x, y};
+        return {-1, -1};
+    }
+};
+
+// ---- The session -----------------------------------------------------------------------------
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {XVFB_PATH, XDOTOOL_PATH}) {
+            ASSERT_EQ(access(tool, X_OK), 0)
+                << tool << " is missing: install xvfb and xdotool (scripts/test does)";
+        }
+        char pattern[] = "/tmp/pfadlotse-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        StartXvfb();
+        ASSERT_FALSE(display_.empty());
+        x_ = XOpenDisplay(display_.c_str());
+        ASSERT_NE(x_, nullptr);
+    }
+
+    void TearDown() override {
+        Stop(program_);
+        if (x_) XCloseDisplay(x_);
+        Stop(xvfb_);
+        if (HasFailure()) {
+            std::ifstream log(folder_ + "/program.log");
+            std::cerr << "program output:\n" << log.rdbuf() << "\n";
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    // Xvfb picks a free display number itself and tells it on a pipe.
+    void StartXvfb() {
+        int pipeFds[2];
+        ASSERT_EQ(pipe(pipeFds), 0);
+        xvfb_ = Spawn({XVFB_PATH, "-displayfd", std::to_string(pipeFds[1]), "-screen", "0",
+                       "1024x768x24", "-nolisten", "tcp", "-noreset"},
+                      {}, folder_, folder_ + "/xvfb.log", pipeFds[1]);
+        close(pipeFds[1]);
+        std::string number;
+        auto end = Clock::now() + 10s;
+        while (Clock::now() < end) {
+            pollfd ready{pipeFds[0], POLLIN, 0};
+            if (poll(&ready, 1, 100) <= 0) continue;
+            char c;
+            if (read(pipeFds[0], &c, 1) != 1 || c == '\n') break;
+            number += c;
+        }
+        close(pipeFds[0]);
+        if (!number.empty()) display_ = ":" + number;
+    }
+
+    void StartProgram() {
+        mkdir((folder_ + "/home").c_str(), 0700);
+        program_ = Spawn({PFADLOTSE_PATH},
+                         {"DISPLAY=" + display_, "HOME=" + folder_ + "/home",
+                          "XDG_DATA_HOME=" + folder_ + "/home/data"},
+                         folder_, folder_ + "/program.log");
+        auto end = Clock::now() + 15s;
+        while (!window_ && Clock::now() < end) {
+            window_ = FindWindow("Fenster");
+            if (!window_) std::this_thread::sleep_for(50ms);
+        }
+        ASSERT_NE(window_, 0u) << "no window \"Fenster\" appeared";
+        // There is no window manager: give the window the keyboard as a click would.
+        Xdotool({"windowfocus", "--sync", std::to_string(window_)});
+        // Far up and left: the program's mouse stops at (0, 0), a known place.
+        MoveBy(-2000, -2000);
+        mouseX_ = mouseY_ = 0;
+    }
+
+    ::Window FindWindow(const char* title) {
+        ::Window root, parent, *children = nullptr;
+        unsigned count = 0;
+        ::Window found = 0;
+        if (XQueryTree(x_, DefaultRootWindow(x_), &root, &parent, &children, &count)) {
+            for (unsigned i = 0; i < count && !found; ++i) {
+                char* name = nullptr;
+                if (XFetchName(x_, children[i], &name) && name) {
+                    if (std::strcmp(name, title) == 0) found = children[i];
+                    XFree(name);
+                }
+            }
+            if (children) XFree(children);
+        }
+        return found;
+    }
+
+    void Xdotool(std::vector<std::string> args) {
+        args.insert(args.begin(), XDOTOOL_PATH);
+        pid_t pid = Spawn(args, {"DISPLAY=" + display_}, folder_, folder_ + "/xdotool.log");
+        int status = WaitFor(pid, 10s);
+        if (status == -1) Stop(pid);
+        ASSERT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "xdotool " << args[1] << " failed";
+    }
+
+    // Every key and button is held long enough for several frames to see it.
+    static void Hold() { std::this_thread::sleep_for(150ms); }
+
+    void Tap(const char* key) {
+        Xdotool({"keydown", key});
+        Hold();
+        Xdotool({"keyup", key});
+        Hold();
+    }
+    void MoveBy(int dx, int dy) {
+        Xdotool({"mousemove_relative", "--", std::to_string(dx), std::to_string(dy)});
+        Hold();
+    }
+    void MoveTo(int x, int y) {
+        MoveBy(x - mouseX_, y - mouseY_);
+        mouseX_ = x;
+        mouseY_ = y;
+    }
+    // A drag with the button (1 left, 3 right) from the mouse's place to (x, y).
+    void Drag(int button, int x, int y) {
+        Xdotool({"mousedown", std::to_string(button)});
+        Hold();
+        MoveTo(x, y);
+        Xdotool({"mouseup", std::to_string(button)});
+        Hold();
+    }
+
+    // F12, then the new Screen.bmp (the save replaces the file, so it has a new inode).
+    Image Screenshot() {
+        const std::string path = folder_ + "/Screen.bmp";
+        struct stat before{};
+        bool had = stat(path.c_str(), &before) == 0;
+        Tap("F12");
+        auto end = Clock::now() + 10s;
+        struct stat now{};
+        while (Clock::now() < end) {
+            if (stat(path.c_str(), &now) == 0 && (!had || now.st_ino != before.st_ino)) {
+                Image image{ReadFile(path)};
+                if (image.bytes.size() == 1440054) return image;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        ADD_FAILURE() << "F12 wrote no new Screen.bmp";
+        return Image{std::vector<uint8_t>(1440054, 0)};
+    }
+
+    // Screenshots until the path's status is shown, and checks the drawn cursor is where the
+    // harness thinks the mouse is.
+    Image SettledScreenshot() {
+        auto end = Clock::now() + 20s;
+        Image image = Screenshot();
+        while (image.Count(FOUND, 5, 5, 250, 20) < 50 && Clock::now() < end) image = Screenshot();
+        EXPECT_GE(image.Count(FOUND, 5, 5, 250, 20), 50) << "\"Weg erfolgreich berechnet\" not shown";
+        EXPECT_EQ(image.Cursor(), std::make_pair(mouseX_, mouseY_)) << "the mouse is elsewhere";
+        return image;
+    }
+
+    bool ProgramRunning() { return program_ > 0 && WaitFor(program_, 0ms) == -1; }
+
+    void SendCloseRequest() {
+        Atom protocols = XInternAtom(x_, "WM_PROTOCOLS", False);
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window_;
+        event.xclient.message_type = protocols;
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(x_, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(x_, window_, False, NoEventMask, &event);
+        XFlush(x_);
+    }
+
+    std::string folder_;
+    std::string display_;
+    pid_t xvfb_ = 0;
+    pid_t program_ = 0;
+    Display* x_ = nullptr;
+    ::Window window_ = 0;
+    int mouseX_ = 0;
+    int mouseY_ = 0;
+};
+
+std::vector<uint8_t> Floats(std::initializer_list<float> values) {
+    std::vector<uint8_t> bytes(values.size() * 4);
+    std::memcpy(bytes.data(), values.begin(), bytes.size());
+    return bytes;
+}
+
+bool StartsWith(const std::vector<uint8_t>& bytes, size_t offset, const std::vector<uint8_t>& part) {
+    return bytes.size() >= offset + part.size() &&
+           std::equal(part.begin(), part.end(), bytes.begin() + static_cast<long>(offset));
+}
+}  // namespace
+
+TEST_F(EndToEnd, AUserDrawsMovesSavesLoadsAndQuits) {
+    const auto began = Clock::now();
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+
+    SCOPED_TRACE("the default scene");
+    Image first = SettledScreenshot();
+    for (int x = 55; x <= 745; ++x) ASSERT_EQ(first.At(x, 340), PATH) << "x " << x;
+    EXPECT_EQ(first.Count(PATH, 0, 0, 800, 339), 0);
+    EXPECT_EQ(first.At(400, 80), WALL);
+
+    SCOPED_TRACE("a wall across the line");
+    MoveTo(400, 300);
+    Drag(1, 400, 380);
+    Image walled = SettledScreenshot();
+    for (int y = 300; y < 380; ++y) {
+        EXPECT_EQ(walled.At(400, y), WALL) << "y " << y;
+        EXPECT_NE(walled.At(401, y), PATH) << "y " << y;
+    }
+    EXPECT_NE(walled.At(200, 340), PATH);
+    EXPECT_GT(walled.Count(PATH, 0, 0, 800, 600), 700);
+
+    SCOPED_TRACE("the goal moved, the scene saved");
+    MoveTo(750, 340);
+    Drag(3, 700, 200);
+    Image saved = SettledScreenshot();
+    EXPECT_EQ(saved.Count(PATH, 740, 330, 800, 350), 0);
+    Tap("F5");
+    std::vector<uint8_t> scene = ReadFile(folder_ + "/PathFindLog.txt");
+    ASSERT_EQ(scene.size(), 16u + 5 * 32) << "F5 wrote no scene of five walls";
+    EXPECT_TRUE(StartsWith(scene, 0, Floats({50, 340, 700, 200})));
+    EXPECT_TRUE(StartsWith(scene, 16, Floats({10, 80, 780, 0, 9, 80, 791, 80})));
+    EXPECT_TRUE(StartsWith(scene, 16 + 4 * 32, Floats({400, 300, 0, 80, 400, 299, 400, 381})));
+
+    SCOPED_TRACE("further edits, then F6");
+    MoveTo(600, 120);
+    Drag(1, 600, 260);
+    MoveTo(50, 340);
+    Drag(3, 100, 500);
+    MoveTo(700, 200);
+    Image edited = SettledScreenshot();
+    EXPECT_EQ(edited.At(600, 200), WALL);
+    Tap("F6");
+    Image restored = SettledScreenshot();
+    // The same scene gives the same frame; only the computation time may differ.
+    int differences = 0;
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 800; ++x)
+            if (!(y >= 55 && y < 72 && x < 300)) differences += !(restored.At(x, y) == saved.At(x, y));
+    EXPECT_EQ(differences, 0);
+    EXPECT_EQ(ReadFile(folder_ + "/PathFindLog.txt"), scene);
+
+    SCOPED_TRACE("the close box, then Escape");
+    SendCloseRequest();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(ProgramRunning());
+    EXPECT_NE(FindWindow("Fenster"), 0u);
+    Screenshot();  // still answering
+    Xdotool({"keydown", "Escape"});
+    int status = WaitFor(program_, 10s);
+    Xdotool({"keyup", "Escape"});
+    ASSERT_NE(status, -1) << "Escape did not end the program";
+    program_ = 0;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+
+    EXPECT_LT(Clock::now() - began, 45s);
+}
