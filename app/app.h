@@ -53,10 +53,11 @@ extern SceneState scene;
 int32_t DrawWall(const Wall* wall, int32_t colour);
 
 // Start-up up to the open drawing surface: zeroes the scene, makes the mouse table, installs
-// the fault report, makes the search lock and the three global lists, opens display, mouse,
-// keyboard, the window "Fenster" and its surface. False when the platform could not open all
-// of them; PlatformOpenError says what is missing.
-bool StartPlatform();
+// the fault report (when asked: tests and tools keep the default fault handling), makes the
+// search lock and the three global lists, opens display, mouse, keyboard, the window "Fenster"
+// and its surface. False when the platform could not open all of them; PlatformOpenError says
+// what is missing.
+bool StartPlatform(bool installFaultReport);
 // The default scene: start, goal, the border box and the first path job.
 void StartScene();
 

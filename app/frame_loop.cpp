@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "app/fault_report.h"
 #include "app/scene_file.h"
 #include "platform/display.h"
 #include "platform/system.h"
@@ -103,7 +104,7 @@ int32_t DrawWall(const Wall* wall, int32_t colour) {
     return 0;
 }
 
-bool StartPlatform() {
+bool StartPlatform(bool installFaultReport) {
     scene = SceneState{};
     // A file size limit should fail a save, not end the program with the scene in it.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -112,7 +113,8 @@ bool StartPlatform() {
     ArrayCreate(&mouseState, MOUSE_SLOT_UPPER_INDEX);
     scene.mouseState = mouseState;
 
-    // ---- Fault report: installed here, before the search lock, the lists and the window. ----
+    // From here on a fault on any thread ends the program through the report.
+    if (installFaultReport) InstallFaultReport();
 
     if (!SearchLock) SearchLock = LockCreate();
     ListCreate(&walls, sizeof(Wall));
@@ -208,13 +210,16 @@ bool RunFramePass() {
 }
 
 void RunFrameLoop() {
-    if (!StartPlatform()) {
+    if (!StartPlatform(true)) {
         std::fprintf(stderr, "pfadlotse: cannot start: %s\n", PlatformOpenError());
         std::fflush(stderr);
         std::_Exit(EXIT_FAILURE);
     }
     StartScene();
     while (RunFramePass()) {
+        // A worker's fault report must get the mouse; SIGINT and SIGTERM end us cleanly.
+        if (FaultReportActive()) ReleaseMouseGrab();
+        if (FaultReportQuitRequested()) break;
     }
     EndProgram();
 }

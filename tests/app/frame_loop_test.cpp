@@ -30,7 +30,7 @@ class FrameLoopTest : public ::testing::Test {
 protected:
     void SetUp() override {
         NullPlatformReset();
-        ASSERT_TRUE(StartPlatform());
+        ASSERT_TRUE(StartPlatform(false));
         StartScene();
     }
     void TearDown() override {

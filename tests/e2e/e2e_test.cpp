@@ -351,6 +351,25 @@ TEST_F(EndToEnd, AUserDrawsMovesSavesLoadsAndQuits) {
     EXPECT_EQ(differences, 0);
     EXPECT_EQ(ReadFile(folder_ + "/PathFindLog.txt"), scene);
 
+    SCOPED_TRACE("the headless renderer draws the same frame");
+    pid_t render = Spawn({RENDER_PATH, "--bmp", "render.bmp", "PathFindLog.txt"}, {}, folder_,
+                         folder_ + "/render.log");
+    int rendered = WaitFor(render, 20s);
+    if (rendered == -1) Stop(render);
+    ASSERT_TRUE(rendered != -1 && WIFEXITED(rendered) && WEXITSTATUS(rendered) == 0);
+    Image headless{ReadFile(folder_ + "/render.bmp")};
+    ASSERT_EQ(headless.bytes.size(), 1440054u);
+    EXPECT_EQ(headless.Cursor(), std::make_pair(0, 0));
+    auto inside = [](int x, int y, int x0, int y0) {
+        return x >= x0 && x < x0 + 16 && y >= y0 && y < y0 + 16;
+    };
+    differences = 0;
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 800; ++x)
+            if (!(y >= 55 && y < 72 && x < 300) && !inside(x, y, 0, 0) && !inside(x, y, 700, 200))
+                differences += !(headless.At(x, y) == restored.At(x, y));
+    EXPECT_EQ(differences, 0);
+
     SCOPED_TRACE("the close box, then Escape");
     SendCloseRequest();
     std::this_thread::sleep_for(300ms);
