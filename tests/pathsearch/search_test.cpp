@@ -1,0 +1,213 @@
+#include <cmath>
+
+#include "fault_injection.h"
+#include "search_fixture.h"
+
+namespace {
+
+const Vec2 START{50, 340};
+const Vec2 GOAL{750, 340};
+
+// Runs the search on this thread and keeps its nodes for inspection until destroyed.
+struct DirectSearch {
+    PathJob* job;
+    DirectSearch(Vec2 start, Vec2 goal) {
+        job = static_cast<PathJob*>(BlockAllocate(sizeof(PathJob)));
+        job->start = start;
+        job->goal = goal;
+        job->startNode = CreateSearchNode(nullptr, &job->start);
+        job->goalNode = CreateSearchNode(nullptr, &job->goal);
+    }
+    void Run() { EXPECT_TRUE(SearchToward(job, job->startNode, &job->goal, 0)); }
+    ~DirectSearch() {
+        ReleaseSearchNodes();
+        BlockRelease(job);
+    }
+    // The registry's nodes in order of creation.
+    std::vector<SearchNode*> Nodes() const {
+        std::vector<SearchNode*> nodes;
+        for (SearchNode* node : ListItems<SearchNode*>(searchNodes)) nodes.push_back(node);
+        return nodes;
+    }
+};
+
+bool SamePoint(Vec2 a, Vec2 b) { return SameBits(a.x, b.x) && SameBits(a.y, b.y); }
+
+}  // namespace
+
+// ---- The examples every implementation must reproduce ----------------------------------------
+
+TEST_F(SearchTest, WithoutWallsOneCheckLinksTheGoalToTheStart) {
+    SetWalls({});
+    DirectSearch search(START, GOAL);
+    search.Run();
+    EXPECT_EQ(search.job->collisionChecks, 1);
+    EXPECT_EQ(ListCount(searchNodes), 2);
+    EXPECT_EQ(search.job->goalNode->predecessor, search.job->startNode);
+    EXPECT_EQ(search.job->goalNode->cost, 700.0f);
+}
+
+TEST_F(SearchTest, ASingleWallIsPassedAtItsUpperCornerAndTheEqualLowerWayIsNotTaken) {
+    SetWalls({MakeWall(400, 200, 400, 480)});
+    JobResult result = RunJob(START, GOAL);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.collisionChecks, 5);
+    EXPECT_EQ(result.nodeCount, 4);
+    EXPECT_TRUE(SamePath({START, {400, 199}, GOAL}, result.path));
+}
+
+TEST_F(SearchTest, StartEqualToGoalGivesTwoEqualPoints) {
+    SetWalls(BorderWalls());
+    DirectSearch search(Vec2{300, 300}, Vec2{300, 300});
+    search.Run();
+    EXPECT_EQ(search.job->collisionChecks, 1);
+    EXPECT_EQ(ListCount(searchNodes), 2);
+    EXPECT_EQ(search.job->goalNode->predecessor, search.job->startNode);
+    EXPECT_EQ(search.job->goalNode->cost, 0.0f);
+}
+
+TEST_F(SearchTest, AnEnclosedGoalIsUnreachableWithItsStatisticsSet) {
+    std::vector<Wall> scene = BorderWalls();
+    for (Wall wall : {MakeWall(600, 300, 700, 300), MakeWall(700, 300, 700, 380), MakeWall(700, 380, 600, 380),
+                      MakeWall(600, 380, 600, 300)})
+        scene.push_back(wall);
+    SetWalls(scene);
+    JobResult result = RunJob(START, Vec2{650, 340});
+    EXPECT_EQ(result.status, -1);
+    EXPECT_GT(result.collisionChecks, 1);
+    EXPECT_GE(result.nodeCount, 2);
+    EXPECT_TRUE(result.path.empty());
+}
+
+TEST_F(SearchTest, ASegmentAlreadyFoundBlockedIsRefusedUncounted) {
+    SetWalls({MakeWall(400, 200, 400, 480)});
+    DirectSearch search(START, GOAL);
+    search.Run();
+    ASSERT_EQ(search.job->collisionChecks, 5);
+    search.Run();
+    EXPECT_EQ(search.job->collisionChecks, 5);
+    EXPECT_EQ(ListCount(searchNodes), 4);
+}
+
+// ---- ShortcutNode --------------------------------------------------------------------------
+
+TEST_F(SearchTest, ShortcutLinksANodeToTheStartWhenTheStartSeesIt) {
+    SetWalls({});
+    Vec2 s{0, 0}, c1{10, 10}, c2{20, 0};
+    SearchNode* start = CreateSearchNode(nullptr, &s);
+    SearchNode* first = CreateSearchNode(start, &c1);
+    SearchNode* second = CreateSearchNode(first, &c2);
+    ShortcutNode(second);
+    EXPECT_EQ(second->predecessor, start);
+    EXPECT_EQ(second->cost, 20.0f);
+    EXPECT_EQ(first->predecessor, start);
+    ShortcutNode(start);  // no predecessor: nothing to do
+    EXPECT_EQ(start->predecessor, nullptr);
+    ReleaseSearchNodes();
+}
+
+TEST_F(SearchTest, ShortcutStopsAtTheFirstAncestorItCannotSee) {
+    // The small wall blocks both diagonals of the square, not its bottom edge.
+    Vec2 s{0, 0}, c1{0, 10}, c2{10, 10}, c3{10, 0};
+    for (bool blocked : {true, false}) {
+        SetWalls(blocked ? std::vector<Wall>{MakeWall(5, 4, 5, 6)} : std::vector<Wall>{});
+        SearchNode* start = CreateSearchNode(nullptr, &s);
+        SearchNode* first = CreateSearchNode(start, &c1);
+        SearchNode* second = CreateSearchNode(first, &c2);
+        SearchNode* third = CreateSearchNode(second, &c3);
+        ShortcutNode(third);
+        if (blocked) {
+            EXPECT_EQ(third->predecessor, second);
+            EXPECT_EQ(third->cost, 30.0f);
+        } else {
+            EXPECT_EQ(third->predecessor, start);
+            EXPECT_EQ(third->cost, 10.0f);
+        }
+        ReleaseSearchNodes();
+    }
+}
+
+// ---- Walls reported as collinear overlaps -------------------------------------------------
+
+// On the line through (0, 0) in direction (3, 4), the wall from 150 to 300 units out overlaps
+// the way to (300, 400) and counts at its nearer end, 150 away. (A diagonal line: on an axis the
+// signed zeros keep IntersectSegments from reporting this overlap at all.) Its outerA is moved
+// off the line, as a scene file may store it, so the way to it does not cross the other wall.
+TEST_F(SearchTest, ACollinearOverlapRanksByItsNearerEnd) {
+    Wall collinear = MakeWall(90, 120, 180, 240);
+    collinear.outerA = Vec2{200, 0};
+    struct Case {
+        Wall crossing;  // across the line, at right angles
+        Vec2 firstCorner;
+    } cases[] = {
+        {MakeWall(20, 110, 100, 50), {}},    // 100 out: nearer, its corner comes first
+        {MakeWall(80, 190, 160, 130), {}},   // 200 out: the overlap is nearer
+    };
+    cases[0].firstCorner = cases[0].crossing.outerA;
+    cases[1].firstCorner = collinear.outerA;
+    for (const Case& c : cases) {
+        SetWalls({collinear, c.crossing});
+        DirectSearch search(Vec2{0, 0}, Vec2{300, 400});
+        search.Run();
+        std::vector<SearchNode*> nodes = search.Nodes();
+        ASSERT_GE(nodes.size(), 3u);
+        EXPECT_TRUE(SamePoint(nodes[2]->point, c.firstCorner))
+            << "first corner (" << nodes[2]->point.x << ", " << nodes[2]->point.y << ")";
+    }
+}
+
+TEST_F(SearchTest, ACollinearWallUnderTheOriginRanksAtDistanceZero) {
+    // The crossing wall comes first in the list and is 5 away, but the origin lies on the
+    // collinear wall, which then wins, and every way around it runs along it: unreachable.
+    SetWalls({MakeWall(50, -10, 50, 10), MakeWall(30, 0, 60, 0)});
+    JobResult result = RunJob(Vec2{45, 0}, Vec2{100, 0});
+    EXPECT_EQ(result.status, -1);
+    EXPECT_EQ(result.nodeCount, 2);
+}
+
+// ---- Memory and thread failures ------------------------------------------------------------
+
+class SearchFailureTest : public SearchTest {
+protected:
+    void TearDown() override {
+        DisarmFailures();
+        SearchTest::TearDown();
+    }
+};
+
+TEST_F(SearchFailureTest, ACornerWithoutMemoryForItsNodeEndsOnlyThatStep) {
+    SetWalls({MakeWall(400, 200, 400, 480)});
+    FailAllocation(sizeof(SearchNode), 3);  // start, goal, then the upper corner fails
+    JobResult result = RunJob(START, GOAL);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.collisionChecks, 4);
+    EXPECT_EQ(result.nodeCount, 3);
+    EXPECT_TRUE(SamePath({START, {400, 481}, GOAL}, result.path));
+}
+
+TEST_F(SearchFailureTest, APathWithoutMemoryForItsPointsIsReportedUnreachable) {
+    SetWalls({MakeWall(400, 200, 400, 480)});
+    static_assert(3 * sizeof(Vec2) == sizeof(SearchNode));
+    FailAllocation(3 * sizeof(Vec2), 5);  // after the four nodes: the three-point array
+    JobResult result = RunJob(START, GOAL);
+    EXPECT_EQ(result.status, -1);
+    EXPECT_EQ(result.collisionChecks, 5);
+    EXPECT_EQ(result.nodeCount, 4);
+}
+
+TEST_F(SearchFailureTest, AJobThatCannotStartLeavesNothingBehind) {
+    SetWalls({MakeWall(400, 200, 400, 480)});
+    FailNextThreadStart();
+    EXPECT_EQ(CreatePathJob(START, GOAL), nullptr);
+    EXPECT_TRUE(SearchStateIsClean());
+    FailAllocation(sizeof(SearchNode), 2);  // the goal node
+    EXPECT_EQ(CreatePathJob(START, GOAL), nullptr);
+    EXPECT_TRUE(SearchStateIsClean());
+    FailAllocation(sizeof(PathJob), 1);
+    EXPECT_EQ(CreatePathJob(START, GOAL), nullptr);
+    EXPECT_TRUE(SearchStateIsClean());
+
+    JobResult result = RunJob(START, GOAL);
+    EXPECT_EQ(result.nodeCount, 4);
+    EXPECT_TRUE(SamePath({START, {400, 199}, GOAL}, result.path));
+}

@@ -1,0 +1,141 @@
+// pfadlotse-solve, run as a separate program on scene files made here.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct SolveRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+class SolverTest : public testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("pfad-solve-" + std::to_string(getpid()));
+        fs::create_directories(folder_);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    // Runs the solver in the scratch folder with these arguments (already quoted).
+    SolveRun Solve(const std::string& arguments) {
+        std::string command = "cd " + Quote(folder_.string()) + " && " + Quote(PFAD_SOLVE) + " " + arguments +
+                              " 2>" + Quote((folder_ / "stderr.txt").string());
+        SolveRun run;
+        FILE* pipe = popen(command.c_str(), "r");
+        if (!pipe) return run;
+        char buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
+        int status = pclose(pipe);
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.err = ReadFile(folder_ / "stderr.txt");
+        return run;
+    }
+
+    // A scene file of these floats, then extra raw bytes.
+    void Write(const std::string& name, std::vector<float> floats, size_t keepBytes = SIZE_MAX) {
+        std::string bytes(reinterpret_cast<const char*>(floats.data()), floats.size() * sizeof(float));
+        std::ofstream(folder_ / name, std::ios::binary) << bytes.substr(0, std::min(keepBytes, bytes.size()));
+    }
+
+    static std::string WithoutTime(const std::string& line) {
+        return std::regex_replace(line, std::regex("\"timeMs\":[0-9]+"), "\"timeMs\":T");
+    }
+
+    fs::path folder_;
+};
+
+}  // namespace
+
+TEST_F(SolverTest, TheSingleWallSceneGivesOneLineOfJson) {
+    fs::copy_file(fs::path(PFAD_TEST_DATA) / "conformance" / "spec_single_wall.scene", folder_ / "wall.scene");
+    SolveRun run = Solve("wall.scene");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(WithoutTime(run.out),
+              "{\"file\":\"wall.scene\",\"status\":1,\"collisionChecks\":5,\"nodeCount\":4,\"timeMs\":T,"
+              "\"path\":[[50,340],[400,199],[750,340]]}\n");
+}
+
+TEST_F(SolverTest, ShortFilesKeepWhatTheyLackAndZeroAPartialWall) {
+    Write("twelve.scene", {100, 200, 700, 999}, 12);  // goal.y is missing
+    Write("empty.scene", {}, 0);
+    Write("partial.scene", {50, 340, 750, 340, 400, 200, 0, 280, 401, 199}, 16 + 16);  // corners missing
+    SolveRun run = Solve("twelve.scene empty.scene partial.scene");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(WithoutTime(run.out),
+              // The twelve bytes replace start and goal.x and leave no walls.
+              "{\"file\":\"twelve.scene\",\"status\":1,\"collisionChecks\":1,\"nodeCount\":2,\"timeMs\":T,"
+              "\"path\":[[100,200],[700,340]]}\n"
+              // No bytes: start and goal stay, the border walls go.
+              "{\"file\":\"empty.scene\",\"status\":1,\"collisionChecks\":1,\"nodeCount\":2,\"timeMs\":T,"
+              "\"path\":[[50,340],[750,340]]}\n"
+              // The wall's missing corners are (0, 0), and the way goes there.
+              "{\"file\":\"partial.scene\",\"status\":1,\"collisionChecks\":5,\"nodeCount\":3,\"timeMs\":T,"
+              "\"path\":[[50,340],[0,0],[750,340]]}\n");
+}
+
+TEST_F(SolverTest, NumbersJsonCannotHoldAreWrittenAsStrings) {
+    const float inf = std::numeric_limits<float>::infinity();
+    Write("odd.scene", {std::nanf(""), -inf, inf, 0.1f});
+    SolveRun run = Solve("odd.scene");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.out.find("\"path\":[[\"NaN\",\"-Infinity\"],[\"Infinity\",0.1]]"), std::string::npos) << run.out;
+}
+
+TEST_F(SolverTest, TheFileNameIsEscapedAsAJsonString) {
+    std::string name = "we\"ird\\na\tme\xff.scene";
+    Write(name, {1, 2, 3, 4});
+    SolveRun run = Solve(Quote(name));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out.rfind("{\"file\":\"we\\\"ird\\\\na\\u0009me\\u00ff.scene\",", 0), 0u) << run.out;
+}
+
+TEST_F(SolverTest, AnUnreadableFileIsNamedAndTheOthersAreStillSolved) {
+    Write("good.scene", {1, 2, 3, 4});
+    SolveRun run = Solve("missing.scene good.scene");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("missing.scene"), std::string::npos) << run.err;
+    EXPECT_EQ(WithoutTime(run.out), "{\"file\":\"good.scene\",\"status\":1,\"collisionChecks\":1,\"nodeCount\":2,"
+                                    "\"timeMs\":T,\"path\":[[1,2],[3,4]]}\n");
+}
+
+TEST_F(SolverTest, BadArgumentsGiveUsageAndStatusTwo) {
+    for (const char* arguments : {"", "--frobnicate x.scene"}) {
+        SolveRun run = Solve(arguments);
+        EXPECT_EQ(run.exitCode, 2) << arguments;
+        EXPECT_NE(run.err.find("usage: pfadlotse-solve"), std::string::npos) << arguments;
+        EXPECT_EQ(run.out, "");
+    }
+    SolveRun help = Solve("--help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("usage: pfadlotse-solve"), std::string::npos);
+}
