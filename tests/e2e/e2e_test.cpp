@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +34,8 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
             const std::string& folder, const std::string& output, int keepOpen = -1) {
     pid_t pid = fork();
     if (pid != 0) return pid;
+    // Should the test itself be killed, nothing it started outlives it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
     for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
     int out = open(output.empty() ? "/dev/null" : output.c_str(),
