@@ -1,0 +1,74 @@
+// What the shared display code offers the platform backends (sdl/, null/): the back buffer and
+// the software drawing on it, the text renderer, the window event queue, text conversion and
+// the open-error note. Not for use above the platform layer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Minimum time between two presents: 1/61 s, so that 60 frames per second always fit.
+constexpr int64_t FRAME_PERIOD_NANOSECONDS = 1000000000LL / 61;
+
+// The back buffer exists for the whole process; opening the surface clears it to black and
+// lets drawing act on it, closing stops drawing on it.
+void OpenBackBuffer();
+void CloseBackBuffer();
+bool BackBufferOpen();
+uint32_t* BackBufferData();
+
+// A 0x00BBGGRR colour as a back buffer pixel, 0x00RRGGBB.
+inline uint32_t ColourToPixel(int32_t colour) {
+    uint32_t c = static_cast<uint32_t>(colour);
+    return ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
+}
+
+// Loads DejaVu Sans at 13 px (fontconfig first, then the Debian package's path). Returns false
+// and sets the open error when the font cannot be loaded. A second call after success is free.
+bool OpenTextRenderer();
+void CloseTextRenderer();
+// Width of a Windows-1252 text; 0 when the renderer is not open.
+int32_t TextWidth(std::string_view text);
+// Height of a line of text (the box drawn in mode 0).
+int32_t TextHeight();
+// Draws the text's glyphs with the top-left corner at (x, y) in the pixel value, clipped.
+void RenderText(int64_t x, int64_t y, std::string_view text, uint32_t pixel);
+
+// The window event queue: first in, first out; an event equal to the last one in the queue is
+// not queued again.
+void QueueWindowEvent(int32_t code);
+// The oldest queued event, removed; 0 when the queue is empty.
+int32_t TakeWindowEvent();
+void ClearWindowEvents();
+
+// Windows-1252 bytes as UTF-8 (for window titles and message boxes).
+std::string Windows1252ToUtf8(std::string_view text);
+// The Unicode code point of one Windows-1252 byte.
+uint32_t Windows1252CodePoint(uint8_t byte);
+
+// Notes the first failure of an open operation; PlatformOpenError reports it.
+void SetPlatformOpenError(std::string message);
+void ClearPlatformOpenError();
+
+// The keyboard's 256-key snapshot logic, shared by the backends: a backend fills the snapshot
+// (bit 7 set while a key is down) or reports a failed sample.
+void KeyboardStoreSnapshot(const uint8_t (&keys)[256]);
+void KeyboardSampleFailed();
+void KeyboardReset();
+
+// The mouse device's state, shared by the backends: a backend fetches at most
+// MOUSE_EVENTS_PER_READ events, turns them into these records and applies them.
+constexpr int32_t MOUSE_EVENTS_PER_READ = 24;
+struct MouseDeviceEvent {
+    int32_t dx;
+    int32_t dy;
+    int32_t wheel;
+    int32_t button;  // 0 for motion; 1 left, 2 right, 3 middle
+    bool down;
+};
+// Starts an examination: the motion of the last one is forgotten.
+void MouseBeginRead();
+// Sums the motion, sets the buttons, then moves the position by the motion, clamped.
+void MouseApplyEvents(const MouseDeviceEvent* events, int32_t count);
+// Position (0, 0), buttons up, no motion.
+void MouseReset();

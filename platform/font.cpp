@@ -1,0 +1,189 @@
+// The text renderer both platforms draw with: DejaVu Sans at 13 px through SDL2_ttf, rendered
+// without anti-aliasing, one glyph at a time from a cache of the 256 Windows-1252 characters.
+// Glyph-by-glyph placement without kerning keeps widths a plain sum of advances.
+#include "platform/display.h"
+#include "platform/display_backend.h"
+
+#include <SDL_ttf.h>
+#include <fontconfig/fontconfig.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int FONT_PIXEL_SIZE = 13;
+constexpr const char* FONT_FAMILY = "DejaVu Sans";
+// Where Debian's fonts-dejavu-core puts it, for when fontconfig does not know it.
+constexpr const char* FONT_FALLBACK_PATH = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+// One glyph's solid bitmap: 1 where the glyph is drawn. left is the bitmap's offset from the
+// pen position.
+struct Glyph {
+    bool rendered;
+    int32_t advance;
+    int32_t left;
+    int32_t width;
+    int32_t height;
+    std::vector<uint8_t> mask;
+};
+
+TTF_Font* font = nullptr;
+bool ttfStarted = false;
+int32_t lineHeight = 0;
+Glyph glyphs[256];
+
+// The path of DejaVu Sans as fontconfig knows it; empty when it matches another family.
+std::string FontPathFromFontconfig() {
+    std::string path;
+    if (!FcInit()) return path;
+    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(FONT_FAMILY));
+    if (!pattern) return path;
+    FcPatternAddString(pattern, FC_STYLE, reinterpret_cast<const FcChar8*>("Book"));
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    if (match) {
+        FcChar8* family = nullptr;
+        FcChar8* file = nullptr;
+        if (FcPatternGetString(match, FC_FAMILY, 0, &family) == FcResultMatch &&
+            FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch &&
+            std::strcmp(reinterpret_cast<const char*>(family), FONT_FAMILY) == 0) {
+            path = reinterpret_cast<const char*>(file);
+        }
+        FcPatternDestroy(match);
+    }
+    FcPatternDestroy(pattern);
+    return path;
+}
+
+const Glyph& GlyphFor(uint8_t byte) {
+    Glyph& glyph = glyphs[byte];
+    if (glyph.rendered) return glyph;
+    glyph.rendered = true;
+    uint32_t codePoint = Windows1252CodePoint(byte);
+    int minX = 0, maxX = 0, minY = 0, maxY = 0, advance = 0;
+    if (TTF_GlyphMetrics32(font, codePoint, &minX, &maxX, &minY, &maxY, &advance) != 0) return glyph;
+    glyph.advance = advance;
+    SDL_Surface* surface = TTF_RenderGlyph32_Solid(font, codePoint, SDL_Color{255, 255, 255, 255});
+    if (!surface) return glyph;
+    // A glyph reaching left of its pen position widens its surface to the left.
+    glyph.left = minX < 0 ? minX : 0;
+    glyph.width = surface->w;
+    glyph.height = surface->h;
+    glyph.mask.assign(static_cast<size_t>(surface->w) * surface->h, 0);
+    if (SDL_LockSurface(surface) == 0) {
+        const auto* pixels = static_cast<const uint8_t*>(surface->pixels);
+        for (int row = 0; row < surface->h; ++row) {
+            for (int column = 0; column < surface->w; ++column) {
+                // Solid surfaces are 8-bit palettised: index 0 is the background.
+                glyph.mask[static_cast<size_t>(row) * surface->w + column] =
+                    pixels[row * surface->pitch + column] != 0;
+            }
+        }
+        SDL_UnlockSurface(surface);
+    }
+    SDL_FreeSurface(surface);
+    return glyph;
+}
+
+}  // namespace
+
+bool OpenTextRenderer() {
+    if (font) return true;
+    if (!ttfStarted) {
+        if (TTF_Init() != 0) {
+            SetPlatformOpenError(std::string("cannot start the font renderer SDL2_ttf: ") +
+                                 TTF_GetError());
+            return false;
+        }
+        ttfStarted = true;
+    }
+    std::string path = FontPathFromFontconfig();
+    if (!path.empty()) font = TTF_OpenFont(path.c_str(), FONT_PIXEL_SIZE);
+    if (!font) font = TTF_OpenFont(FONT_FALLBACK_PATH, FONT_PIXEL_SIZE);
+    if (!font) {
+        SetPlatformOpenError(
+            "the font DejaVu Sans was not found; install it with: sudo apt-get install "
+            "fonts-dejavu-core");
+        return false;
+    }
+    TTF_SetFontKerning(font, 0);
+    TTF_SetFontHinting(font, TTF_HINTING_NORMAL);
+    lineHeight = TTF_FontHeight(font);
+    return true;
+}
+
+void CloseTextRenderer() {
+    for (Glyph& glyph : glyphs) glyph = Glyph{};
+    if (font) TTF_CloseFont(font);
+    font = nullptr;
+    lineHeight = 0;
+}
+
+int32_t TextWidth(std::string_view text) {
+    if (!font) return 0;
+    int64_t width = 0;
+    for (char c : text) width += GlyphFor(static_cast<uint8_t>(c)).advance;
+    return static_cast<int32_t>(std::min<int64_t>(width, INT32_MAX));
+}
+
+int32_t TextHeight() { return lineHeight; }
+
+void RenderText(int64_t x, int64_t y, std::string_view text, uint32_t pixel) {
+    if (!font || !BackBufferOpen()) return;
+    uint32_t* buffer = BackBufferData();
+    int64_t pen = x;
+    for (char c : text) {
+        const Glyph& glyph = GlyphFor(static_cast<uint8_t>(c));
+        int64_t left = pen + glyph.left;
+        // Only the rows and columns that fall on the surface.
+        int64_t firstRow = std::max<int64_t>(0, -y);
+        int64_t lastRow = std::min<int64_t>(glyph.height, SURFACE_HEIGHT - y);
+        int64_t firstColumn = std::max<int64_t>(0, -left);
+        int64_t lastColumn = std::min<int64_t>(glyph.width, SURFACE_WIDTH - left);
+        for (int64_t row = firstRow; row < lastRow; ++row) {
+            for (int64_t column = firstColumn; column < lastColumn; ++column) {
+                if (glyph.mask[row * glyph.width + column]) {
+                    buffer[(y + row) * SURFACE_WIDTH + left + column] = pixel;
+                }
+            }
+        }
+        pen += glyph.advance;
+        if (pen >= SURFACE_WIDTH + FONT_PIXEL_SIZE) break;  // the rest lies right of the surface
+    }
+}
+
+// ---- Windows-1252 --------------------------------------------------------------------------
+
+uint32_t Windows1252CodePoint(uint8_t byte) {
+    // 0x80-0x9F hold printable characters in Windows-1252; the five unassigned codes keep
+    // their C1 control values, as Windows maps them.
+    static constexpr uint16_t high[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    if (byte >= 0x80 && byte < 0xA0) return high[byte - 0x80];
+    return byte;
+}
+
+std::string Windows1252ToUtf8(std::string_view text) {
+    std::string utf8;
+    utf8.reserve(text.size() * 2);
+    for (char c : text) {
+        uint32_t point = Windows1252CodePoint(static_cast<uint8_t>(c));
+        if (point < 0x80) {
+            utf8 += static_cast<char>(point);
+        } else if (point < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (point >> 6));
+            utf8 += static_cast<char>(0x80 | (point & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xE0 | (point >> 12));
+            utf8 += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (point & 0x3F));
+        }
+    }
+    return utf8;
+}
