@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -18,15 +19,17 @@ void Prepare() {
     CreateSearchState();
 }
 
-// Random walls of up to 80 pixels in the start-up box, which keeps its border walls.
-void RandomWalls(int32_t count) {
+// Random walls of up to 30 pixels, spread over a square that grows with their number so the
+// density stays the same; the way runs from the middle of its left side to the right side.
+int32_t RandomWalls(int32_t count) {
     ListClear(walls);
-    AddBox(10, 80, 780, 510);
     std::mt19937 random(12345);
+    auto side = static_cast<int32_t>(40 * std::sqrt(count)) + 100;
     for (int32_t i = 0; i < count; ++i) {
-        int32_t x = 20 + static_cast<int32_t>(random() % 760), y = 90 + static_cast<int32_t>(random() % 490);
-        AddWall(x, y, x + static_cast<int32_t>(random() % 161) - 80, y + static_cast<int32_t>(random() % 161) - 80);
+        int32_t x = 20 + static_cast<int32_t>(random() % (side - 40)), y = 20 + static_cast<int32_t>(random() % (side - 40));
+        AddWall(x, y, x + static_cast<int32_t>(random() % 61) - 30, y + static_cast<int32_t>(random() % 61) - 30);
     }
+    return side;
 }
 
 // A maze of cells × cells square cells of 16 pixels, each inner edge a wall with even odds.
@@ -69,8 +72,8 @@ void RunJobs(benchmark::State& state, Vec2 start, Vec2 goal) {
 
 void BM_RandomWalls(benchmark::State& state) {
     Prepare();
-    RandomWalls(static_cast<int32_t>(state.range(0)));
-    RunJobs(state, Vec2{50, 340}, Vec2{750, 340});
+    auto side = static_cast<float>(RandomWalls(static_cast<int32_t>(state.range(0))));
+    RunJobs(state, Vec2{0, side / 2}, Vec2{side, side / 2});
 }
 BENCHMARK(BM_RandomWalls)->RangeMultiplier(4)->Range(16, 4096)->Unit(benchmark::kMillisecond);
 
@@ -88,7 +91,7 @@ void BM_Staircase(benchmark::State& state) {
     Staircase(stairs);
     RunJobs(state, Vec2{0, 1}, Vec2{10.0f * stairs + 10, -50000});
 }
-BENCHMARK(BM_Staircase)->RangeMultiplier(2)->Range(250, 4000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Staircase)->Arg(250)->Arg(500)->Arg(1000)->Arg(2000)->Arg(4000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
