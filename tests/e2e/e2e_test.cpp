@@ -37,7 +37,13 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     // Should the test itself be killed, nothing it started outlives it.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
-    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
+    // "NAME=value" sets a variable, a bare "NAME" removes it.
+    for (const std::string& entry : environment) {
+        if (entry.find('=') == std::string::npos)
+            unsetenv(entry.c_str());
+        else
+            putenv(const_cast<char*>(entry.c_str()));
+    }
     int out = open(output.empty() ? "/dev/null" : output.c_str(),
                    O_WRONLY | O_CREAT | O_APPEND, 0644);
     dup2(out, 1);
@@ -404,4 +410,16 @@ TEST_F(EndToEnd, AUserDrawsMovesSavesLoadsAndQuits) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
 
     EXPECT_LT(Clock::now() - began, 45s);
+}
+
+// Without a display to reach the program says what is missing and does not run blind.
+TEST_F(EndToEnd, WithoutADisplayTheProgramSaysWhatIsMissing) {
+    const std::string log = folder_ + "/program.log";
+    pid_t pid = Spawn({PFADLOTSE_PATH}, {"DISPLAY", "WAYLAND_DISPLAY"}, folder_, log);
+    int status = WaitFor(pid, 5s);
+    if (status == -1) Stop(pid);
+    ASSERT_NE(status, -1) << "the program runs without a display";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+    std::vector<uint8_t> said = ReadFile(log);
+    EXPECT_NE(std::string(said.begin(), said.end()).find("Xvfb"), std::string::npos);
 }
