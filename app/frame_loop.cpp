@@ -15,9 +15,6 @@
 SceneState scene;
 
 namespace {
-constexpr int32_t FRAME_WIDTH = 800;
-constexpr int32_t FRAME_HEIGHT = 600;
-
 int32_t Round(double value) { return RoundHalfEven(value); }
 
 // A marker disc with its label centred below it.
@@ -116,6 +113,7 @@ bool StartPlatform(bool installFaultReport) {
     // From here on a fault on any thread ends the program through the report.
     if (installFaultReport) InstallFaultReport();
 
+    // The lock lives for the whole process; tests and tools may start up more than once.
     if (!SearchLock) SearchLock = LockCreate();
     ListCreate(&walls, sizeof(Wall));
     CreateSearchLists();
@@ -123,8 +121,9 @@ bool StartPlatform(bool installFaultReport) {
     OpenDisplay();
     OpenMouse();
     OpenKeyboard();
-    Window* window = OpenMainWindow(0, 0, FRAME_WIDTH, FRAME_HEIGHT, "Fenster", MAIN_WINDOW_STYLE);
-    OpenWindowSurface(window, 0, 0, FRAME_WIDTH, FRAME_HEIGHT, 0, 0, 0);
+    Window* window =
+        OpenMainWindow(0, 0, SURFACE_WIDTH, SURFACE_HEIGHT, "Fenster", MAIN_WINDOW_STYLE);
+    OpenWindowSurface(window, 0, 0, SURFACE_WIDTH, SURFACE_HEIGHT, 0, 0, 0);
     return PlatformOpenError() == nullptr;
 }
 
