@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-// Minimum time between two presents: 1/61 s, so that 60 frames per second always fit.
-constexpr int64_t FRAME_PERIOD_NANOSECONDS = 1000000000LL / 61;
+// Minimum time between two presents: 1/61 s (rounded up), so that 60 frames per second fit.
+constexpr int64_t FRAME_PERIOD_NANOSECONDS = (1000000000LL + 60) / 61;
 
 // The back buffer exists for the whole process; opening the surface clears it to black and
 // lets drawing act on it, closing stops drawing on it.

@@ -60,6 +60,7 @@ void NullPlatformReset() {
     state = NullState{};
     window = Window{};
     CloseBackBuffer();
+    CloseTextRenderer();
     EndSurfaceDrawing();
     ClearWindowEvents();
     KeyboardReset();

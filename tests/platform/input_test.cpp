@@ -1,0 +1,265 @@
+// Keyboard, window events, the mouse device and present pacing on the null platform.
+#include "platform/display.h"
+#include "platform/display_backend.h"
+#include "platform/null/null_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+namespace {
+
+class InputTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        NullPlatformReset();
+        ASSERT_NE(OpenDisplay(), 0);
+        ASSERT_NE(OpenMouse(), 0);
+        ASSERT_NE(OpenKeyboard(), 0);
+        window = OpenMainWindow(0, 0, SURFACE_WIDTH, SURFACE_HEIGHT, "Fenster", MAIN_WINDOW_STYLE);
+        ASSERT_NE(window, nullptr);
+        ASSERT_NE(OpenWindowSurface(window, 0, 0, SURFACE_WIDTH, SURFACE_HEIGHT, 0, 0, 0), 0);
+    }
+    Window* window = nullptr;
+};
+
+}  // namespace
+
+// ---- Keyboard ------------------------------------------------------------------------------
+
+TEST_F(InputTest, AHeldKeyIsReleasedExactlyOnceAfterItGoesUp) {
+    NullSetKey(KEY_F5, true);
+    for (int sample = 0; sample < 4; ++sample) {
+        ASSERT_EQ(SampleKeyboard(), 1);
+        EXPECT_NE(IsKeyDown(KEY_F5), 0);
+        EXPECT_EQ(WasKeyReleased(KEY_F5), 0);
+    }
+    NullSetKey(KEY_F5, false);
+    ASSERT_EQ(SampleKeyboard(), 1);
+    EXPECT_EQ(IsKeyDown(KEY_F5), 0);
+    EXPECT_EQ(WasKeyReleased(KEY_F5), 1);
+    EXPECT_EQ(WasKeyReleased(KEY_F5), 0);
+    ASSERT_EQ(SampleKeyboard(), 1);
+    EXPECT_EQ(WasKeyReleased(KEY_F5), 0);
+}
+
+TEST_F(InputTest, AnyKeyAsksAboutAllKeys) {
+    SampleKeyboard();
+    EXPECT_EQ(IsKeyDown(KEY_ANY), 0);
+    NullSetKey(KEY_DELETE, true);  // an extended key, code above 128
+    SampleKeyboard();
+    EXPECT_NE(IsKeyDown(KEY_ANY), 0);
+    EXPECT_EQ(WasKeyReleased(KEY_ANY), 0);
+    NullSetKey(KEY_DELETE, false);
+    SampleKeyboard();
+    EXPECT_EQ(WasKeyReleased(KEY_ANY), 1);
+    EXPECT_EQ(WasKeyReleased(KEY_DELETE), 0);  // the note was cleared by the any-key call
+    EXPECT_EQ(IsKeyDown(999), 0);
+    EXPECT_EQ(WasKeyReleased(-7), 0);
+}
+
+TEST_F(InputTest, WithoutFocusKeysAnswerNothingAndTheNotesStay) {
+    NullSetKey(KEY_ESCAPE, true);
+    SampleKeyboard();
+    EXPECT_EQ(WasKeyReleased(KEY_ESCAPE), 0);
+    NullSetFocus(false);
+    EXPECT_EQ(SampleKeyboard(), 0);
+    EXPECT_EQ(IsKeyDown(KEY_ESCAPE), 0);
+    NullSetKey(KEY_ESCAPE, false);
+    EXPECT_EQ(WasKeyReleased(KEY_ESCAPE), 0);
+    // A key pressed and let go while another window has the focus is never seen.
+    NullSetKey(KEY_F12, true);
+    SampleKeyboard();
+    NullSetKey(KEY_F12, false);
+    NullSetFocus(true);
+    EXPECT_EQ(SampleKeyboard(), 1);
+    EXPECT_EQ(WasKeyReleased(KEY_F12), 0);
+    EXPECT_EQ(WasKeyReleased(KEY_ESCAPE), 1);  // seen down before the focus went
+}
+
+TEST_F(InputTest, AKeyboardNeverOpenedSamplesNothing) {
+    NullPlatformReset();
+    NullSetKey(KEY_ESCAPE, true);
+    EXPECT_EQ(SampleKeyboard(), 0);
+    EXPECT_EQ(IsKeyDown(KEY_ESCAPE), 0);
+    EXPECT_EQ(OpenKeyboard(), 1);
+    EXPECT_EQ(OpenKeyboard(), 1);
+    EXPECT_EQ(SampleKeyboard(), 1);
+    EXPECT_NE(IsKeyDown(KEY_ESCAPE), 0);
+}
+
+// ---- Window events -------------------------------------------------------------------------
+
+TEST_F(InputTest, TheCloseBoxOnlyQueuesAnEventOneMessageAtATime) {
+    EXPECT_EQ(PollWindowEvent(), WINDOW_EVENT_NONE);
+    NullQueueWindowEvent(WINDOW_EVENT_CLOSE_REQUESTED);
+    NullQueueWindowEvent(WINDOW_EVENT_CLOSE_REQUESTED);
+    EXPECT_EQ(PollWindowEvent(), WINDOW_EVENT_CLOSE_REQUESTED);
+    EXPECT_EQ(PollWindowEvent(), WINDOW_EVENT_CLOSE_REQUESTED);
+    EXPECT_EQ(PollWindowEvent(), WINDOW_EVENT_NONE);
+    // The surface is untouched and drawing goes on.
+    BeginSurfaceDrawing();
+    DrawLineBetween(1, 1, 1, 1, 0xFFFFFF);
+    EXPECT_EQ(BackBufferPixels()[SURFACE_WIDTH + 1], 0xFFFFFFu);
+}
+
+TEST(WindowEventQueueTest, AnEventEqualToTheLastQueuedIsNotQueuedTwice) {
+    ClearWindowEvents();
+    QueueWindowEvent(WINDOW_EVENT_FOCUS_LOST);
+    QueueWindowEvent(WINDOW_EVENT_FOCUS_LOST);
+    QueueWindowEvent(WINDOW_EVENT_CLOSE_REQUESTED);
+    QueueWindowEvent(WINDOW_EVENT_FOCUS_LOST);
+    EXPECT_EQ(TakeWindowEvent(), WINDOW_EVENT_FOCUS_LOST);
+    EXPECT_EQ(TakeWindowEvent(), WINDOW_EVENT_CLOSE_REQUESTED);
+    EXPECT_EQ(TakeWindowEvent(), WINDOW_EVENT_FOCUS_LOST);
+    EXPECT_EQ(TakeWindowEvent(), WINDOW_EVENT_NONE);
+    // Once taken, the same event may come again.
+    QueueWindowEvent(WINDOW_EVENT_FOCUS_LOST);
+    EXPECT_EQ(TakeWindowEvent(), WINDOW_EVENT_FOCUS_LOST);
+}
+
+// ---- Opening -------------------------------------------------------------------------------
+
+TEST(OpenTest, TheWindowAndSurfaceNeedWhatComesBeforeThem) {
+    NullPlatformReset();
+    EXPECT_EQ(OpenMainWindow(0, 0, 800, 600, "Fenster", MAIN_WINDOW_STYLE), nullptr);
+    ASSERT_NE(OpenDisplay(), 0);
+    Window* window = OpenMainWindow(0, 0, 800, 600, "Fenster", MAIN_WINDOW_STYLE);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(OpenWindowSurface(window, 0, 0, 640, 480, 0, 0, 0), 0);
+    EXPECT_EQ(OpenWindowSurface(window, 0, 0, 800, 600, 1, 0, 0), 0);
+    BeginSurfaceDrawing();
+    EXPECT_EQ(LabelWidth("Start"), 0);  // no surface yet: no target
+    EXPECT_EQ(OpenWindowSurface(window, 0, 0, 800, 600, 0, 0, 0), 1);
+    EXPECT_EQ(PlatformOpenError(), nullptr);
+    EXPECT_EQ(BackBufferPixels()[0], 0u);
+}
+
+// ---- Presenting ----------------------------------------------------------------------------
+
+TEST_F(InputTest, PresentsAreAtLeastAFrameSlotApart) {
+    PresentSurface();
+    PresentSurface();
+    NullAdvanceClock(FRAME_PERIOD_NANOSECONDS / 2);
+    PresentSurface();
+    NullAdvanceClock(FRAME_PERIOD_NANOSECONDS * 3);
+    int64_t late = NullClockNanoseconds();
+    PresentSurface();
+    std::vector<int64_t> times = NullPresentTimes();
+    ASSERT_EQ(times.size(), 4u);
+    EXPECT_EQ(times[1] - times[0], FRAME_PERIOD_NANOSECONDS);
+    EXPECT_EQ(times[2] - times[1], FRAME_PERIOD_NANOSECONDS);
+    EXPECT_EQ(times[3], late);  // already past its slot: no wait
+    EXPECT_GE(FRAME_PERIOD_NANOSECONDS * 61, 1000000000);
+}
+
+// ---- Message box ---------------------------------------------------------------------------
+
+TEST_F(InputTest, MessageBoxesAreRecorded) {
+    EXPECT_EQ(ShowMessageBox("Fehler", "Zeile 1\nZeile 2"), 1);
+    ASSERT_EQ(NullMessageBoxes().size(), 1u);
+    EXPECT_EQ(NullMessageBoxes()[0].caption, "Fehler");
+    EXPECT_EQ(NullMessageBoxes()[0].text, "Zeile 1\nZeile 2");
+}
+
+TEST(TextTest, Windows1252BecomesUtf8) {
+    EXPECT_EQ(Windows1252ToUtf8("Gr\xFC\xDF" "e \x80\x96\x9F"),
+              "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\xE2\x80\x93\xC5\xB8");
+    EXPECT_EQ(Windows1252ToUtf8("\x81"), "\xC2\x81");
+}
+
+// ---- Mouse device --------------------------------------------------------------------------
+
+TEST_F(InputTest, ThePositionStartsAtTheCornerAndStaysOnTheSurface) {
+    EXPECT_EQ(ReadMouseEvents(), 1);
+    EXPECT_EQ(MousePositionX(), 0);
+    EXPECT_EQ(MousePositionY(), 0);
+    EXPECT_TRUE(NullMouseGrabbed());
+    NullMoveMouse(-50, -50);
+    ReadMouseEvents();
+    EXPECT_EQ(MousePositionX(), 0);
+    EXPECT_EQ(MouseMotionX(), -50);
+    NullMoveMouse(300, 200);
+    NullMoveMouse(5, -1);
+    ReadMouseEvents();
+    EXPECT_EQ(MouseMotionX(), 305);
+    EXPECT_EQ(MouseMotionY(), 199);
+    EXPECT_EQ(MousePositionX(), 305);
+    EXPECT_EQ(MousePositionY(), 199);
+    EXPECT_EQ(NullCursorX(), 305);
+    NullMoveMouse(INT32_MAX, INT32_MAX);
+    NullMoveMouse(INT32_MAX, INT32_MAX);
+    ReadMouseEvents();
+    EXPECT_EQ(MousePositionX(), 799);
+    EXPECT_EQ(MousePositionY(), 599);
+    ReadMouseEvents();
+    EXPECT_EQ(MouseMotionX(), 0);  // nothing read: no motion
+    EXPECT_EQ(MousePositionX(), 799);
+}
+
+TEST_F(InputTest, AnExaminationTakesAtMost24EventsAndKeepsTheRest) {
+    for (int i = 0; i < 30; ++i) NullMoveMouse(1, 2);
+    NullSetMouseButton(1, true);
+    ReadMouseEvents();
+    EXPECT_EQ(MouseMotionX(), 24);
+    EXPECT_EQ(MouseMotionY(), 48);
+    EXPECT_EQ(NullPendingMouseEvents(), 7);
+    EXPECT_EQ(IsMouseButtonDown(1), 0);
+    ReadMouseEvents();
+    EXPECT_EQ(MouseMotionX(), 6);
+    EXPECT_EQ(MousePositionX(), 30);
+    EXPECT_NE(IsMouseButtonDown(1), 0);
+    EXPECT_EQ(IsMouseButtonDown(2), 0);
+    NullSetMouseButton(3, true);
+    NullSetMouseButton(1, false);
+    ReadMouseEvents();
+    EXPECT_EQ(IsMouseButtonDown(1), 0);
+    EXPECT_NE(IsMouseButtonDown(3), 0);
+    EXPECT_EQ(IsMouseButtonDown(0), 0);
+    EXPECT_EQ(IsMouseButtonDown(4), 0);
+}
+
+TEST_F(InputTest, LosingTheFocusGivesTheCursorBackAndKeepsPositionAndButtons) {
+    NullMoveMouse(120, 80);
+    NullSetMouseButton(2, true);
+    ReadMouseEvents();
+    NullSetFocus(false);
+    NullMoveMouse(10, 10);
+    EXPECT_EQ(ReadMouseEvents(), 0);
+    EXPECT_FALSE(NullMouseGrabbed());
+    EXPECT_EQ(NullCursorX(), 120);
+    EXPECT_EQ(NullCursorY(), 80);
+    EXPECT_EQ(MouseMotionX(), 0);
+    EXPECT_EQ(MousePositionX(), 120);
+    EXPECT_NE(IsMouseButtonDown(2), 0);
+    // Motion over the window while it had no focus is not ours to read later.
+    NullSetFocus(true);
+    EXPECT_EQ(ReadMouseEvents(), 1);
+    EXPECT_TRUE(NullMouseGrabbed());
+    EXPECT_EQ(MousePositionX(), 120);
+}
+
+TEST_F(InputTest, ReleasingTheGrabHoldsUntilResumed) {
+    NullMoveMouse(40, 30);
+    ReadMouseEvents();
+    ReleaseMouseGrab();
+    EXPECT_FALSE(NullMouseGrabbed());
+    EXPECT_EQ(NullCursorX(), 40);
+    EXPECT_EQ(ReadMouseEvents(), 0);
+    EXPECT_FALSE(NullMouseGrabbed());
+    ResumeMouseGrab();
+    EXPECT_EQ(ReadMouseEvents(), 1);
+    EXPECT_TRUE(NullMouseGrabbed());
+    CloseMouse();
+    EXPECT_FALSE(NullMouseGrabbed());
+    EXPECT_EQ(ReadMouseEvents(), 0);
+}
+
+TEST(MouseTest, AMouseNeverOpenedReadsNothing) {
+    NullPlatformReset();
+    NullMoveMouse(10, 10);
+    NullSetMouseButton(1, true);
+    EXPECT_EQ(ReadMouseEvents(), 0);
+    EXPECT_EQ(MousePositionX(), 0);
+    EXPECT_EQ(IsMouseButtonDown(1), 0);
+}
