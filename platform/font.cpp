@@ -55,6 +55,8 @@ std::string FontPathFromFontconfig() {
         FcPatternDestroy(match);
     }
     FcPatternDestroy(pattern);
+    // Only the path is needed; fontconfig's own state would otherwise stay allocated for good.
+    FcFini();
     return path;
 }
 
