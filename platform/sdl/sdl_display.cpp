@@ -5,7 +5,9 @@
 #include "platform/sdl/sdl_state.h"
 #include "platform/system.h"
 
+#include <cstdlib>
 #include <ctime>
+#include <thread>
 
 SdlState sdl{};
 
@@ -266,6 +268,7 @@ bool SdlWindowFocused() {
 
 // ---- Message box ---------------------------------------------------------------------------
 
+
 int32_t ShowMessageBox(std::string_view caption, std::string_view text) {
     std::string utf8Caption = Windows1252ToUtf8(caption);
     std::string utf8Text = Windows1252ToUtf8(text);
@@ -279,6 +282,13 @@ int32_t ShowMessageBox(std::string_view caption, std::string_view text) {
     box.numbuttons = 1;
     box.buttons = &button;
     int pressed = 0;
-    if (SDL_ShowMessageBox(&box, &pressed) != 0) return 0;
+    std::thread focus;
+    const char* driver = SDL_getenv("SDL_VIDEODRIVER");
+    if (std::getenv("DISPLAY") && (!driver || SDL_strcasecmp(driver, "x11") == 0)) {
+        focus = std::thread(FocusMessageBoxWindow, utf8Caption);
+    }
+    int shown = SDL_ShowMessageBox(&box, &pressed);
+    if (focus.joinable()) focus.join();
+    if (shown != 0) return 0;
     return 1;
 }

@@ -3,6 +3,8 @@
 
 #include <SDL.h>
 
+#include <string>
+
 struct SdlState {
     bool videoStarted;
     SDL_Window* window;
@@ -19,3 +21,6 @@ bool SdlWindowFocused();
 // First and last SDL event types of the mouse device's events.
 constexpr Uint32 SDL_MOUSE_EVENTS_FIRST = SDL_MOUSEMOTION;
 constexpr Uint32 SDL_MOUSE_EVENTS_LAST = SDL_MOUSEWHEEL;
+// Waits (up to 2 s) for the top-level window titled so (UTF-8) to appear, then gives it the
+// keyboard focus; for SDL's message box, which does not ask for it.
+void FocusMessageBoxWindow(std::string title);
