@@ -193,6 +193,10 @@ class FaultTable : public testing::TestWithParam<std::tuple<FaultCase, const cha
 
 TEST_P(FaultTable, ReportsOnceWithKindLineAndAddressThenEndsBySignal) {
     auto [fault, thread] = GetParam();
+#ifdef PFAD_SANITIZED
+    // The sanitizer's wrapper of the C library leaves earlier return addresses in its frame.
+    if (std::string(fault.mode) == "library") GTEST_SKIP() << "the C library is wrapped";
+#endif
     Child child;
     child.Start(fault.mode, thread);
     ChildRun run = child.Finish();
@@ -256,6 +260,9 @@ TEST(FaultReport, FaultInsideTheHandlerEndsTheProcessAtOnce) {
 }
 
 TEST(FaultReport, FaultBeforeInstallTakesTheDefaultAction) {
+#ifdef PFAD_SANITIZED
+    GTEST_SKIP() << "the sanitizer's own handler is the default here";
+#endif
     Child child;
     child.Start("before-install", "main");
     ChildRun run = child.Finish(false);
