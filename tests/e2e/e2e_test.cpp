@@ -423,3 +423,64 @@ TEST_F(EndToEnd, WithoutADisplayTheProgramSaysWhatIsMissing) {
     std::vector<uint8_t> said = ReadFile(log);
     EXPECT_NE(std::string(said.begin(), said.end()).find("Xvfb"), std::string::npos);
 }
+
+namespace {
+// The message box may carry its title only as the UTF-8 _NET_WM_NAME, and not at the top.
+::Window FindNamedWindow(Display* x, ::Window under, const char* title) {
+    Atom netName = XInternAtom(x, "_NET_WM_NAME", False);
+    ::Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    ::Window found = 0;
+    if (!XQueryTree(x, under, &root, &parent, &children, &count)) return 0;
+    for (unsigned i = 0; i < count && !found; ++i) {
+        Atom type;
+        int format;
+        unsigned long items, after;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(x, children[i], netName, 0, 64, False, AnyPropertyType, &type,
+                               &format, &items, &after, &data) == Success && data) {
+            if (std::string(reinterpret_cast<char*>(data), items) == title) found = children[i];
+            XFree(data);
+        }
+        char* name = nullptr;
+        if (!found && XFetchName(x, children[i], &name) && name) {
+            if (std::strcmp(name, title) == 0) found = children[i];
+            XFree(name);
+        }
+        if (!found) found = FindNamedWindow(x, children[i], title);
+    }
+    if (children) XFree(children);
+    return found;
+}
+}  // namespace
+
+TEST_F(EndToEnd, AFaultShowsTheFehlerBoxWhichReturnClosesAndTheProgramFails) {
+    StartProgram();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(kill(program_, SIGSEGV), 0);
+    ::Window box = 0;
+    auto end = Clock::now() + 15s;
+    while (!box && Clock::now() < end) {
+        box = FindNamedWindow(x_, DefaultRootWindow(x_), "Fehler");
+        if (!box) std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_NE(box, 0u) << "no window \"Fehler\" appeared";
+    EXPECT_TRUE(ProgramRunning()) << "the program must wait for the box";
+    // No window manager: hand the box the keyboard, then close it with Return.
+    int status = -1;
+    while (status == -1 && Clock::now() < end) {
+        XSetInputFocus(x_, box, RevertToParent, CurrentTime);
+        XSync(x_, False);
+        Tap("Return");
+        status = WaitFor(program_, 1000ms);
+    }
+    ASSERT_NE(status, -1) << "the box did not close with Return";
+    program_ = 0;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << "status " << status;
+    std::ifstream log(folder_ + "/program.log");
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Typ: An attempted read or write to/from an address to which that process "
+                        "isn't allowed"),
+              std::string::npos)
+        << text;
+}
