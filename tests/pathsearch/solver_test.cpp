@@ -83,7 +83,7 @@ protected:
 }  // namespace
 
 TEST_F(SolverTest, TheSingleWallSceneGivesOneLineOfJson) {
-    fs::copy_file(fs::path(PFAD_TEST_DATA) / "conformance" / "spec_single_wall.scene", folder_ / "wall.scene");
+    fs::copy_file(fs::path(PFAD_TEST_DATA) / "conformance" / "single_wall.scene", folder_ / "wall.scene");
     SolveRun run = Solve("wall.scene");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(WithoutTime(run.out),
