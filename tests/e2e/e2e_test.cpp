@@ -119,6 +119,36 @@ struct Image {
     }
 };
 
+namespace {
+// The message box may carry its title only as the UTF-8 _NET_WM_NAME, and not at the top.
+::Window FindNamedWindow(Display* x, ::Window under, const char* title) {
+    Atom netName = XInternAtom(x, "_NET_WM_NAME", False);
+    ::Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    ::Window found = 0;
+    if (!XQueryTree(x, under, &root, &parent, &children, &count)) return 0;
+    for (unsigned i = 0; i < count && !found; ++i) {
+        Atom type;
+        int format;
+        unsigned long items, after;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(x, children[i], netName, 0, 64, False, AnyPropertyType, &type,
+                               &format, &items, &after, &data) == Success && data) {
+            if (std::string(reinterpret_cast<char*>(data), items) == title) found = children[i];
+            XFree(data);
+        }
+        char* name = nullptr;
+        if (!found && XFetchName(x, children[i], &name) && name) {
+            if (std::strcmp(name, title) == 0) found = children[i];
+            XFree(name);
+        }
+        if (!found) found = FindNamedWindow(x, children[i], title);
+    }
+    if (children) XFree(children);
+    return found;
+}
+}  // namespace
+
 // ---- The session -----------------------------------------------------------------------------
 
 class EndToEnd : public ::testing::Test {
@@ -207,20 +237,7 @@ protected:
     }
 
     ::Window FindWindow(const char* title) {
-        ::Window root, parent, *children = nullptr;
-        unsigned count = 0;
-        ::Window found = 0;
-        if (XQueryTree(x_, DefaultRootWindow(x_), &root, &parent, &children, &count)) {
-            for (unsigned i = 0; i < count && !found; ++i) {
-                char* name = nullptr;
-                if (XFetchName(x_, children[i], &name) && name) {
-                    if (std::strcmp(name, title) == 0) found = children[i];
-                    XFree(name);
-                }
-            }
-            if (children) XFree(children);
-        }
-        return found;
+        return FindNamedWindow(x_, DefaultRootWindow(x_), title);
     }
 
     void Xdotool(std::vector<std::string> args) {
@@ -424,35 +441,6 @@ TEST_F(EndToEnd, WithoutADisplayTheProgramSaysWhatIsMissing) {
     EXPECT_NE(std::string(said.begin(), said.end()).find("Xvfb"), std::string::npos);
 }
 
-namespace {
-// The message box may carry its title only as the UTF-8 _NET_WM_NAME, and not at the top.
-::Window FindNamedWindow(Display* x, ::Window under, const char* title) {
-    Atom netName = XInternAtom(x, "_NET_WM_NAME", False);
-    ::Window root, parent, *children = nullptr;
-    unsigned count = 0;
-    ::Window found = 0;
-    if (!XQueryTree(x, under, &root, &parent, &children, &count)) return 0;
-    for (unsigned i = 0; i < count && !found; ++i) {
-        Atom type;
-        int format;
-        unsigned long items, after;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(x, children[i], netName, 0, 64, False, AnyPropertyType, &type,
-                               &format, &items, &after, &data) == Success && data) {
-            if (std::string(reinterpret_cast<char*>(data), items) == title) found = children[i];
-            XFree(data);
-        }
-        char* name = nullptr;
-        if (!found && XFetchName(x, children[i], &name) && name) {
-            if (std::strcmp(name, title) == 0) found = children[i];
-            XFree(name);
-        }
-        if (!found) found = FindNamedWindow(x, children[i], title);
-    }
-    if (children) XFree(children);
-    return found;
-}
-}  // namespace
 
 TEST_F(EndToEnd, AFaultShowsTheFehlerBoxWhichReturnClosesAndTheProgramFails) {
     StartProgram();
@@ -461,7 +449,7 @@ TEST_F(EndToEnd, AFaultShowsTheFehlerBoxWhichReturnClosesAndTheProgramFails) {
     ::Window box = 0;
     auto end = Clock::now() + 15s;
     while (!box && Clock::now() < end) {
-        box = FindNamedWindow(x_, DefaultRootWindow(x_), "Fehler");
+        box = FindWindow("Fehler");
         if (!box) std::this_thread::sleep_for(50ms);
     }
     ASSERT_NE(box, 0u) << "no window \"Fehler\" appeared";
