@@ -1,10 +1,11 @@
-// The text renderer both platforms draw with: DejaVu Sans at 13 px through SDL2_ttf, rendered
-// without anti-aliasing, one glyph at a time from a cache of the 256 Windows-1252 characters.
+// The text renderer both platforms draw with: DejaVu Sans at 13 px through FreeType, hinted and
+// rendered in monochrome, one glyph at a time from a cache of the 256 Windows-1252 characters.
 // Glyph-by-glyph placement without kerning keeps widths a plain sum of advances.
 #include "platform/display.h"
 #include "platform/display_backend.h"
 
-#include <SDL_ttf.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
 #include <fontconfig/fontconfig.h>
 
 #include <cstring>
@@ -17,21 +18,26 @@ constexpr const char* FONT_FAMILY = "DejaVu Sans";
 // Where Debian's fonts-dejavu-core puts it, for when fontconfig does not know it.
 constexpr const char* FONT_FALLBACK_PATH = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
-// One glyph's solid bitmap: 1 where the glyph is drawn. left is the bitmap's offset from the
-// pen position.
+// One glyph's monochrome bitmap: 1 where the glyph is drawn. left and top are the bitmap's
+// offset from the pen position and from the top of the line.
 struct Glyph {
     bool rendered;
     int32_t advance;
     int32_t left;
+    int32_t top;
     int32_t width;
     int32_t height;
     std::vector<uint8_t> mask;
 };
 
-TTF_Font* font = nullptr;
-bool ttfStarted = false;
+FT_Library library = nullptr;
+FT_Face font = nullptr;
+int32_t ascent = 0;
 int32_t lineHeight = 0;
 Glyph glyphs[256];
+
+// A 26.6 fixed-point length rounded up to whole pixels.
+int32_t CeilPixels(FT_Long value) { return static_cast<int32_t>((value + 63) >> 6); }
 
 // The path of DejaVu Sans as fontconfig knows it; empty when it matches another family.
 std::string FontPathFromFontconfig() {
@@ -64,63 +70,73 @@ const Glyph& GlyphFor(uint8_t byte) {
     Glyph& glyph = glyphs[byte];
     if (glyph.rendered) return glyph;
     glyph.rendered = true;
-    uint32_t codePoint = Windows1252CodePoint(byte);
-    int minX = 0, maxX = 0, minY = 0, maxY = 0, advance = 0;
-    if (TTF_GlyphMetrics32(font, codePoint, &minX, &maxX, &minY, &maxY, &advance) != 0) return glyph;
-    glyph.advance = advance;
-    SDL_Surface* surface = TTF_RenderGlyph32_Solid(font, codePoint, SDL_Color{255, 255, 255, 255});
-    if (!surface) return glyph;
-    // A glyph reaching left of its pen position widens its surface to the left.
-    glyph.left = minX < 0 ? minX : 0;
-    glyph.width = surface->w;
-    glyph.height = surface->h;
-    glyph.mask.assign(static_cast<size_t>(surface->w) * surface->h, 0);
-    if (SDL_LockSurface(surface) == 0) {
-        const auto* pixels = static_cast<const uint8_t*>(surface->pixels);
-        for (int row = 0; row < surface->h; ++row) {
-            for (int column = 0; column < surface->w; ++column) {
-                // Solid surfaces are 8-bit palettised: index 0 is the background.
-                glyph.mask[static_cast<size_t>(row) * surface->w + column] =
-                    pixels[row * surface->pitch + column] != 0;
-            }
+    FT_UInt index = FT_Get_Char_Index(font, Windows1252CodePoint(byte));
+    if (FT_Load_Glyph(font, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL) != 0) return glyph;
+    FT_GlyphSlot slot = font->glyph;
+    glyph.advance = static_cast<int32_t>(slot->metrics.horiAdvance >> 6);
+    // NUL and the soft hyphen (shown only where a line breaks) advance the pen but draw nothing.
+    if (byte == 0 || byte == 0xAD || FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) return glyph;
+    const FT_Bitmap& bitmap = slot->bitmap;
+    glyph.left = slot->bitmap_left;
+    glyph.top = ascent - slot->bitmap_top;
+    glyph.width = static_cast<int32_t>(bitmap.width);
+    glyph.height = static_cast<int32_t>(bitmap.rows);
+    glyph.mask.assign(static_cast<size_t>(glyph.width) * glyph.height, 0);
+    for (int32_t row = 0; row < glyph.height; ++row) {
+        const uint8_t* bits = bitmap.buffer + static_cast<ptrdiff_t>(row) * bitmap.pitch;
+        for (int32_t column = 0; column < glyph.width; ++column) {
+            // Monochrome rows hold eight pixels per byte, the leftmost in the top bit.
+            glyph.mask[static_cast<size_t>(row) * glyph.width + column] =
+                (bits[column >> 3] >> (7 - (column & 7))) & 1;
         }
-        SDL_UnlockSurface(surface);
     }
-    SDL_FreeSurface(surface);
     return glyph;
+}
+
+// Opens the face at 13 px and reads its line metrics; false when the file is no usable font.
+bool OpenFace(const char* path) {
+    if (FT_New_Face(library, path, 0, &font) != 0) {
+        font = nullptr;
+        return false;
+    }
+    if (FT_Set_Char_Size(font, 0, FONT_PIXEL_SIZE * 64, 0, 0) != 0) {
+        FT_Done_Face(font);
+        font = nullptr;
+        return false;
+    }
+    FT_Fixed scale = font->size->metrics.y_scale;
+    ascent = CeilPixels(FT_MulFix(font->ascender, scale));
+    lineHeight = CeilPixels(FT_MulFix(font->ascender - font->descender, scale));
+    return true;
 }
 
 }  // namespace
 
 bool OpenTextRenderer() {
     if (font) return true;
-    if (!ttfStarted) {
-        if (TTF_Init() != 0) {
-            SetPlatformOpenError(std::string("cannot start the font renderer SDL2_ttf: ") +
-                                 TTF_GetError());
-            return false;
-        }
-        ttfStarted = true;
+    if (!library && FT_Init_FreeType(&library) != 0) {
+        library = nullptr;
+        SetPlatformOpenError("cannot start the font renderer FreeType");
+        return false;
     }
     std::string path = FontPathFromFontconfig();
-    if (!path.empty()) font = TTF_OpenFont(path.c_str(), FONT_PIXEL_SIZE);
-    if (!font) font = TTF_OpenFont(FONT_FALLBACK_PATH, FONT_PIXEL_SIZE);
+    if (path.empty() || !OpenFace(path.c_str())) OpenFace(FONT_FALLBACK_PATH);
     if (!font) {
         SetPlatformOpenError(
             "the font DejaVu Sans was not found; install it with: sudo apt-get install "
             "fonts-dejavu-core");
         return false;
     }
-    TTF_SetFontKerning(font, 0);
-    TTF_SetFontHinting(font, TTF_HINTING_NORMAL);
-    lineHeight = TTF_FontHeight(font);
     return true;
 }
 
 void CloseTextRenderer() {
     for (Glyph& glyph : glyphs) glyph = Glyph{};
-    if (font) TTF_CloseFont(font);
+    if (font) FT_Done_Face(font);
     font = nullptr;
+    if (library) FT_Done_FreeType(library);
+    library = nullptr;
+    ascent = 0;
     lineHeight = 0;
 }
 
@@ -140,15 +156,16 @@ void RenderText(int64_t x, int64_t y, std::string_view text, uint32_t pixel) {
     for (char c : text) {
         const Glyph& glyph = GlyphFor(static_cast<uint8_t>(c));
         int64_t left = pen + glyph.left;
+        int64_t top = y + glyph.top;
         // Only the rows and columns that fall on the surface.
-        int64_t firstRow = std::max<int64_t>(0, -y);
-        int64_t lastRow = std::min<int64_t>(glyph.height, SURFACE_HEIGHT - y);
+        int64_t firstRow = std::max<int64_t>(0, -top);
+        int64_t lastRow = std::min<int64_t>(glyph.height, SURFACE_HEIGHT - top);
         int64_t firstColumn = std::max<int64_t>(0, -left);
         int64_t lastColumn = std::min<int64_t>(glyph.width, SURFACE_WIDTH - left);
         for (int64_t row = firstRow; row < lastRow; ++row) {
             for (int64_t column = firstColumn; column < lastColumn; ++column) {
                 if (glyph.mask[row * glyph.width + column]) {
-                    buffer[(y + row) * SURFACE_WIDTH + left + column] = pixel;
+                    buffer[(top + row) * SURFACE_WIDTH + left + column] = pixel;
                 }
             }
         }

@@ -321,3 +321,24 @@ TEST_F(DrawingTest, TextIsTheSameAfterTheRendererIsReopened) {
     DrawLabel(10, 10, "Berechungszeit : 15ms", WHITE);
     EXPECT_EQ(Lit(), first);
 }
+
+// Every character of the 8-bit set, one per cell of a 16 × 16 grid, in one picture: its pixels
+// and advances are those the program has always shown (the value was taken from the earlier
+// SDL_ttf renderer), so a change of renderer, hinting or font file shows here.
+TEST_F(DrawingTest, EveryCharacterKeepsItsGlyphAndAdvance) {
+    SetDrawingMode(DRAWING_MODE_TRANSPARENT);
+    uint64_t hash = 14695981039346656037ull;
+    auto mix = [&hash](uint64_t value) {
+        for (int byte = 0; byte < 8; ++byte) {
+            hash = (hash ^ ((value >> (8 * byte)) & 0xFF)) * 1099511628211ull;
+        }
+    };
+    for (int code = 0; code < 256; ++code) {
+        std::string text(1, static_cast<char>(code));
+        mix(static_cast<uint64_t>(LabelWidth(text)));
+        DrawLabel(10 + (code % 16) * 48, 10 + (code / 16) * 36, text, WHITE);
+    }
+    mix(static_cast<uint64_t>(LabelWidth("Weg-Knoten : 0123456789")));
+    for (const Pixel& pixel : Lit()) mix(static_cast<uint64_t>(pixel.first << 16 | pixel.second));
+    EXPECT_EQ(hash, 7292824600272251187ull);
+}
