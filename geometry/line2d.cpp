@@ -4,19 +4,24 @@
 
 CursorList* walls = nullptr;
 
+Wall WallBetween(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    Wall wall{};
+    wall.origin = Vec2{static_cast<float>(x1), static_cast<float>(y1)};
+    // In 64 bits: the difference of two 32-bit coordinates can overflow 32 bits.
+    wall.delta = Vec2{static_cast<float>(int64_t{x2} - x1), static_cast<float>(int64_t{y2} - y1)};
+    Vec2 u;
+    NormalizeVec2(wall.delta, u);
+    wall.outerA = Vec2{static_cast<float>(double{wall.origin.x} - u.x),
+                       static_cast<float>(double{wall.origin.y} - u.y)};
+    Vec2 end{static_cast<float>(double{wall.origin.x} + wall.delta.x),
+             static_cast<float>(double{wall.origin.y} + wall.delta.y)};
+    wall.outerB = Vec2{static_cast<float>(double{end.x} + u.x), static_cast<float>(double{end.y} + u.y)};
+    return wall;
+}
+
 int32_t AddWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     auto* wall = static_cast<Wall*>(ListAppend(walls));
-    if (!wall) return 0;
-    wall->origin = Vec2{static_cast<float>(x1), static_cast<float>(y1)};
-    // In 64 bits: the difference of two 32-bit coordinates can overflow 32 bits.
-    wall->delta = Vec2{static_cast<float>(int64_t{x2} - x1), static_cast<float>(int64_t{y2} - y1)};
-    Vec2 u;
-    NormalizeVec2(wall->delta, u);
-    wall->outerA = Vec2{static_cast<float>(double{wall->origin.x} - u.x),
-                        static_cast<float>(double{wall->origin.y} - u.y)};
-    Vec2 end{static_cast<float>(double{wall->origin.x} + wall->delta.x),
-             static_cast<float>(double{wall->origin.y} + wall->delta.y)};
-    wall->outerB = Vec2{static_cast<float>(double{end.x} + u.x), static_cast<float>(double{end.y} + u.y)};
+    if (wall) *wall = WallBetween(x1, y1, x2, y2);
     return 0;
 }
 

@@ -1,0 +1,492 @@
+// The plain wall scans and the uniform grid index (see wall_index.h for why it is exact).
+//
+// Sections: contact distance and plain scans; regularity and margins; walking the cells near
+// a segment; building; queries.
+
+#include "pathsearch/wall_index.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/system.h"
+
+namespace {
+
+// How many walls a scan tests between two looks at the stop request.
+constexpr int32_t STOP_CHECK_WALLS = 4096;
+// Non-zero delta components below this could make the float cross product underflow.
+constexpr double SMALLEST_DELTA = 9.094947017729282e-13;  // 2^-40
+// Cells per regular wall at most, and listings per regular wall at most before the cells grow.
+constexpr int64_t CELLS_PER_WALL = 2;
+constexpr int64_t LISTINGS_PER_WALL = 24;
+
+float Distance(const Vec2& a, const Vec2& b) {
+    double dx = double{a.x} - b.x;
+    double dy = double{a.y} - b.y;
+    return static_cast<float>(std::sqrt(dx * dx + dy * dy));
+}
+
+float OverlapDistance(const Wall& wall, const Vec2& origin) {
+    Vec2 a = wall.origin;
+    Vec2 b{static_cast<float>(double{a.x} + wall.delta.x), static_cast<float>(double{a.y} + wall.delta.y)};
+    double dot = (double{origin.x} - a.x) * (double{origin.x} - b.x) +
+                 (double{origin.y} - a.y) * (double{origin.y} - b.y);
+    if (dot <= 0.0) return 0.0f;
+    double ax = double{a.x} - origin.x, ay = double{a.y} - origin.y;
+    double bx = double{b.x} - origin.x, by = double{b.y} - origin.y;
+    double lengthA = std::sqrt(ax * ax + ay * ay);
+    double lengthB = std::sqrt(bx * bx + by * by);
+    return static_cast<float>(std::min(lengthA, lengthB));
+}
+
+// The best contact so far: smaller distance first, then the earlier wall. A NaN distance and
+// one at NO_WALL_CONTACT or beyond are never taken, as in the plain scan's "strictly nearer".
+struct Best {
+    float distance = NO_WALL_CONTACT;
+    int32_t wall = -1;
+    void Offer(float d, int32_t index) {
+        if (d < distance || (d == distance && wall >= 0 && index < wall)) {
+            distance = d;
+            wall = index;
+        }
+    }
+};
+
+}  // namespace
+
+// ---- Contact distance and plain scans ------------------------------------------------------
+
+int32_t WallContact(const Wall& wall, const Segment& segment, float* distance) {
+    Vec2 contact{};
+    int32_t result = IntersectSegments(wall, segment, contact);
+    if (result == 1) *distance = Distance(segment.origin, contact);
+    if (result == -1) *distance = OverlapDistance(wall, segment.origin);
+    return result;
+}
+
+int32_t LinearNearestWall(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
+    *stopped = false;
+    Best best;
+    for (int32_t i = 0; i < count; ++i) {
+        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+            *stopped = true;
+            return -1;
+        }
+        float d;
+        if (WallContact(walls[i], segment, &d) != 0) best.Offer(d, i);
+    }
+    return best.wall;
+}
+
+bool LinearAnyWallHit(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
+    *stopped = false;
+    Vec2 contact{};
+    for (int32_t i = 0; i < count; ++i) {
+        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+            *stopped = true;
+            return false;
+        }
+        if (IntersectSegments(walls[i], segment, contact) != 0) return true;
+    }
+    return false;
+}
+
+// ---- Regularity and margins ----------------------------------------------------------------
+
+namespace {
+
+bool RegularPoint(double x, double y) {
+    // Written so that NaN fails too.
+    return std::fabs(x) <= WALL_INDEX_LIMIT && std::fabs(y) <= WALL_INDEX_LIMIT;
+}
+
+bool RegularDelta(float component) {
+    double magnitude = std::fabs(double{component});
+    return magnitude == 0.0 || (magnitude >= SMALLEST_DELTA && magnitude <= 2.0 * WALL_INDEX_LIMIT);
+}
+
+// A segment or a wall whose answers the grid can vouch for; *magnitude := its largest
+// coordinate magnitude.
+bool RegularSegment(const Vec2& origin, const Vec2& delta, double* magnitude) {
+    double endX = double{origin.x} + delta.x, endY = double{origin.y} + delta.y;
+    if (!RegularPoint(origin.x, origin.y) || !RegularPoint(endX, endY) || !RegularDelta(delta.x) ||
+        !RegularDelta(delta.y))
+        return false;
+    *magnitude = std::max({std::fabs(double{origin.x}), std::fabs(double{origin.y}), std::fabs(endX),
+                           std::fabs(endY)});
+    return true;
+}
+
+// How far from a segment a wall that blocks it may lie, for coordinates up to magnitude.
+double QueryMargin(double magnitude) { return 2.0 + magnitude * 7.62939453125e-06; }  // 2^-17
+// How far from a wall its listing reaches: rounding of a contact point along it, generously.
+double WallPad(double magnitude) { return 1e-3 + magnitude * 9.5367431640625e-07; }  // 2^-20
+
+}  // namespace
+
+struct WallIndex {
+    const Wall* walls;
+    int32_t count;
+    bool gridded;           // false: no regular walls (or none fitted); every query is plain
+    double originX, originY;
+    double cellSize;
+    int32_t columns, rows;
+    double magnitude;       // the largest coordinate magnitude of the gridded walls
+    uint32_t* cellStart;    // columns * rows + 1 offsets into cellWalls
+    uint32_t* cellWalls;    // per cell, its walls in wall order
+    int64_t entries;
+    int32_t* always;        // walls outside the grid, in wall order
+    int32_t alwaysCount;
+    uint32_t* stamps;       // per wall, the last query that tested it
+    uint32_t stamp;
+};
+
+// ---- Walking the cells near a segment ------------------------------------------------------
+
+namespace {
+
+// Calls visit(cellRowStart, firstCell, lastCell, remaining) for every lane of cells within
+// margin of the segment from a to b, lane by lane from a's side to b's; a lane is a column
+// when the segment runs more across than down, else a row. cellRowStart..: the cell numbers
+// are first..last (inclusive) stepping by `stride`, passed as (first, last, stride).
+// remaining is a lower bound of the distance from a to any point of the lanes not yet visited.
+// Stops early when visit returns false; returns false then.
+template <class Visit>
+bool WalkLanes(const WallIndex& index, double ax, double ay, double bx, double by, double margin,
+               Visit&& visit) {
+    double s = index.cellSize;
+    bool across = std::fabs(bx - ax) >= std::fabs(by - ay);
+    double au = ((across ? ax : ay) - (across ? index.originX : index.originY)) / s;
+    double av = ((across ? ay : ax) - (across ? index.originY : index.originX)) / s;
+    double bu = ((across ? bx : by) - (across ? index.originX : index.originY)) / s;
+    double bv = ((across ? by : bx) - (across ? index.originY : index.originX)) / s;
+    double r = margin / s;
+    int64_t laneCount = across ? index.columns : index.rows;
+    int64_t minorCount = across ? index.rows : index.columns;
+    double uLow = std::min(au, bu), uHigh = std::max(au, bu);
+    int64_t first = static_cast<int64_t>(std::floor(uLow - r));
+    int64_t last = static_cast<int64_t>(std::floor(uHigh + r));
+    first = std::max<int64_t>(first, 0);
+    last = std::min<int64_t>(last, laneCount - 1);
+    if (first > last) return true;
+    bool ascending = bu >= au;
+    double slope = bu != au ? (bv - av) / (bu - au) : 0.0;
+    for (int64_t step = 0; step <= last - first; ++step) {
+        int64_t lane = ascending ? first + step : last - step;
+        double q0 = std::max(static_cast<double>(lane) - r, uLow);
+        double q1 = std::min(static_cast<double>(lane) + 1.0 + r, uHigh);
+        double v0, v1;
+        if (bu == au || q0 > q1) {
+            v0 = std::min(av, bv);
+            v1 = std::max(av, bv);
+        } else {
+            v0 = av + (q0 - au) * slope;
+            v1 = av + (q1 - au) * slope;
+            if (v0 > v1) std::swap(v0, v1);
+        }
+        int64_t low = std::max<int64_t>(static_cast<int64_t>(std::floor(v0 - r)), 0);
+        int64_t high = std::min<int64_t>(static_cast<int64_t>(std::floor(v1 + r)), minorCount - 1);
+        double remaining = ascending ? (static_cast<double>(lane) + 1.0 - au) * s : (au - static_cast<double>(lane)) * s;
+        if (remaining < 0.0) remaining = 0.0;
+        int64_t firstCell, lastCell, stride;
+        if (across) {
+            firstCell = low * index.columns + lane;
+            lastCell = high * index.columns + lane;
+            stride = index.columns;
+        } else {
+            firstCell = lane * index.columns + low;
+            lastCell = lane * index.columns + high;
+            stride = 1;
+        }
+        if (!visit(firstCell, low <= high ? lastCell : firstCell - stride, stride, remaining)) return false;
+    }
+    return true;
+}
+
+void ReleaseParts(WallIndex* index) {
+    BlockRelease(index->cellStart);
+    BlockRelease(index->cellWalls);
+    BlockRelease(index->always);
+    BlockRelease(index->stamps);
+    index->cellStart = nullptr;
+    index->cellWalls = nullptr;
+    index->always = nullptr;
+    index->stamps = nullptr;
+}
+
+template <class T>
+T* AllocateArray(int64_t count) {
+    if (count <= 0) count = 1;
+    if (count > INT32_MAX / static_cast<int64_t>(sizeof(T))) return nullptr;
+    return static_cast<T*>(BlockAllocate(static_cast<int32_t>(count * static_cast<int64_t>(sizeof(T)))));
+}
+
+}  // namespace
+
+// ---- Building ------------------------------------------------------------------------------
+
+WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, double cellSizeWanted) {
+    *stopped = false;
+    auto* index = static_cast<WallIndex*>(BlockAllocate(sizeof(WallIndex)));
+    if (!index) return nullptr;
+    index->walls = walls;
+    index->count = count;
+    index->stamps = AllocateArray<uint32_t>(count);
+    if (!index->stamps) {
+        FreeWallIndex(index);
+        return nullptr;
+    }
+
+    // Which walls go into the grid, and the box they span.
+    auto* regular = AllocateArray<uint8_t>(count);
+    if (!regular) {
+        FreeWallIndex(index);
+        return nullptr;
+    }
+    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+    int64_t regularCount = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+            *stopped = true;
+            BlockRelease(regular);
+            FreeWallIndex(index);
+            return nullptr;
+        }
+        const Wall& wall = walls[i];
+        double magnitude;
+        if (!RegularSegment(wall.origin, wall.delta, &magnitude)) continue;
+        regular[i] = 1;
+        ++regularCount;
+        double endX = double{wall.origin.x} + wall.delta.x, endY = double{wall.origin.y} + wall.delta.y;
+        minX = std::min({minX, double{wall.origin.x}, endX});
+        maxX = std::max({maxX, double{wall.origin.x}, endX});
+        minY = std::min({minY, double{wall.origin.y}, endY});
+        maxY = std::max({maxY, double{wall.origin.y}, endY});
+        index->magnitude = std::max(index->magnitude, magnitude);
+    }
+    index->alwaysCount = static_cast<int32_t>(count - regularCount);
+    index->always = AllocateArray<int32_t>(index->alwaysCount);
+    if (!index->always) {
+        BlockRelease(regular);
+        FreeWallIndex(index);
+        return nullptr;
+    }
+    for (int32_t i = 0, n = 0; i < count; ++i)
+        if (!regular[i]) index->always[n++] = i;
+    if (regularCount == 0) {
+        BlockRelease(regular);
+        return index;
+    }
+
+    // About one cell per wall over the walls' box; larger cells when long walls would be
+    // listed too often. Cell borders fall on whole multiples of the cell size.
+    double pad = WallPad(index->magnitude);
+    double low = pad + 0.5;
+    double width = maxX - minX + 2 * low, height = maxY - minY + 2 * low;
+    double cellSize = cellSizeWanted > 0 ? cellSizeWanted : std::sqrt(width * height / static_cast<double>(regularCount));
+    uint32_t* counts = nullptr;
+    for (;;) {
+        index->originX = std::floor((minX - low) / cellSize) * cellSize;
+        index->originY = std::floor((minY - low) / cellSize) * cellSize;
+        int64_t columns = static_cast<int64_t>(std::floor((maxX + low - index->originX) / cellSize)) + 1;
+        int64_t rows = static_cast<int64_t>(std::floor((maxY + low - index->originY) / cellSize)) + 1;
+        if (columns * rows > CELLS_PER_WALL * regularCount + 64) {
+            cellSize *= 1.25;
+            continue;
+        }
+        index->cellSize = cellSize;
+        index->columns = static_cast<int32_t>(columns);
+        index->rows = static_cast<int32_t>(rows);
+        BlockRelease(counts);
+        counts = AllocateArray<uint32_t>(columns * rows + 1);
+        if (!counts) {
+            BlockRelease(regular);
+            FreeWallIndex(index);
+            return nullptr;
+        }
+        int64_t entries = 0;
+        int64_t allowed = LISTINGS_PER_WALL * regularCount + 4096;
+        for (int32_t i = 0; i < count && entries <= allowed; ++i) {
+            if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+                *stopped = true;
+                BlockRelease(counts);
+                BlockRelease(regular);
+                FreeWallIndex(index);
+                return nullptr;
+            }
+            if (!regular[i]) continue;
+            const Wall& w = walls[i];
+            WalkLanes(*index, w.origin.x, w.origin.y, double{w.origin.x} + w.delta.x, double{w.origin.y} + w.delta.y,
+                      pad, [&](int64_t firstCell, int64_t lastCell, int64_t stride, double) {
+                          for (int64_t cell = firstCell; cell <= lastCell; cell += stride) counts[cell]++;
+                          entries += lastCell >= firstCell ? (lastCell - firstCell) / stride + 1 : 0;
+                          return true;
+                      });
+        }
+        if (entries <= allowed) {
+            index->entries = entries;
+            break;
+        }
+        cellSize *= 2.0;
+    }
+
+    // Offsets, then the listings in wall order.
+    int64_t cells = int64_t{index->columns} * index->rows;
+    index->cellStart = AllocateArray<uint32_t>(cells + 1);
+    index->cellWalls = AllocateArray<uint32_t>(index->entries);
+    if (!index->cellStart || !index->cellWalls) {
+        BlockRelease(counts);
+        BlockRelease(regular);
+        FreeWallIndex(index);
+        return nullptr;
+    }
+    uint32_t offset = 0;
+    for (int64_t cell = 0; cell < cells; ++cell) {
+        index->cellStart[cell] = offset;
+        offset += counts[cell];
+        counts[cell] = index->cellStart[cell];  // now the next free slot of the cell
+    }
+    index->cellStart[cells] = offset;
+    for (int32_t i = 0; i < count; ++i) {
+        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+            *stopped = true;
+            BlockRelease(counts);
+            BlockRelease(regular);
+            FreeWallIndex(index);
+            return nullptr;
+        }
+        if (!regular[i]) continue;
+        const Wall& w = walls[i];
+        WalkLanes(*index, w.origin.x, w.origin.y, double{w.origin.x} + w.delta.x, double{w.origin.y} + w.delta.y, pad,
+                  [&](int64_t firstCell, int64_t lastCell, int64_t stride, double) {
+                      for (int64_t cell = firstCell; cell <= lastCell; cell += stride)
+                          index->cellWalls[counts[cell]++] = static_cast<uint32_t>(i);
+                      return true;
+                  });
+    }
+    BlockRelease(counts);
+    BlockRelease(regular);
+    index->gridded = true;
+    return index;
+}
+
+void FreeWallIndex(WallIndex* index) {
+    if (!index) return;
+    ReleaseParts(index);
+    BlockRelease(index);
+}
+
+WallIndexShape WallIndexShapeOf(const WallIndex* index) {
+    return WallIndexShape{index->columns, index->rows, index->cellSize, index->originX, index->originY,
+                          index->entries, index->alwaysCount};
+}
+
+// ---- Queries -------------------------------------------------------------------------------
+
+namespace {
+
+// A new query number; every wall counts as untested for it.
+uint32_t NextStamp(WallIndex* index) {
+    if (++index->stamp == 0) {
+        std::memset(index->stamps, 0, static_cast<size_t>(index->count) * sizeof(uint32_t));
+        index->stamp = 1;
+    }
+    return index->stamp;
+}
+
+// Whether the segment can be answered from the grid; *margin := how far from it to look.
+bool GridCanAnswer(const WallIndex* index, const Segment& segment, double* margin) {
+    double magnitude;
+    if (!index->gridded || !RegularSegment(segment.origin, segment.delta, &magnitude)) return false;
+    *margin = QueryMargin(std::max(magnitude, index->magnitude));
+    return true;
+}
+
+}  // namespace
+
+int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
+    double margin;
+    if (!GridCanAnswer(index, segment, &margin)) return LinearNearestWall(index->walls, index->count, segment, stopped);
+    *stopped = false;
+    Best best;
+    for (int32_t n = 0; n < index->alwaysCount; ++n) {
+        if (n % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+            *stopped = true;
+            return -1;
+        }
+        float d;
+        int32_t i = index->always[n];
+        if (WallContact(index->walls[i], segment, &d) != 0) best.Offer(d, i);
+    }
+    uint32_t stamp = NextStamp(index);
+    int32_t sinceCheck = 0;
+    const double ox = segment.origin.x, oy = segment.origin.y;
+    bool finished = WalkLanes(
+        *index, ox, oy, ox + segment.delta.x, oy + segment.delta.y, margin,
+        [&](int64_t firstCell, int64_t lastCell, int64_t stride, double remaining) {
+            for (int64_t cell = firstCell; cell <= lastCell; cell += stride) {
+                for (uint32_t k = index->cellStart[cell], end = index->cellStart[cell + 1]; k < end; ++k) {
+                    uint32_t i = index->cellWalls[k];
+                    if (index->stamps[i] == stamp) continue;
+                    index->stamps[i] = stamp;
+                    if (++sinceCheck == STOP_CHECK_WALLS) {
+                        sinceCheck = 0;
+                        if (ThreadStopRequested()) {
+                            *stopped = true;
+                            return false;
+                        }
+                    }
+                    float d;
+                    if (WallContact(index->walls[i], segment, &d) != 0) best.Offer(d, static_cast<int32_t>(i));
+                }
+            }
+            // Every wall not yet tested lies at least `remaining - margin` away (its contact
+            // no nearer); shrunk a little for the float rounding of distances.
+            return !(best.wall >= 0 && double{best.distance} < (remaining - margin) * (1.0 - 1.0 / 1048576.0));
+        });
+    if (*stopped) return -1;
+    (void)finished;
+    return best.wall;
+}
+
+bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
+    double margin;
+    if (!GridCanAnswer(index, segment, &margin)) return LinearAnyWallHit(index->walls, index->count, segment, stopped);
+    *stopped = false;
+    Vec2 contact{};
+    for (int32_t n = 0; n < index->alwaysCount; ++n) {
+        if (n % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+            *stopped = true;
+            return false;
+        }
+        if (IntersectSegments(index->walls[index->always[n]], segment, contact) != 0) return true;
+    }
+    uint32_t stamp = NextStamp(index);
+    int32_t sinceCheck = 0;
+    bool hit = false;
+    const double ox = segment.origin.x, oy = segment.origin.y;
+    WalkLanes(*index, ox, oy, ox + segment.delta.x, oy + segment.delta.y, margin,
+              [&](int64_t firstCell, int64_t lastCell, int64_t stride, double) {
+                  for (int64_t cell = firstCell; cell <= lastCell; cell += stride) {
+                      for (uint32_t k = index->cellStart[cell], end = index->cellStart[cell + 1]; k < end; ++k) {
+                          uint32_t i = index->cellWalls[k];
+                          if (index->stamps[i] == stamp) continue;
+                          index->stamps[i] = stamp;
+                          if (++sinceCheck == STOP_CHECK_WALLS) {
+                              sinceCheck = 0;
+                              if (ThreadStopRequested()) {
+                                  *stopped = true;
+                                  return false;
+                              }
+                          }
+                          if (IntersectSegments(index->walls[i], segment, contact) != 0) {
+                              hit = true;
+                              return false;
+                          }
+                      }
+                  }
+                  return true;
+              });
+    return hit && !*stopped;
+}

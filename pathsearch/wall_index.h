@@ -1,0 +1,76 @@
+// Which walls a segment meets: the plain scans over a wall array, and a uniform grid index that
+// answers the same two questions faster. The index only chooses which walls to test; every
+// answer is the plain scan's answer, bit for bit.
+//
+// In order of use: CreateWallIndex over an array of walls (kept by reference, unchanged while
+// the index lives), then NearestWallHit and AnyWallHit as often as needed, FreeWallIndex.
+//
+// Why the grid cannot miss a wall. A wall is "regular" when its origin, delta and far end are
+// finite, its points lie within WALL_INDEX_LIMIT of 0 and each non-zero delta component is at
+// least 2^-40; a segment likewise. For a regular wall P and a regular segment S:
+//  - The float det in IntersectSegments is 0 exactly when the deltas are parallel (the
+//    products of such components cannot underflow), so the collinear branch is taken only for
+//    truly parallel (or zero-length) pairs.
+//  - A crossing (result 1, non-parallel) is the exact crossing of P with S moved by at most
+//    2^-24·|diff| and both lengthened by 2^-22 of their length; the contact point lies within
+//    2^-19·M of S (M the largest coordinate magnitude involved) and on P, up to its rounding.
+//  - A collinear result (1 or -1) needs the rounded gap between the two to be at most 0; the
+//    gap is rounded twice, and directions count as equal up to 2^-22 rad, so P lies within 1.5
+//    plus 2^-21·M of S, and a collinear contact point is an end of P.
+// So every wall that blocks S has a point within margin(S) = 2 + 2^-17·M of S (M over the
+// scene and S). The grid lists each wall in every cell within a rounding pad of it, and a query
+// visits every cell within margin(S) of the segment, lane by lane from the segment's origin
+// outwards; the nearest-wall query stops only when every wall still unvisited lies farther than
+// margin(S) beyond the best contact so far. Walls that are not regular are tested by every
+// query; a segment that is not regular is answered by the plain scan over all walls.
+#pragma once
+
+#include <cstdint>
+
+#include "geometry/geometry.h"
+
+// The contact distance nothing reaches: a scan starts with it, and no contact this far is taken.
+constexpr float NO_WALL_CONTACT = 1e10f;
+// Walls and segments with a coordinate larger than this in magnitude are not put in the grid.
+constexpr float WALL_INDEX_LIMIT = 16777216.0f;
+
+// IntersectSegments(wall, segment); when it is non-zero, *distance := how far from the segment's
+// origin the wall blocks it: to the contact point for 1; for a collinear overlap (-1), 0 when
+// the origin lies between the wall's ends (within the circle over them) and otherwise the
+// distance to the nearer end.
+int32_t WallContact(const Wall& wall, const Segment& segment, float* distance);
+
+// The plain scans, the definition both queries keep. The nearest blocking wall: the smallest
+// contact distance below NO_WALL_CONTACT, the earliest wall of equally near ones; its index
+// in the array, or -1 when nothing blocks. The scan looks at ThreadStopRequested now and then:
+// *stopped is set and -1 returned when the calling thread was asked to stop.
+int32_t LinearNearestWall(const Wall* walls, int32_t count, const Segment& segment, bool* stopped);
+// Whether any wall blocks the segment (IntersectSegments non-zero); false when stopped.
+bool LinearAnyWallHit(const Wall* walls, int32_t count, const Segment& segment, bool* stopped);
+
+struct WallIndex;
+
+// Builds the index over count walls at walls (which must stay unchanged while it lives).
+// nullptr when memory runs out or when the calling thread was asked to stop (*stopped set);
+// the caller then uses the plain scans. Queries on one index must not run concurrently.
+// cellSize 0 lets the index choose (about one cell per wall); tests pass their own, and the
+// index still grows it when the walls would be listed too often.
+WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, double cellSize = 0);
+// Frees the index; nullptr is ignored.
+void FreeWallIndex(WallIndex* index);
+// The same answer as LinearNearestWall over the index's walls.
+int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped);
+// The same answer as LinearAnyWallHit over the index's walls.
+bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped);
+
+// What the index holds, for benchmarks and tests.
+struct WallIndexShape {
+    int32_t columns;
+    int32_t rows;
+    double cellSize;
+    double originX;  // the grid's top-left corner; cell borders are whole multiples of cellSize
+    double originY;
+    int64_t entries;      // wall listings over all cells
+    int32_t alwaysTested;  // walls outside the grid, tested by every query
+};
+WallIndexShape WallIndexShapeOf(const WallIndex* index);
