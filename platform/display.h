@@ -185,13 +185,16 @@ int32_t ShowMessageBox(std::string_view caption, std::string_view text);
 
 // ---- Mouse device --------------------------------------------------------------------------
 // While the window has the focus the platform cursor is hidden and held in the window, and
-// motion is read as relative motion. The position starts at (0, 0) and stays within the surface.
+// stands where the program's position is. The position starts at (0, 0) and stays within the
+// surface.
 
 // Opens the mouse device; non-zero on success.
 int32_t OpenMouse();
-// Takes in at most 24 mouse events that arrived since the last call (the rest wait for the next
-// one) and updates motion, position and buttons. 1 when events could be read (maybe none);
-// 0 while the window has no focus (the cursor is given back, position and buttons stay).
+// Takes in every mouse event that arrived since the last call, in order, and updates motion,
+// position and buttons to the mouse's state now; only a second press or release of a button
+// waits for the next call, so that each frame sees every press and release where it happened.
+// 1 when events could be read (maybe none); 0 while the window has no focus (the cursor is
+// given back, position and buttons stay, what arrives meanwhile is dropped).
 int32_t ReadMouseEvents();
 // The motion summed over the last ReadMouseEvents; 0 when it read nothing.
 int32_t MouseMotionX();

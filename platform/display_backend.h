@@ -56,9 +56,12 @@ void KeyboardStoreSnapshot(const uint8_t (&keys)[256]);
 void KeyboardSampleFailed();
 void KeyboardReset();
 
-// The mouse device's state, shared by the backends: a backend fetches at most
-// MOUSE_EVENTS_PER_READ events, turns them into these records and applies them.
-constexpr int32_t MOUSE_EVENTS_PER_READ = 24;
+// The mouse device's state, shared by the backends. At each examination a backend starts the
+// read, queues every event its device delivered since the last one, in order, and applies
+// them. Applying takes the queued events in order up to the end, except that a frame shows at
+// most one press or release per button, with the position where it happened (motion after it
+// waits for the next read), and a press let go within the same delivery is kept down for two
+// reads; so a drag faster than a frame is still one drag, and nothing is lost.
 struct MouseDeviceEvent {
     int32_t dx;
     int32_t dy;
@@ -68,7 +71,13 @@ struct MouseDeviceEvent {
 };
 // Starts an examination: the motion of the last one is forgotten.
 void MouseBeginRead();
+// Queues one event fetched in this examination.
+void MouseQueueEvent(const MouseDeviceEvent& event);
 // Sums the motion, sets the buttons, then moves the position by the motion, clamped.
-void MouseApplyEvents(const MouseDeviceEvent* events, int32_t count);
-// Position (0, 0), buttons up, no motion.
+void MouseApplyEvents();
+// Events queued and not yet applied.
+int32_t MousePendingEvents();
+// Drops the queued events: what arrived while the window was not read is not ours.
+void MouseForgetPendingEvents();
+// Position (0, 0), buttons up, no motion, nothing queued.
 void MouseReset();

@@ -105,11 +105,36 @@ struct MouseDevice {
     int32_t dy;
     int32_t wheel;
     bool buttons[4];
+    // For each button: the read that fetched the press now in effect, and how many reads
+    // have ended with it down since.
+    uint64_t pressRead[4];
+    int32_t readsDown[4];
+    uint64_t read;  // the examination under way, counted from 1
 };
 MouseDevice mouse{};
 
+struct PendingMouseEvent {
+    MouseDeviceEvent event;
+    uint64_t read;  // the examination that fetched it
+};
+std::deque<PendingMouseEvent> pendingMouse;
+int32_t pendingButtons = 0;
+
+// Button events waiting beyond this many are applied without the holds below, so that a
+// device clicking faster than frames are drawn cannot build a backlog without bound.
+constexpr int32_t MOUSE_BUTTON_BACKLOG = 8;
+
 int32_t Clamp(int64_t value, int32_t size) {
     return static_cast<int32_t>(std::clamp<int64_t>(value, 0, size - 1));
+}
+
+bool IsButtonEvent(const MouseDeviceEvent& event) {
+    return event.button >= 1 && event.button <= 3;
+}
+
+void PopPendingMouseEvent() {
+    if (IsButtonEvent(pendingMouse.front().event)) --pendingButtons;
+    pendingMouse.pop_front();
 }
 
 }  // namespace
@@ -118,17 +143,65 @@ void MouseBeginRead() {
     mouse.dx = 0;
     mouse.dy = 0;
     mouse.wheel = 0;
+    ++mouse.read;
 }
 
-void MouseApplyEvents(const MouseDeviceEvent* events, int32_t count) {
+void MouseQueueEvent(const MouseDeviceEvent& event) {
+    pendingMouse.push_back(PendingMouseEvent{event, mouse.read});
+    if (IsButtonEvent(event)) ++pendingButtons;
+}
+
+void MouseForgetPendingEvents() {
+    pendingMouse.clear();
+    pendingButtons = 0;
+}
+
+int32_t MousePendingEvents() { return static_cast<int32_t>(pendingMouse.size()); }
+
+void MouseApplyEvents() {
     // Summed in 64 bits so that a flood of large motions cannot wrap around.
     int64_t dx = 0, dy = 0, wheel = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        const MouseDeviceEvent& event = events[i];
-        dx += event.dx;
-        dy += event.dy;
-        wheel += event.wheel;
-        if (event.button >= 1 && event.button <= 3) mouse.buttons[event.button] = event.down;
+    bool changed[4] = {};
+    bool anyChange = false;
+    while (!pendingMouse.empty()) {
+        const PendingMouseEvent& pending = pendingMouse.front();
+        const MouseDeviceEvent& event = pending.event;
+        bool hold = pendingButtons <= MOUSE_BUTTON_BACKLOG;
+        if (!IsButtonEvent(event)) {
+            // The frame of a press or release sees the mouse where it happened; what moved
+            // after it is the next frame's.
+            if (hold && anyChange && (event.dx != 0 || event.dy != 0)) break;
+            dx += event.dx;
+            dy += event.dy;
+            wheel += event.wheel;
+            PopPendingMouseEvent();
+            continue;
+        }
+        int32_t button = event.button;
+        if (mouse.buttons[button] == event.down) {
+            PopPendingMouseEvent();
+            continue;
+        }
+        if (hold) {
+            // One change of a button per frame, or the frame would never see the first.
+            if (changed[button]) break;
+            // A press let go before the frame after it was read (a drag faster than a
+            // frame) stays down for two frames, as a release needs to count.
+            if (!event.down && mouse.pressRead[button] == pending.read &&
+                mouse.readsDown[button] < 2)
+                break;
+        }
+        mouse.buttons[button] = event.down;
+        if (event.down) {
+            mouse.pressRead[button] = pending.read;
+            mouse.readsDown[button] = 0;
+        }
+        changed[button] = true;
+        anyChange = true;
+        PopPendingMouseEvent();
+    }
+    for (int32_t button = 1; button <= 3; ++button) {
+        if (mouse.buttons[button]) ++mouse.readsDown[button];
     }
     auto saturate = [](int64_t value) {
         return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
@@ -140,7 +213,10 @@ void MouseApplyEvents(const MouseDeviceEvent* events, int32_t count) {
     mouse.y = Clamp(int64_t{mouse.y} + dy, SURFACE_HEIGHT);
 }
 
-void MouseReset() { mouse = MouseDevice{}; }
+void MouseReset() {
+    mouse = MouseDevice{};
+    MouseForgetPendingEvents();
+}
 
 int32_t MouseMotionX() { return mouse.dx; }
 int32_t MouseMotionY() { return mouse.dy; }

@@ -82,7 +82,9 @@ void NullSetMouseButton(int32_t button, bool down) {
     state.mouseEvents.push_back(MouseDeviceEvent{0, 0, 0, button, down});
 }
 
-int32_t NullPendingMouseEvents() { return static_cast<int32_t>(state.mouseEvents.size()); }
+int32_t NullPendingMouseEvents() {
+    return static_cast<int32_t>(state.mouseEvents.size()) + MousePendingEvents();
+}
 bool NullMouseGrabbed() { return state.grabbed; }
 int32_t NullCursorX() { return state.cursorX; }
 int32_t NullCursorY() { return state.cursorY; }
@@ -192,17 +194,14 @@ int32_t ReadMouseEvents() {
     if (!state.focused || state.grabSuspended) {
         // A device that is not read keeps nothing for later.
         state.mouseEvents.clear();
+        MouseForgetPendingEvents();
         if (state.grabbed) GiveCursorBack();
         return 0;
     }
     state.grabbed = true;
-    MouseDeviceEvent events[MOUSE_EVENTS_PER_READ];
-    int32_t count = 0;
-    while (count < MOUSE_EVENTS_PER_READ && !state.mouseEvents.empty()) {
-        events[count++] = state.mouseEvents.front();
-        state.mouseEvents.pop_front();
-    }
-    MouseApplyEvents(events, count);
+    for (const MouseDeviceEvent& event : state.mouseEvents) MouseQueueEvent(event);
+    state.mouseEvents.clear();
+    MouseApplyEvents();
     state.cursorX = MousePositionX();
     state.cursorY = MousePositionY();
     return 1;
@@ -219,4 +218,5 @@ void CloseMouse() {
     if (state.grabbed) GiveCursorBack();
     state.mouseOpen = false;
     state.mouseEvents.clear();
+    MouseForgetPendingEvents();
 }

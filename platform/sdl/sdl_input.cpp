@@ -1,6 +1,13 @@
 // The SDL platform's keyboard and mouse device. Keys are read as SDL's key state and
-// translated to set-1 scan codes; the mouse is read as relative motion while our window has
-// the focus.
+// translated to set-1 scan codes. The mouse is read while our window has the focus, with the
+// cursor hidden and held in the window: the motion is the difference between the positions
+// SDL reports, so that no motion can be lost.
+//
+// Not SDL's relative mode: on X11 it reads XInput2 raw motion and drops an event whose time
+// and values equal the previous one's, taking it for a duplicate; a fast mouse (or XTest)
+// sends many equal motions within one millisecond, and all but the first were lost. Absolute
+// positions cannot lose motion, and the held cursor stops at the window's edges exactly where
+// the program's position is clamped.
 #include "platform/display.h"
 #include "platform/display_backend.h"
 #include "platform/sdl/sdl_state.h"
@@ -58,8 +65,11 @@ bool keyboardOpen = false;
 
 struct MouseService {
     bool open;
-    bool grabbed;         // cursor hidden and held in the window, motion read relatively
+    bool grabbed;         // cursor hidden and held in the window
     bool grabSuspended;   // ReleaseMouseGrab: stay free until ResumeMouseGrab
+    // Where the platform cursor stands on the surface, as the last event read put it.
+    int32_t cursorX;
+    int32_t cursorY;
 };
 MouseService mouseService{};
 
@@ -76,20 +86,84 @@ int32_t ButtonNumber(Uint8 sdlButton) {
     }
 }
 
-void GrabCursor() {
-    // What arrived while we were not reading belongs to somebody else's use of the mouse.
+// Puts the platform cursor where the program's is. Its own motion, and whatever came before
+// it, is dropped, so the move never comes back as motion.
+void PlaceCursor() {
+    int32_t x = MousePositionX(), y = MousePositionY();
+    SDL_WarpMouseInWindow(sdl.window, sdl.surfaceRect.x + x, sdl.surfaceRect.y + y);
+    SDL_PumpEvents();
     SDL_FlushEvents(SDL_MOUSE_EVENTS_FIRST, SDL_MOUSE_EVENTS_LAST);
-    if (SDL_SetRelativeMouseMode(SDL_TRUE) != 0) {
-        // No relative mode: hold and hide the cursor; motion events still carry relative motion.
-        SDL_SetWindowGrab(sdl.window, SDL_TRUE);
-        SDL_ShowCursor(SDL_DISABLE);
-    }
+    mouseService.cursorX = x;
+    mouseService.cursorY = y;
+}
+
+void GrabCursor() {
+    SDL_SetWindowGrab(sdl.window, SDL_TRUE);
+    SDL_ShowCursor(SDL_DISABLE);
+    // What arrived while we were not reading belongs to somebody else's use of the mouse.
+    MouseForgetPendingEvents();
+    PlaceCursor();
     mouseService.grabbed = true;
+}
+
+// True when the platform cursor has left the surface, which the hold should prevent (another
+// program may hold the pointer, or the window was moved under it).
+bool CursorOffSurface() {
+    int globalX = 0, globalY = 0, windowX = 0, windowY = 0;
+    SDL_GetGlobalMouseState(&globalX, &globalY);
+    SDL_GetWindowPosition(sdl.window, &windowX, &windowY);
+    int x = globalX - windowX - sdl.surfaceRect.x;
+    int y = globalY - windowY - sdl.surfaceRect.y;
+    return x < 0 || y < 0 || x >= SURFACE_WIDTH || y >= SURFACE_HEIGHT;
+}
+
+// Queues the motion from the last position read to (x, y) of the window, if any.
+void QueueMotionTo(int32_t windowX, int32_t windowY) {
+    int32_t x = windowX - sdl.surfaceRect.x;
+    int32_t y = windowY - sdl.surfaceRect.y;
+    if (x == mouseService.cursorX && y == mouseService.cursorY) return;
+    MouseQueueEvent(MouseDeviceEvent{x - mouseService.cursorX, y - mouseService.cursorY, 0, 0,
+                                     false});
+    mouseService.cursorX = x;
+    mouseService.cursorY = y;
+}
+
+// Takes every mouse event SDL holds, in order, into the device's queue.
+void QueuePendingEvents() {
+    SDL_Event events[64];
+    int fetched;
+    while ((fetched = SDL_PeepEvents(events, 64, SDL_GETEVENT, SDL_MOUSE_EVENTS_FIRST,
+                                     SDL_MOUSE_EVENTS_LAST)) > 0) {
+        for (int i = 0; i < fetched; ++i) {
+            const SDL_Event& event = events[i];
+            switch (event.type) {
+            case SDL_MOUSEMOTION:
+                if (event.motion.which == SDL_TOUCH_MOUSEID) break;
+                QueueMotionTo(event.motion.x, event.motion.y);
+                break;
+            case SDL_MOUSEBUTTONDOWN:
+            case SDL_MOUSEBUTTONUP: {
+                if (event.button.which == SDL_TOUCH_MOUSEID) break;
+                int32_t button = ButtonNumber(event.button.button);
+                if (button == 0) break;
+                QueueMotionTo(event.button.x, event.button.y);
+                MouseQueueEvent(
+                    MouseDeviceEvent{0, 0, 0, button, event.type == SDL_MOUSEBUTTONDOWN});
+                break;
+            }
+            case SDL_MOUSEWHEEL:
+                if (event.wheel.which == SDL_TOUCH_MOUSEID) break;
+                MouseQueueEvent(MouseDeviceEvent{0, 0, event.wheel.y, 0, false});
+                break;
+            default:
+                break;
+            }
+        }
+    }
 }
 
 void GiveCursorBack() {
     if (!mouseService.grabbed) return;
-    SDL_SetRelativeMouseMode(SDL_FALSE);
     if (sdl.window) {
         SDL_SetWindowGrab(sdl.window, SDL_FALSE);
         // The cursor reappears where the program's own cursor was.
@@ -141,7 +215,10 @@ int32_t SampleKeyboard() {
 int32_t OpenMouse() {
     if (mouseService.open) return 1;
     if (!StartSdlVideo()) return 0;
-    mouseService = MouseService{true, false, false};
+    // SDL would take the pointer for itself while a button is down and let it go on release,
+    // loosening our hold; the hold already brings every press and release to the window.
+    SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
+    mouseService = MouseService{true, false, false, 0, 0};
     SetShutdownStep(SHUTDOWN_MOUSE, CloseMouse);
     return 1;
 }
@@ -150,44 +227,21 @@ int32_t ReadMouseEvents() {
     MouseBeginRead();
     if (!mouseService.open) return 0;
     SDL_PumpEvents();
-    if (!SdlWindowFocused() || mouseService.grabSuspended) {
+    if (!sdl.window || !SdlWindowFocused() || mouseService.grabSuspended) {
         GiveCursorBack();
         SDL_FlushEvents(SDL_MOUSE_EVENTS_FIRST, SDL_MOUSE_EVENTS_LAST);
+        MouseForgetPendingEvents();
         return 0;
     }
     if (!mouseService.grabbed) GrabCursor();
-    SDL_Event events[MOUSE_EVENTS_PER_READ];
-    int fetched = SDL_PeepEvents(events, MOUSE_EVENTS_PER_READ, SDL_GETEVENT,
-                                 SDL_MOUSE_EVENTS_FIRST, SDL_MOUSE_EVENTS_LAST);
-    if (fetched < 0) return 0;
-    MouseDeviceEvent read[MOUSE_EVENTS_PER_READ];
-    int32_t count = 0;
-    for (int i = 0; i < fetched; ++i) {
-        const SDL_Event& event = events[i];
-        MouseDeviceEvent& out = read[count];
-        out = MouseDeviceEvent{};
-        switch (event.type) {
-        case SDL_MOUSEMOTION:
-            if (event.motion.which == SDL_TOUCH_MOUSEID) continue;
-            out.dx = event.motion.xrel;
-            out.dy = event.motion.yrel;
-            break;
-        case SDL_MOUSEBUTTONDOWN:
-        case SDL_MOUSEBUTTONUP:
-            if (event.button.which == SDL_TOUCH_MOUSEID) continue;
-            out.button = ButtonNumber(event.button.button);
-            out.down = event.type == SDL_MOUSEBUTTONDOWN;
-            if (out.button == 0) continue;
-            break;
-        case SDL_MOUSEWHEEL:
-            out.wheel = event.wheel.y;
-            break;
-        default:
-            continue;
-        }
-        ++count;
-    }
-    MouseApplyEvents(read, count);
+    QueuePendingEvents();
+    MouseApplyEvents();
+    // The platform cursor follows the program's: it stands there already unless events are
+    // still held for the next frames, or it got away from the window.
+    if (MousePendingEvents() == 0 &&
+        (mouseService.cursorX != MousePositionX() || mouseService.cursorY != MousePositionY() ||
+         CursorOffSurface()))
+        PlaceCursor();
     return 1;
 }
 

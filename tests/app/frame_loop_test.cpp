@@ -288,6 +288,23 @@ TEST_F(FrameLoopTest, AOneFramePressAddsNoWallAndAStillClickAddsAZeroLengthOne) 
     EXPECT_TRUE(SameBits(last->delta, Vec2{0, 0}));
 }
 
+TEST_F(FrameLoopTest, ADragWithinOneFrameAddsItsWall) {
+    SettleAndDraw();
+    MoveTo(200, 150);
+    Pass();
+    Press(LEFT);
+    MoveTo(320, 210);
+    Release(LEFT);
+    Pass(4);
+    ASSERT_EQ(ListCount(walls), 5);
+    EXPECT_EQ(scene.dragging, 0);
+    ListRewind(walls);
+    const Wall* last = nullptr;
+    while (void* data = ListNext(walls)) last = static_cast<const Wall*>(data);
+    EXPECT_TRUE(SameBits(last->origin, Vec2{200, 150}));
+    EXPECT_TRUE(SameBits(last->delta, Vec2{120, 60}));
+}
+
 TEST_F(FrameLoopTest, AWallAcrossTheLineSendsThePathAroundIt) {
     SettleAndDraw();
     MoveTo(400, 300);
