@@ -226,6 +226,7 @@ int32_t OpenMouse() {
 int32_t ReadMouseEvents() {
     MouseBeginRead();
     if (!mouseService.open) return 0;
+    SyncX11Display(sdl.window);
     SDL_PumpEvents();
     if (!sdl.window || !SdlWindowFocused() || mouseService.grabSuspended) {
         GiveCursorBack();
