@@ -1,6 +1,7 @@
 // Where F5, F6 and F12 put their files: the current directory when we may write there (the
 // program's historic place), else a per-user data folder so a read-only working directory
-// does not make every save fail.
+// does not make every save fail. F6 reads what F5 would write, or else a scene file lying in
+// the current directory.
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,20 +57,34 @@ std::string UserDataDirectory() {
     return home + "/.local/share/pfadlotse";
 }
 
-std::string PlaceFile(const char* name, bool forWriting) {
+namespace {
+// Where a save of the file goes now; see PlaceFile.
+std::string PlaceForWriting(const char* name, bool create) {
     if (access(".", W_OK | X_OK) == 0) return name;
     std::string folder = UserDataDirectory();
-    if (folder.empty()) {
-        std::fprintf(stderr,
-                     "pfadlotse: cannot place %s: the current directory is not writable and "
-                     "neither XDG_DATA_HOME nor HOME is set\n",
-                     name);
-        return "";
-    }
-    if (forWriting && !MakeDirectories(folder, 0700)) {
+    if (folder.empty()) return "";
+    if (create && !MakeDirectories(folder, 0700)) {
         std::fprintf(stderr, "pfadlotse: cannot create %s: %s\n", folder.c_str(),
                      std::strerror(errno));
         return "";
     }
     return folder + "/" + name;
+}
+}  // namespace
+
+std::string PlaceFile(const char* name, bool forWriting) {
+    std::string saved = PlaceForWriting(name, forWriting);
+    if (!forWriting) {
+        // What a save would have written comes first; without one, a file that came with a
+        // folder we may not write (a scene handed out, a mounted medium) is read in place.
+        if (!saved.empty() && access(saved.c_str(), F_OK) == 0) return saved;
+        if (saved != name && access(name, R_OK) == 0) return name;
+    }
+    if (saved.empty() && UserDataDirectory().empty()) {
+        std::fprintf(stderr,
+                     "pfadlotse: cannot place %s: the current directory is not writable and "
+                     "neither XDG_DATA_HOME nor HOME is set\n",
+                     name);
+    }
+    return saved;
 }

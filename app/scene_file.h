@@ -35,7 +35,9 @@ void LoadScene(Vec2& start, Vec2& goal);
 std::string UserDataDirectory();
 // The path for a file named name: the name alone when the current directory can be written,
 // else the name in UserDataDirectory(). With forWriting the data folder is created (0700)
-// when missing. Empty when there is no place (the reason is on stderr).
+// when missing. For reading, that path when the file exists there, else the name alone when
+// the current directory holds it readable. Empty when there is no place (the reason is on
+// stderr).
 std::string PlaceFile(const char* name, bool forWriting);
 
 // ---- Saving ------------------------------------------------------------------------------

@@ -257,3 +257,55 @@ TEST(FilePlace, AnUnwritableCurrentDirectorySendsBothKeysToTheDataFolder) {
     EXPECT_EQ(status.st_mode & 0777, 0700u);
     EXPECT_EQ(ReadFileBytes(data + "/pfadlotse/" + SCENE_FILE_NAME).size(), 48u);
 }
+
+TEST(FilePlace, F6ReadsASceneLyingInAReadOnlyFolderUntilF5HasSavedOne) {
+    TempFolder folder;
+    const std::string saved = folder.path() + "/data/pfadlotse/" + SCENE_FILE_NAME;
+    mkdir("handout", 0755);
+    ListCreate(&walls, sizeof(Wall));
+    AddWall(10, 20, 30, 40);
+    ASSERT_TRUE(SaveScene(std::string("handout/") + SCENE_FILE_NAME, Vec2{1, 2}, Vec2{3, 4}));
+    chmod("handout", 0555);
+    int result = RunUnprivileged(folder, [&] {
+        if (chdir("handout") != 0) return 2;
+        if (access(".", W_OK) == 0) return 77;
+        ListClear(walls);
+        if (PlaceFile(SCENE_FILE_NAME, false) != SCENE_FILE_NAME) return 3;
+        Vec2 start{0, 0};
+        Vec2 goal{0, 0};
+        if (!OpenSceneFile(PlaceFile(SCENE_FILE_NAME, false))) return 4;
+        LoadScene(start, goal);
+        if (start.x != 1 || goal.y != 4 || ListCount(walls) != 1) return 5;
+        // The saves still go to the data folder, and F6 then reads what F5 wrote.
+        if (PlaceFile(SCENE_FILE_NAME, true) != saved) return 6;
+        if (PlaceFile(SCREENSHOT_FILE_NAME, true) != folder.path() + "/data/pfadlotse/" +
+                                                        SCREENSHOT_FILE_NAME)
+            return 7;
+        if (!SaveScene(saved, Vec2{50, 340}, Vec2{750, 340})) return 8;
+        if (PlaceFile(SCENE_FILE_NAME, false) != saved) return 9;
+        if (!OpenSceneFile(PlaceFile(SCENE_FILE_NAME, false))) return 10;
+        LoadScene(start, goal);
+        if (start.x != 50 || goal.x != 750) return 11;
+        return 0;
+    });
+    chmod("handout", 0755);
+    if (result == 77) GTEST_SKIP() << "cannot make an unwritable folder here";
+    ASSERT_EQ(result, 0) << "failed at step " << result;
+}
+
+TEST(FilePlace, AnUnreadableSceneInAReadOnlyFolderIsPassedOver) {
+    TempFolder folder;
+    const std::string saved = folder.path() + "/data/pfadlotse/" + SCENE_FILE_NAME;
+    mkdir("handout", 0755);
+    WriteFileBytes(std::string("handout/") + SCENE_FILE_NAME, std::vector<char>(16, 0));
+    chmod((std::string("handout/") + SCENE_FILE_NAME).c_str(), 0);
+    chmod("handout", 0555);
+    int result = RunUnprivileged(folder, [&] {
+        if (chdir("handout") != 0) return 2;
+        if (access(".", W_OK) == 0 || access(SCENE_FILE_NAME, R_OK) == 0) return 77;
+        return PlaceFile(SCENE_FILE_NAME, false) == saved ? 0 : 3;
+    });
+    chmod("handout", 0755);
+    if (result == 77) GTEST_SKIP() << "cannot make an unwritable folder here";
+    EXPECT_EQ(result, 0);
+}
