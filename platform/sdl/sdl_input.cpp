@@ -3,11 +3,12 @@
 // cursor hidden and held in the window: the motion is the difference between the positions
 // SDL reports, so that no motion can be lost.
 //
-// Not SDL's relative mode: on X11 it reads XInput2 raw motion and drops an event whose time
-// and values equal the previous one's, taking it for a duplicate; a fast mouse (or XTest)
+// On X11 not SDL's relative mode: there it reads XInput2 raw motion and drops an event whose
+// time and values equal the previous one's, taking it for a duplicate; a fast mouse (or XTest)
 // sends many equal motions within one millisecond, and all but the first were lost. Absolute
 // positions cannot lose motion, and the held cursor stops at the window's edges exactly where
-// the program's position is clamped.
+// the program's position is clamped. Elsewhere (Wayland cannot move the cursor to a place)
+// the motion is SDL's relative motion.
 #include "platform/display.h"
 #include "platform/display_backend.h"
 #include "platform/sdl/sdl_state.h"
@@ -67,7 +68,9 @@ struct MouseService {
     bool open;
     bool grabbed;         // cursor hidden and held in the window
     bool grabSuspended;   // ReleaseMouseGrab: stay free until ResumeMouseGrab
-    // Where the platform cursor stands on the surface, as the last event read put it.
+    bool relative;        // motion read as SDL's relative motion, not from positions
+    // Where the platform cursor stands on the surface, as the last event read or the last
+    // move put it.
     int32_t cursorX;
     int32_t cursorY;
 };
@@ -87,19 +90,26 @@ int32_t ButtonNumber(Uint8 sdlButton) {
 }
 
 // Puts the platform cursor where the program's is. Its own motion, and whatever came before
-// it, is dropped, so the move never comes back as motion.
+// it, is dropped, so the move never comes back as motion (in relative mode SDL makes none).
 void PlaceCursor() {
     int32_t x = MousePositionX(), y = MousePositionY();
     SDL_WarpMouseInWindow(sdl.window, sdl.surfaceRect.x + x, sdl.surfaceRect.y + y);
-    SDL_PumpEvents();
-    SDL_FlushEvents(SDL_MOUSE_EVENTS_FIRST, SDL_MOUSE_EVENTS_LAST);
+    if (!mouseService.relative) {
+        SDL_PumpEvents();
+        SDL_FlushEvents(SDL_MOUSE_EVENTS_FIRST, SDL_MOUSE_EVENTS_LAST);
+    }
     mouseService.cursorX = x;
     mouseService.cursorY = y;
 }
 
 void GrabCursor() {
-    SDL_SetWindowGrab(sdl.window, SDL_TRUE);
-    SDL_ShowCursor(SDL_DISABLE);
+    const char* driver = SDL_GetCurrentVideoDriver();
+    mouseService.relative = !(driver && SDL_strcmp(driver, "x11") == 0) &&
+                            SDL_SetRelativeMouseMode(SDL_TRUE) == 0;
+    if (!mouseService.relative) {
+        SDL_SetWindowGrab(sdl.window, SDL_TRUE);
+        SDL_ShowCursor(SDL_DISABLE);
+    }
     // What arrived while we were not reading belongs to somebody else's use of the mouse.
     MouseForgetPendingEvents();
     PlaceCursor();
@@ -139,14 +149,19 @@ void QueuePendingEvents() {
             switch (event.type) {
             case SDL_MOUSEMOTION:
                 if (event.motion.which == SDL_TOUCH_MOUSEID) break;
-                QueueMotionTo(event.motion.x, event.motion.y);
+                if (mouseService.relative) {
+                    MouseQueueEvent(
+                        MouseDeviceEvent{event.motion.xrel, event.motion.yrel, 0, 0, false});
+                } else {
+                    QueueMotionTo(event.motion.x, event.motion.y);
+                }
                 break;
             case SDL_MOUSEBUTTONDOWN:
             case SDL_MOUSEBUTTONUP: {
                 if (event.button.which == SDL_TOUCH_MOUSEID) break;
                 int32_t button = ButtonNumber(event.button.button);
                 if (button == 0) break;
-                QueueMotionTo(event.button.x, event.button.y);
+                if (!mouseService.relative) QueueMotionTo(event.button.x, event.button.y);
                 MouseQueueEvent(
                     MouseDeviceEvent{0, 0, 0, button, event.type == SDL_MOUSEBUTTONDOWN});
                 break;
@@ -164,6 +179,7 @@ void QueuePendingEvents() {
 
 void GiveCursorBack() {
     if (!mouseService.grabbed) return;
+    SDL_SetRelativeMouseMode(SDL_FALSE);
     if (sdl.window) {
         SDL_SetWindowGrab(sdl.window, SDL_FALSE);
         // The cursor reappears where the program's own cursor was.
@@ -218,7 +234,7 @@ int32_t OpenMouse() {
     // SDL would take the pointer for itself while a button is down and let it go on release,
     // loosening our hold; the hold already brings every press and release to the window.
     SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
-    mouseService = MouseService{true, false, false, 0, 0};
+    mouseService = MouseService{true, false, false, false, 0, 0};
     SetShutdownStep(SHUTDOWN_MOUSE, CloseMouse);
     return 1;
 }
