@@ -1,9 +1,9 @@
 // The SDL platform's keyboard and mouse device. Keys are read as SDL's key state and
 // translated to set-1 scan codes. The mouse is read while our window has the focus, with the
-// cursor hidden and held in the window: the motion is the difference between the positions
-// SDL reports, so that no motion can be lost.
+// cursor hidden and held in the window.
 //
-// On X11 not SDL's relative mode: there it reads XInput2 raw motion and drops an event whose
+// On X11 the motion is the difference between the positions SDL reports, so that none can be
+// lost. Not SDL's relative mode: there it reads XInput2 raw motion and drops an event whose
 // time and values equal the previous one's, taking it for a duplicate; a fast mouse (or XTest)
 // sends many equal motions within one millisecond, and all but the first were lost. Absolute
 // positions cannot lose motion, and the held cursor stops at the window's edges exactly where
@@ -116,14 +116,10 @@ void GrabCursor() {
     mouseService.grabbed = true;
 }
 
-// True when the platform cursor has left the surface, which the hold should prevent (another
-// program may hold the pointer, or the window was moved under it).
-bool CursorOffSurface() {
-    int globalX = 0, globalY = 0, windowX = 0, windowY = 0;
-    SDL_GetGlobalMouseState(&globalX, &globalY);
-    SDL_GetWindowPosition(sdl.window, &windowX, &windowY);
-    int x = globalX - windowX - sdl.surfaceRect.x;
-    int y = globalY - windowY - sdl.surfaceRect.y;
+// True for a place of the window off the surface.
+bool OffSurface(int windowX, int windowY) {
+    int x = windowX - sdl.surfaceRect.x;
+    int y = windowY - sdl.surfaceRect.y;
     return x < 0 || y < 0 || x >= SURFACE_WIDTH || y >= SURFACE_HEIGHT;
 }
 
@@ -242,7 +238,8 @@ int32_t OpenMouse() {
 int32_t ReadMouseEvents() {
     MouseBeginRead();
     if (!mouseService.open) return 0;
-    SyncX11Display(sdl.window);
+    int pointerX = 0, pointerY = 0;
+    bool pointerKnown = QueryX11Pointer(sdl.window, &pointerX, &pointerY);
     SDL_PumpEvents();
     if (!sdl.window || !SdlWindowFocused() || mouseService.grabSuspended) {
         GiveCursorBack();
@@ -250,14 +247,18 @@ int32_t ReadMouseEvents() {
         MouseForgetPendingEvents();
         return 0;
     }
-    if (!mouseService.grabbed) GrabCursor();
+    if (!mouseService.grabbed) {
+        GrabCursor();
+        pointerKnown = false;  // asked before it was placed
+    }
     QueuePendingEvents();
     MouseApplyEvents();
     // The platform cursor follows the program's: it stands there already unless events are
-    // still held for the next frames, or it got away from the window.
+    // still held for the next frames, or it got away from the window (another program may
+    // hold the pointer, or the window moved under it).
     if (MousePendingEvents() == 0 &&
         (mouseService.cursorX != MousePositionX() || mouseService.cursorY != MousePositionY() ||
-         CursorOffSurface()))
+         (pointerKnown && !mouseService.relative && OffSurface(pointerX, pointerY))))
         PlaceCursor();
     return 1;
 }

@@ -24,6 +24,7 @@ constexpr Uint32 SDL_MOUSE_EVENTS_LAST = SDL_MOUSEWHEEL;
 // Waits (up to 2 s) for the top-level window titled so (UTF-8) to appear, then gives it the
 // keyboard focus; for SDL's message box, which does not ask for it.
 void FocusMessageBoxWindow(std::string title);
-// On X11, waits for the server to hand over every event it holds for us, so that the next
-// SDL_PumpEvents sees them all; nothing elsewhere.
-void SyncX11Display(SDL_Window* window);
+// On X11: the pointer's place relative to the window, asked of the server on SDL's connection,
+// so that every event sent before the answer is read and the next SDL_PumpEvents sees them
+// all. False elsewhere, or when the server does not answer.
+bool QueryX11Pointer(SDL_Window* window, int* x, int* y);
