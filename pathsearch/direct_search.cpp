@@ -6,11 +6,16 @@
 // the order the recursion would have made them gives the same work in the same order, and the
 // thread's stack stays flat however deeply a scene nests.
 
+#include <absl/container/flat_hash_map.h>
+#include <absl/container/flat_hash_set.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "pathsearch/pathsearch.h"
+#include "pathsearch/wall_index.h"
 
 CursorList* searchNodes = nullptr;
 CursorList* testedSegments = nullptr;
@@ -28,14 +33,10 @@ void CreateSearchState() {
 
 namespace {
 
-// The contact distance nothing reaches; also the answer when nothing blocks.
-constexpr float NO_CONTACT = 1e10f;
 // How many walls a scan tests between two looks at the stop request.
 constexpr int32_t STOP_CHECK_WALLS = 4096;
 constexpr int32_t FIRST_TASK_CAPACITY = 256;
 
-bool SamePoint(const Vec2& a, const Vec2& b) { return std::memcmp(&a, &b, sizeof(Vec2)) == 0; }
-bool SameSegment(const Segment& a, const Segment& b) { return std::memcmp(&a, &b, sizeof(Segment)) == 0; }
 
 float Distance(const Vec2& a, const Vec2& b) {
     double dx = double{a.x} - b.x;
@@ -54,12 +55,13 @@ struct WallView {
     const Wall* array;
     int32_t count;
     const CursorList* list;  // used when array is nullptr
+    WallIndex* index;        // over array; nullptr when it could not be built
 };
 
 // The view of the search running on this thread, so ShortcutNode reads the same walls.
 thread_local const WallView* activeWalls = nullptr;
 
-WallView ListView() { return WallView{nullptr, 0, walls}; }
+WallView ListView() { return WallView{nullptr, 0, walls, nullptr}; }
 
 // Calls visit(wall) for every wall in list order until it returns true. Returns false when the
 // thread was asked to stop during the scan (looked at every STOP_CHECK_WALLS walls).
@@ -85,34 +87,20 @@ bool ScanWalls(const WallView& view, Visit&& visit) {
     return true;
 }
 
-// How far from the segment's origin a collinear overlap begins: 0 when the origin lies on the
-// wall, else the distance to the nearer wall end.
-float OverlapDistance(const Wall& wall, const Vec2& origin) {
-    Vec2 a = wall.origin;
-    Vec2 b{static_cast<float>(double{a.x} + wall.delta.x), static_cast<float>(double{a.y} + wall.delta.y)};
-    double dot = (double{origin.x} - a.x) * (double{origin.x} - b.x) +
-                 (double{origin.y} - a.y) * (double{origin.y} - b.y);
-    if (dot <= 0.0) return 0.0f;
-    double ax = double{a.x} - origin.x, ay = double{a.y} - origin.y;
-    double bx = double{b.x} - origin.x, by = double{b.y} - origin.y;
-    double lengthA = std::sqrt(ax * ax + ay * ay);
-    double lengthB = std::sqrt(bx * bx + by * by);
-    return static_cast<float>(std::min(lengthA, lengthB));
-}
-
 // The nearest wall that blocks the segment (the earliest of equally near ones), or nullptr.
 const Wall* NearestWall(const WallView& view, const Segment& segment, bool* stopped) {
-    float nearest = NO_CONTACT;
+    if (view.array) {
+        int32_t i = view.index ? NearestWallHit(view.index, segment, stopped)
+                               : LinearNearestWall(view.array, view.count, segment, stopped);
+        return i >= 0 ? &view.array[i] : nullptr;
+    }
+    float nearest = NO_WALL_CONTACT;
     const Wall* nearestWall = nullptr;
-    Vec2 contact{};
     *stopped = !ScanWalls(view, [&](const Wall& wall) {
-        int32_t result = IntersectSegments(wall, segment, contact);
-        if (result != 0) {
-            float distance = result == 1 ? Distance(segment.origin, contact) : OverlapDistance(wall, segment.origin);
-            if (distance < nearest) {
-                nearest = distance;
-                nearestWall = &wall;
-            }
+        float distance;
+        if (WallContact(wall, segment, &distance) != 0 && distance < nearest) {
+            nearest = distance;
+            nearestWall = &wall;
         }
         return false;
     });
@@ -120,6 +108,10 @@ const Wall* NearestWall(const WallView& view, const Segment& segment, bool* stop
 }
 
 bool SegmentBlocked(const WallView& view, const Segment& segment, bool* stopped) {
+    if (view.array) {
+        return view.index ? AnyWallHit(view.index, segment, stopped)
+                          : LinearAnyWallHit(view.array, view.count, segment, stopped);
+    }
     bool blocked = false;
     Vec2 contact{};
     *stopped = !ScanWalls(view, [&](const Wall& wall) {
@@ -147,16 +139,22 @@ bool Shortcut(const WallView& view, SearchNode* node) {
     return true;
 }
 
-bool AlreadyTested(const Segment& segment) {
-    for (const Segment& tested : ListItems<Segment>(testedSegments))
-        if (SameSegment(tested, segment)) return true;
-    return false;
+// Raw bits as hash keys: 0.0 and -0.0 stay apart and a NaN matches its own bits, exactly as
+// the byte comparison of the lists does.
+using PointKey = uint64_t;
+using SegmentKey = std::pair<uint64_t, uint64_t>;
+
+PointKey KeyOf(const Vec2& point) {
+    PointKey key;
+    std::memcpy(&key, &point, sizeof key);
+    return key;
 }
 
-SearchNode* FindNode(const Vec2& point) {
-    for (SearchNode* node : ListItems<SearchNode*>(searchNodes))
-        if (SamePoint(node->point, point)) return node;
-    return nullptr;
+SegmentKey KeyOf(const Segment& segment) {
+    SegmentKey key;
+    std::memcpy(&key.first, &segment.origin, sizeof key.first);
+    std::memcpy(&key.second, &segment.delta, sizeof key.second);
+    return key;
 }
 
 // One pending call of the recursive formulation: a step from a node toward a target.
@@ -166,6 +164,9 @@ struct Task {
     int32_t targetIsCorner;
 };
 
+// The lists stay the record of the search (order, counting, release); the sets answer "is it
+// there" without walking them. The node map keeps the first node for each point, as the walk
+// from the registry's first entry finds it.
 struct Search {
     PathJob* job;
     WallView walls;
@@ -173,7 +174,16 @@ struct Search {
     Task* tasks;
     int32_t taskCount;
     int32_t taskCapacity;
+    absl::flat_hash_set<SegmentKey> tested;
+    absl::flat_hash_map<PointKey, SearchNode*> nodes;
 };
+
+bool AlreadyTested(const Search& search, const Segment& segment) { return search.tested.contains(KeyOf(segment)); }
+
+SearchNode* FindNode(const Search& search, const Vec2& point) {
+    auto found = search.nodes.find(KeyOf(point));
+    return found == search.nodes.end() ? nullptr : found->second;
+}
 
 // A task that cannot be stored (memory ran out) is dropped: its branch ends, the rest goes on.
 void Push(Search& search, SearchNode* from, const Vec2& target, int32_t targetIsCorner) {
@@ -196,7 +206,7 @@ bool Step(Search& search, const Task& task) {
     PathJob* job = search.job;
     SearchNode* from = task.from;
     Segment segment = SegmentToward(from->point, task.target);
-    if (AlreadyTested(segment)) return true;
+    if (AlreadyTested(search, segment)) return true;
     job->collisionChecks++;
 
     bool stopped = false;
@@ -208,6 +218,7 @@ bool Step(Search& search, const Task& task) {
         auto* entry = static_cast<Segment*>(ListAppend(testedSegments));
         if (!entry) return true;
         *entry = segment;
+        search.tested.insert(KeyOf(segment));
         // Last in, first out: the outerA branch runs to its end before the outerB one.
         Push(search, from, wall->outerB, 1);
         Push(search, from, wall->outerA, 1);
@@ -215,7 +226,7 @@ bool Step(Search& search, const Task& task) {
     }
 
     if (task.targetIsCorner == 1) {
-        SearchNode* node = FindNode(task.target);
+        SearchNode* node = FindNode(search, task.target);
         if (node) {
             float cost = static_cast<float>(double{from->cost} + NodeDistance(from, node));
             if (cost < node->cost) {
@@ -225,6 +236,7 @@ bool Step(Search& search, const Task& task) {
         } else {
             node = CreateSearchNode(from, &task.target);
             if (!node) return true;  // no memory for the corner: this branch ends here
+            search.nodes.emplace(KeyOf(node->point), node);
         }
         if (!Shortcut(search.walls, node)) return false;
         Push(search, node, job->goal, 0);
@@ -265,25 +277,44 @@ void ShortcutNode(SearchNode* node) {
     Shortcut(view, node);
 }
 
-bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner) {
-    Search search{job, ListView(), nullptr, nullptr, 0, 0};
+namespace {
 
-    // The hot loop reads the walls from one flat array.
+// The walls as one flat array with its index, so the hot loop neither walks the list nor tests
+// every wall. False when the thread was asked to stop on the way; without memory for the copy
+// or the index the search falls back to the list or to plain scans.
+bool PrepareWalls(Search& search) {
     int32_t wallCount = ListCount(walls);
     if (wallCount > 0 && wallCount <= INT32_MAX / static_cast<int32_t>(sizeof(Wall)))
         search.wallCopy = static_cast<Wall*>(BlockAllocate(wallCount * static_cast<int32_t>(sizeof(Wall))));
-    if (search.wallCopy) {
-        int32_t i = 0;
-        for (const Wall& wall : ListItems<Wall>(walls)) search.wallCopy[i++] = wall;
-        search.walls = WallView{search.wallCopy, wallCount, nullptr};
+    if (!search.wallCopy) return !ThreadStopRequested();
+    int32_t i = 0;
+    for (const Wall& wall : ListItems<Wall>(walls)) {
+        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) return false;
+        search.wallCopy[i++] = wall;
     }
+    bool stopped = false;
+    search.walls = WallView{search.wallCopy, wallCount, nullptr, CreateWallIndex(search.wallCopy, wallCount, &stopped)};
+    return !stopped;
+}
+
+// What is already in the lists (normally the job's two nodes and no segments).
+void TakeInLists(Search& search) {
+    for (const Segment& tested : ListItems<Segment>(testedSegments)) search.tested.insert(KeyOf(tested));
+    for (SearchNode* node : ListItems<SearchNode*>(searchNodes)) search.nodes.emplace(KeyOf(node->point), node);
+}
+
+}  // namespace
+
+bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner) {
+    Search search{job, ListView(), nullptr, nullptr, 0, 0, {}, {}};
+    bool finished = PrepareWalls(search);
+    if (finished) TakeInLists(search);
     search.tasks = static_cast<Task*>(BlockAllocate(FIRST_TASK_CAPACITY * static_cast<int32_t>(sizeof(Task))));
     search.taskCapacity = search.tasks ? FIRST_TASK_CAPACITY : 0;
 
     const WallView* outerWalls = activeWalls;
     activeWalls = &search.walls;
-    bool finished = true;
-    if (search.tasks) {
+    if (finished && search.tasks) {
         Push(search, from, *target, targetIsCorner);
         while (search.taskCount > 0) {
             if (ThreadStopRequested()) {
@@ -299,6 +330,7 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
     }
     activeWalls = outerWalls;
     BlockRelease(search.tasks);
+    FreeWallIndex(search.walls.index);
     BlockRelease(search.wallCopy);
     return finished;
 }
