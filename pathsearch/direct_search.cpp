@@ -35,7 +35,12 @@ namespace {
 
 // How many walls a scan tests between two looks at the stop request.
 constexpr int32_t STOP_CHECK_WALLS = 4096;
-constexpr int32_t FIRST_TASK_CAPACITY = 256;
+constexpr int32_t FIRST_TASK_CAPACITY = 16;
+// Below these sizes a walk is cheaper than a hash set or a grid: the sets are made only once a
+// list grows past its threshold, and small scenes are scanned plainly.
+constexpr int32_t HASHED_LIST_MIN = 24;
+constexpr int32_t INDEXED_WALLS_MIN = 48;
+constexpr int32_t SHORT_WALL_LIST = 16;
 
 
 float Distance(const Vec2& a, const Vec2& b) {
@@ -171,18 +176,46 @@ struct Search {
     PathJob* job;
     WallView walls;
     Wall* wallCopy;
-    Task* tasks;
+    Task* tasks;                        // firstTasks until the stack outgrows it
+    Task firstTasks[FIRST_TASK_CAPACITY];
     int32_t taskCount;
     int32_t taskCapacity;
     absl::flat_hash_set<SegmentKey> tested;
     absl::flat_hash_map<PointKey, SearchNode*> nodes;
 };
 
-bool AlreadyTested(const Search& search, const Segment& segment) { return search.tested.contains(KeyOf(segment)); }
+bool AlreadyTested(Search& search, const Segment& segment) {
+    if (search.tested.empty()) {
+        if (ListCount(testedSegments) < HASHED_LIST_MIN) {
+            for (const Segment& tested : ListItems<Segment>(testedSegments))
+                if (std::memcmp(&tested, &segment, sizeof(Segment)) == 0) return true;
+            return false;
+        }
+        for (const Segment& tested : ListItems<Segment>(testedSegments)) search.tested.insert(KeyOf(tested));
+    }
+    return search.tested.contains(KeyOf(segment));
+}
 
-SearchNode* FindNode(const Search& search, const Vec2& point) {
+void NoteTested(Search& search, const Segment& segment) {
+    if (!search.tested.empty()) search.tested.insert(KeyOf(segment));
+}
+
+SearchNode* FindNode(Search& search, const Vec2& point) {
+    if (search.nodes.empty()) {
+        if (ListCount(searchNodes) < HASHED_LIST_MIN) {
+            for (SearchNode* node : ListItems<SearchNode*>(searchNodes))
+                if (std::memcmp(&node->point, &point, sizeof(Vec2)) == 0) return node;
+            return nullptr;
+        }
+        // In registry order, so each point keeps its first node.
+        for (SearchNode* node : ListItems<SearchNode*>(searchNodes)) search.nodes.emplace(KeyOf(node->point), node);
+    }
     auto found = search.nodes.find(KeyOf(point));
     return found == search.nodes.end() ? nullptr : found->second;
+}
+
+void NoteNode(Search& search, SearchNode* node) {
+    if (!search.nodes.empty()) search.nodes.emplace(KeyOf(node->point), node);
 }
 
 // A task that cannot be stored (memory ran out) is dropped: its branch ends, the rest goes on.
@@ -193,7 +226,7 @@ void Push(Search& search, SearchNode* from, const Vec2& target, int32_t targetIs
         auto* grown = static_cast<Task*>(BlockAllocate(capacity * static_cast<int32_t>(sizeof(Task))));
         if (!grown) return;
         BlockCopy(search.tasks, grown, search.taskCount * static_cast<int32_t>(sizeof(Task)));
-        BlockRelease(search.tasks);
+        if (search.tasks != search.firstTasks) BlockRelease(search.tasks);
         search.tasks = grown;
         search.taskCapacity = capacity;
     }
@@ -218,7 +251,7 @@ bool Step(Search& search, const Task& task) {
         auto* entry = static_cast<Segment*>(ListAppend(testedSegments));
         if (!entry) return true;
         *entry = segment;
-        search.tested.insert(KeyOf(segment));
+        NoteTested(search, segment);
         // Last in, first out: the outerA branch runs to its end before the outerB one.
         Push(search, from, wall->outerB, 1);
         Push(search, from, wall->outerA, 1);
@@ -236,7 +269,7 @@ bool Step(Search& search, const Task& task) {
         } else {
             node = CreateSearchNode(from, &task.target);
             if (!node) return true;  // no memory for the corner: this branch ends here
-            search.nodes.emplace(KeyOf(node->point), node);
+            NoteNode(search, node);
         }
         if (!Shortcut(search.walls, node)) return false;
         Push(search, node, job->goal, 0);
@@ -284,6 +317,7 @@ namespace {
 // or the index the search falls back to the list or to plain scans.
 bool PrepareWalls(Search& search) {
     int32_t wallCount = ListCount(walls);
+    if (wallCount <= SHORT_WALL_LIST) return true;  // a walk over a few walls costs no more
     if (wallCount > 0 && wallCount <= INT32_MAX / static_cast<int32_t>(sizeof(Wall)))
         search.wallCopy = static_cast<Wall*>(BlockAllocate(wallCount * static_cast<int32_t>(sizeof(Wall))));
     if (!search.wallCopy) return !ThreadStopRequested();
@@ -293,28 +327,21 @@ bool PrepareWalls(Search& search) {
         search.wallCopy[i++] = wall;
     }
     bool stopped = false;
-    search.walls = WallView{search.wallCopy, wallCount, nullptr, CreateWallIndex(search.wallCopy, wallCount, &stopped)};
+    WallIndex* index = wallCount >= INDEXED_WALLS_MIN ? CreateWallIndex(search.wallCopy, wallCount, &stopped) : nullptr;
+    search.walls = WallView{search.wallCopy, wallCount, nullptr, index};
     return !stopped;
-}
-
-// What is already in the lists (normally the job's two nodes and no segments).
-void TakeInLists(Search& search) {
-    for (const Segment& tested : ListItems<Segment>(testedSegments)) search.tested.insert(KeyOf(tested));
-    for (SearchNode* node : ListItems<SearchNode*>(searchNodes)) search.nodes.emplace(KeyOf(node->point), node);
 }
 
 }  // namespace
 
 bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner) {
-    Search search{job, ListView(), nullptr, nullptr, 0, 0, {}, {}};
+    Search search{job, ListView(), nullptr, nullptr, {}, 0, FIRST_TASK_CAPACITY, {}, {}};
+    search.tasks = search.firstTasks;
     bool finished = PrepareWalls(search);
-    if (finished) TakeInLists(search);
-    search.tasks = static_cast<Task*>(BlockAllocate(FIRST_TASK_CAPACITY * static_cast<int32_t>(sizeof(Task))));
-    search.taskCapacity = search.tasks ? FIRST_TASK_CAPACITY : 0;
 
     const WallView* outerWalls = activeWalls;
     activeWalls = &search.walls;
-    if (finished && search.tasks) {
+    if (finished) {
         Push(search, from, *target, targetIsCorner);
         while (search.taskCount > 0) {
             if (ThreadStopRequested()) {
@@ -329,7 +356,7 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
         }
     }
     activeWalls = outerWalls;
-    BlockRelease(search.tasks);
+    if (search.tasks != search.firstTasks) BlockRelease(search.tasks);
     FreeWallIndex(search.walls.index);
     BlockRelease(search.wallCopy);
     return finished;

@@ -76,19 +76,55 @@ FamilyScene GridMazeScene(int32_t cells, uint32_t seed) {
     FamilyScene scene = Begin("grid-maze", cells, seed);
     Random random(seed);
     const int32_t size = 16, x0 = 40, y0 = 40;
-    int32_t far = cells * size;
-    // The outer border, its left side open at the first cell.
-    Add(scene, x0, y0, x0 + far, y0);
-    Add(scene, x0, y0 + far, x0 + far, y0 + far);
-    Add(scene, x0 + far, y0, x0 + far, y0 + far);
-    Add(scene, x0, y0 + size, x0, y0 + far);
-    for (int32_t i = 1; i < cells; ++i)
-        for (int32_t j = 0; j < cells; ++j) {
-            if (random.Chance(400)) Add(scene, x0 + i * size, y0 + j * size, x0 + i * size, y0 + (j + 1) * size);
-            if (random.Chance(400)) Add(scene, x0 + j * size, y0 + i * size, x0 + (j + 1) * size, y0 + i * size);
+    // Edge e < cells·(cells-1) is the vertical edge right of cell (e % (cells-1), e / (cells-1));
+    // the rest are the horizontal edges below a cell, numbered the same way with x and y swapped.
+    int32_t inner = cells > 1 ? cells * (cells - 1) : 0;
+    std::vector<int32_t> order(static_cast<size_t>(2 * inner));
+    for (size_t e = 0; e < order.size(); ++e) order[e] = static_cast<int32_t>(e);
+    for (size_t e = order.size(); e > 1; --e) std::swap(order[e - 1], order[static_cast<size_t>(random.Between(0, static_cast<int32_t>(e) - 1))]);
+    // A spanning tree of the cells (every cell reachable), then a few more edges opened.
+    std::vector<int32_t> parent(static_cast<size_t>(cells) * cells);
+    for (size_t c = 0; c < parent.size(); ++c) parent[c] = static_cast<int32_t>(c);
+    auto root = [&](int32_t c) {
+        while (parent[c] != c) c = parent[c] = parent[parent[c]];
+        return c;
+    };
+    auto cellsOf = [&](int32_t e, int32_t* a, int32_t* b) {
+        bool vertical = e < inner;
+        int32_t k = vertical ? e : e - inner;
+        int32_t along = k % (cells - 1), across = k / (cells - 1);
+        *a = vertical ? across * cells + along : along * cells + across;
+        *b = vertical ? *a + 1 : *a + cells;
+    };
+    std::vector<bool> open(order.size(), false);
+    for (int32_t e : order) {
+        int32_t a, b;
+        cellsOf(e, &a, &b);
+        if (root(a) != root(b)) {
+            parent[root(a)] = root(b);
+            open[e] = true;
+        } else if (random.Chance(130)) {
+            open[e] = true;
         }
-    scene.start = Vec2{static_cast<float>(x0 - 20), static_cast<float>(y0 + size / 2)};
-    scene.goal = Vec2{static_cast<float>(x0 + far - size / 2), static_cast<float>(y0 + far - size / 2)};
+    }
+    for (int32_t i = 0; i < cells; ++i) {
+        Add(scene, x0 + i * size, y0, x0 + (i + 1) * size, y0);
+        Add(scene, x0 + i * size, y0 + cells * size, x0 + (i + 1) * size, y0 + cells * size);
+        Add(scene, x0, y0 + i * size, x0, y0 + (i + 1) * size);
+        Add(scene, x0 + cells * size, y0 + i * size, x0 + cells * size, y0 + (i + 1) * size);
+    }
+    for (int32_t e = 0; e < 2 * inner; ++e) {
+        if (open[e]) continue;
+        bool vertical = e < inner;
+        int32_t k = vertical ? e : e - inner;
+        int32_t along = k % (cells - 1) + 1, across = k / (cells - 1);
+        if (vertical)
+            Add(scene, x0 + along * size, y0 + across * size, x0 + along * size, y0 + (across + 1) * size);
+        else
+            Add(scene, x0 + across * size, y0 + along * size, x0 + (across + 1) * size, y0 + along * size);
+    }
+    scene.start = Vec2{static_cast<float>(x0 + size / 2), static_cast<float>(y0 + size / 2)};
+    scene.goal = Vec2{static_cast<float>(x0 + cells * size - size / 2), static_cast<float>(y0 + cells * size - size / 2)};
     return scene;
 }
 
@@ -125,8 +161,10 @@ FamilyScene CollinearChainScene(int32_t count, uint32_t seed) {
         Add(scene, x + from * d[0], y + from * d[1], x + to * d[0], y + to * d[1]);
         at = std::max(from, to);
     }
-    scene.start = Vec2{static_cast<float>(x - 5 * d[0]), static_cast<float>(y - 5 * d[1])};
-    scene.goal = Vec2{static_cast<float>(x + (at + 5) * d[0]), static_cast<float>(y + (at + 5) * d[1])};
+    // Across the line at its middle, so the way must get past the pieces.
+    int32_t middle = at / 2;
+    scene.start = Vec2{static_cast<float>(x + middle * d[0] - 40 * d[1]), static_cast<float>(y + middle * d[1] + 40 * d[0])};
+    scene.goal = Vec2{static_cast<float>(x + middle * d[0] + 40 * d[1]), static_cast<float>(y + middle * d[1] - 40 * d[0])};
     return scene;
 }
 

@@ -26,15 +26,15 @@ FamilyScene RandomDenseScene(int32_t count, uint32_t seed);
 // The start-up scene's border box and count random walls inside it (any length), start and
 // goal of start-up: the window's own scene, denser as count grows.
 FamilyScene RandomBoxScene(int32_t count, uint32_t seed);
-// A cells × cells maze of 16-pixel cells, closed all round but for an opening on the left;
-// each inner edge is a wall with probability 0.4. Start outside the opening, goal in the far
-// corner cell. Axis-aligned walls meeting end to end: collinear neighbours everywhere.
+// A cells × cells maze of 16-pixel cells, closed all round: a random spanning tree of the cells
+// (every cell reachable) with 13 % of the other inner edges opened as well, so there are loops.
+// Start in the first corner cell, goal in the far corner cell. Axis-aligned walls meeting end to end: collinear neighbours everywhere.
 FamilyScene GridMazeScene(int32_t cells, uint32_t seed);
 // teeth long parallel walls, alternately hanging from the top and standing on the bottom of a
 // box, so the way snakes between them; the seed shifts each tooth by up to 3 pixels.
 FamilyScene CombScene(int32_t teeth, uint32_t seed);
 // count pieces of one line (direction picked by the seed), end to end, overlapping or apart
-// by a few pixels, start and goal on the line beyond its two ends.
+// by a few pixels; start and goal on either side of the line's middle.
 FamilyScene CollinearChainScene(int32_t count, uint32_t seed);
 // Stair k is a wall at x = 10k from (10k, 3k) far up; each goal step hits the next stair first,
 // so the search nests one level deeper per stair.

@@ -1,0 +1,401 @@
+// pfadlotse-bench: the product's search against the plain reference search on the scene
+// families and the conformance scenes, in one run, answers checked bit for bit; and the
+// frame loop's drawing time with many walls.
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/app.h"
+#include "app/scene_file.h"
+#include "pathsearch/pathsearch.h"
+#include "platform/display.h"
+#include "platform/system.h"
+#include "tests/pathsearch/plain_search.h"
+#include "tools/scene_families.h"
+
+namespace {
+
+const char* USAGE =
+    "usage: pfadlotse-bench [--json] [--quick] [--only FAMILY] [--reference-limit N]\n"
+    "                       [--conformance DIR] [--no-frames]\n"
+    "       pfadlotse-bench --save-scene FAMILY SIZE SEED FILE\n"
+    "\n"
+    "Runs the product's path search and the plain reference search (linear wall scans and\n"
+    "list lookups, recursion) on each scene, several times, and prints one row per scene:\n"
+    "family, size, walls, collision checks, nodes, median reference and product times, their\n"
+    "ratio, and the process's peak memory while the product searched. Status, checks, node\n"
+    "count and every path point must agree bit for bit; a difference is reported on stderr\n"
+    "and ends the run with status 1.\n"
+    "\n"
+    "  --json               one JSON object per row instead of the table\n"
+    "  --quick              only scenes up to 10,000 walls\n"
+    "  --only FAMILY        only this family (random-dense, random-box, grid-maze, comb,\n"
+    "                       collinear-chain, staircase, start-up, conformance, frame)\n"
+    "  --reference-limit N  skip the reference above N walls (default 100000); its columns\n"
+    "                       then read \"-\"\n"
+    "  --conformance DIR    the conformance scenes' folder (default: the source tree's)\n"
+    "  --no-frames          skip the frame drawing rows\n"
+    "  --save-scene ...     write that family scene as a scene file (as F5 saves) and exit\n"
+    "\n"
+    "Frame rows (family \"frame\") give the median time of DrawFrame on the null platform\n"
+    "with that many walls loaded, in the reference column the first frame after the walls\n"
+    "changed and in the product column the frames after it.\n"
+    "Progress goes to stderr. Exit status: 0 all answers agree, 1 a difference or a failure,\n"
+    "2 bad arguments.\n";
+
+struct Options {
+    bool json = false;
+    bool quick = false;
+    bool frames = true;
+    std::string only;
+    int64_t referenceLimit = 100000;
+    std::string conformance = PFAD_SOURCE_DIR "/tests/data/conformance";
+};
+
+struct Row {
+    std::string family;
+    std::string name;  // size or file name
+    int32_t walls = 0;
+    int32_t checks = 0;
+    int32_t nodes = 0;
+    double referenceMs = -1;  // -1: not run
+    double productMs = 0;
+    double peakMb = 0;
+};
+
+using Clock = std::chrono::steady_clock;
+
+double MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The median times of one call of each, in batches of at least 5 ms, the two alternating so
+// that both see the same machine; at least three batches each, one for calls over a second.
+template <class First, class Second>
+void MedianMs(First&& first, Second&& second, bool withFirst, double* firstMs, double* secondMs) {
+    auto once = [](auto& call) {
+        auto start = Clock::now();
+        call();
+        return MillisecondsSince(start);
+    };
+    double firstOnce = withFirst ? once(first) : 0, secondOnce = once(second);
+    double slowest = std::max(firstOnce, secondOnce);
+    int32_t batches = slowest > 1000 ? 1 : slowest > 200 ? 3 : 9;
+    auto batchOf = [](double ms) { return std::max(1, static_cast<int32_t>(5.0 / std::max(ms, 1e-4))); };
+    int32_t firstBatch = batchOf(firstOnce), secondBatch = batchOf(secondOnce);
+    std::vector<double> firstTimes, secondTimes;
+    for (int32_t b = 0; b < batches; ++b) {
+        if (withFirst) {
+            auto begin = Clock::now();
+            for (int32_t i = 0; i < firstBatch; ++i) first();
+            firstTimes.push_back(MillisecondsSince(begin) / firstBatch);
+        }
+        auto begin = Clock::now();
+        for (int32_t i = 0; i < secondBatch; ++i) second();
+        secondTimes.push_back(MillisecondsSince(begin) / secondBatch);
+    }
+    auto median = [](std::vector<double>& times) {
+        std::sort(times.begin(), times.end());
+        return times[times.size() / 2];
+    };
+    if (withFirst) *firstMs = batches == 1 ? firstOnce : median(firstTimes);
+    *secondMs = batches == 1 ? secondOnce : median(secondTimes);
+}
+
+// Peak resident memory of the process since the last reset, in MB.
+void ResetPeakMemory() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+}
+double PeakMemoryMb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+    return 0;
+}
+
+void SetWallList(const std::vector<Wall>& records) {
+    ListClear(walls);
+    for (const Wall& record : records) {
+        auto* wall = static_cast<Wall*>(ListAppend(walls));
+        if (wall) *wall = record;
+    }
+}
+
+// The worker's whole run (search, path, release) on this thread, as the program's job runs it
+// on its own, so the figures hold no thread start or polling.
+PlainResult RunProduct(Vec2 start, Vec2 goal) {
+    auto* job = static_cast<PathJob*>(BlockAllocate(sizeof(PathJob)));
+    job->start = start;
+    job->goal = goal;
+    job->startNode = CreateSearchNode(nullptr, &job->start);
+    job->goalNode = CreateSearchNode(nullptr, &job->goal);
+    PathJobWorker(job);
+    PlainResult result;
+    result.status = job->points ? 1 : -1;
+    result.collisionChecks = job->collisionChecks;
+    result.nodeCount = job->nodeCount;
+    if (job->points) result.path.assign(job->points, job->points + job->pointCount);
+    BlockRelease(job->points);
+    BlockRelease(job);
+    return result;
+}
+
+bool SameResult(const PlainResult& a, const PlainResult& b) {
+    return a.status == b.status && a.collisionChecks == b.collisionChecks && a.nodeCount == b.nodeCount &&
+           a.path.size() == b.path.size() &&
+           (a.path.empty() || std::memcmp(a.path.data(), b.path.data(), a.path.size() * sizeof(Vec2)) == 0);
+}
+
+void Progress(const char* what, const std::string& family, const std::string& name) {
+    std::fprintf(stderr, "pfadlotse-bench: %s %s %s\n", family.c_str(), name.c_str(), what);
+    std::fflush(stderr);
+}
+
+// Runs both searches on the scene; false when their answers differ.
+bool BenchScene(const Options& options, const std::string& family, const std::string& name,
+                const std::vector<Wall>& records, Vec2 start, Vec2 goal, Row* row) {
+    row->family = family;
+    row->name = name;
+    row->walls = static_cast<int32_t>(records.size());
+    SetWallList(records);
+
+    Progress("product", family, name);
+    ResetPeakMemory();
+    PlainResult product = RunProduct(start, goal);
+    row->peakMb = PeakMemoryMb();
+    row->checks = product.collisionChecks;
+    row->nodes = product.nodeCount;
+
+    bool withReference = static_cast<int64_t>(records.size()) <= options.referenceLimit;
+    if (withReference) {
+        Progress("reference", family, name);
+        PlainResult reference = PlainSearch(records, start, goal);
+        if (!SameResult(reference, product)) {
+            std::fprintf(stderr,
+                         "pfadlotse-bench: DIFFERENT ANSWERS on %s %s: product status/checks/nodes/points "
+                         "%d/%d/%d/%zu, reference %d/%d/%d/%zu\n",
+                         family.c_str(), name.c_str(), product.status, product.collisionChecks, product.nodeCount,
+                         product.path.size(), reference.status, reference.collisionChecks, reference.nodeCount,
+                         reference.path.size());
+            return false;
+        }
+    }
+    Progress("timing", family, name);
+    MedianMs([&] { PlainSearch(records, start, goal); }, [&] { RunProduct(start, goal); }, withReference,
+             &row->referenceMs, &row->productMs);
+    return true;
+}
+
+// Frame drawing with count walls of the dense family: the first frame after the walls changed
+// (it draws them into the layer) and the frames after it.
+void BenchFrames(int32_t count, Row* row) {
+    FamilyScene scene = RandomDenseScene(count, 1);
+    FreePathJob(::scene.job);
+    ::scene.job = nullptr;
+    SetWallList(scene.walls);
+    row->family = "frame";
+    row->name = std::to_string(count);
+    row->walls = count;
+    Progress("frames", row->family, row->name);
+    auto first = Clock::now();
+    DrawFrame();
+    row->referenceMs = MillisecondsSince(first);
+    double unused;
+    MedianMs([] {}, [] { DrawFrame(); }, false, &unused, &row->productMs);
+    row->peakMb = PeakMemoryMb();
+}
+
+std::string Format(double ms) {
+    if (ms < 0) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, ms < 10 ? "%.3f" : ms < 1000 ? "%.1f" : "%.0f", ms);
+    return text;
+}
+
+void PrintRows(const std::vector<Row>& rows, bool json) {
+    if (json) {
+        for (const Row& row : rows) {
+            std::printf("{\"family\":\"%s\",\"scene\":\"%s\",\"walls\":%d,\"checks\":%d,\"nodes\":%d,", row.family.c_str(),
+                        row.name.c_str(), row.walls, row.checks, row.nodes);
+            if (row.referenceMs >= 0)
+                std::printf("\"referenceMs\":%.6f,\"ratio\":%.3f,", row.referenceMs, row.referenceMs / row.productMs);
+            else
+                std::printf("\"referenceMs\":null,\"ratio\":null,");
+            std::printf("\"productMs\":%.6f,\"peakMb\":%.1f}\n", row.productMs, row.peakMb);
+        }
+        return;
+    }
+    std::printf("| family | scene | walls | checks | nodes | reference ms | product ms | ratio | peak MB |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const Row& row : rows) {
+        std::string ratio = row.referenceMs >= 0 ? Format(row.referenceMs / row.productMs) + "x" : "-";
+        std::printf("| %s | %s | %d | %d | %d | %s | %s | %s | %.0f |\n", row.family.c_str(), row.name.c_str(), row.walls,
+                    row.checks, row.nodes, Format(row.referenceMs).c_str(), Format(row.productMs).c_str(),
+                    ratio.c_str(), row.peakMb);
+    }
+}
+
+struct Job {
+    Options options;
+    std::vector<Row> rows;
+    bool agreed = true;
+};
+
+bool Wanted(const Options& options, const std::string& family, int64_t walls) {
+    if (!options.only.empty() && options.only != family) return false;
+    return !options.quick || walls <= 10000;
+}
+
+void RunAll(void* argument) {
+    auto* job = static_cast<Job*>(argument);
+    const Options& options = job->options;
+    struct Planned {
+        const char* family;
+        int32_t size;
+    };
+    const Planned planned[] = {
+        {"start-up", 0},          {"random-box", 10},       {"random-box", 100},     {"random-box", 1000},
+        {"random-dense", 1000},   {"random-dense", 10000},  {"random-dense", 100000}, {"random-dense", 1000000},
+        {"grid-maze", 20},        {"grid-maze", 100},       {"comb", 50},            {"comb", 500},
+        {"collinear-chain", 200}, {"collinear-chain", 5000}, {"staircase", 1000},    {"staircase", 3000},
+    };
+    for (const Planned& plan : planned) {
+        if (!Wanted(options, plan.family, plan.size)) continue;
+        FamilyScene scene;
+        MakeFamilyScene(plan.family, plan.size, 1, &scene);
+        Row row;
+        if (!BenchScene(options, plan.family, std::to_string(plan.size), scene.walls, scene.start, scene.goal, &row))
+            job->agreed = false;
+        job->rows.push_back(row);
+    }
+
+    if (Wanted(options, "conformance", 0)) {
+        std::vector<std::filesystem::path> files;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(options.conformance, error))
+            if (entry.path().extension() == ".scene") files.push_back(entry.path());
+        if (error) std::fprintf(stderr, "pfadlotse-bench: no conformance scenes in %s\n", options.conformance.c_str());
+        std::sort(files.begin(), files.end());
+        for (const auto& file : files) {
+            Vec2 start{50, 340}, goal{750, 340};
+            ListClear(walls);
+            AddBox(10, 80, 780, 510);
+            if (!OpenSceneFile(file.string())) continue;
+            LoadScene(start, goal);
+            std::vector<Wall> records;
+            for (const Wall& wall : ListItems<Wall>(walls)) records.push_back(wall);
+            Row row;
+            if (!BenchScene(options, "conformance", file.stem().string(), records, start, goal, &row))
+                job->agreed = false;
+            job->rows.push_back(row);
+        }
+    }
+
+    if (options.frames && (options.only.empty() || options.only == "frame")) {
+        for (int32_t count : {4, 10000, 1000000}) {
+            if (options.quick && count > 10000) continue;
+            Row row;
+            BenchFrames(count, &row);
+            job->rows.push_back(row);
+        }
+    }
+}
+
+int SaveFamilyScene(char** argv) {
+    FamilyScene scene;
+    char* end = nullptr;
+    long size = std::strtol(argv[1], &end, 10);
+    if (*end || size < 0 || size > 100000000) {
+        std::fprintf(stderr, "pfadlotse-bench: bad size %s\n", argv[1]);
+        return 2;
+    }
+    unsigned long seed = std::strtoul(argv[2], &end, 10);
+    if (*end) {
+        std::fprintf(stderr, "pfadlotse-bench: bad seed %s\n", argv[2]);
+        return 2;
+    }
+    if (!MakeFamilyScene(argv[0], static_cast<int32_t>(size), static_cast<uint32_t>(seed), &scene)) {
+        std::fprintf(stderr, "pfadlotse-bench: unknown family %s\n", argv[0]);
+        return 2;
+    }
+    SetWallList(scene.walls);
+    return SaveScene(argv[3], scene.start, scene.goal) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Job job;
+    Options& options = job.options;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view argument = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(USAGE, stdout);
+            return 0;
+        } else if (argument == "--json") {
+            options.json = true;
+        } else if (argument == "--quick") {
+            options.quick = true;
+        } else if (argument == "--no-frames") {
+            options.frames = false;
+        } else if (argument == "--only") {
+            const char* family = value();
+            if (!family) break;
+            options.only = family;
+        } else if (argument == "--conformance") {
+            const char* folder = value();
+            if (!folder) break;
+            options.conformance = folder;
+        } else if (argument == "--reference-limit") {
+            const char* limit = value();
+            char* end = nullptr;
+            options.referenceLimit = limit ? std::strtoll(limit, &end, 10) : -1;
+            if (!limit || *end || options.referenceLimit < 0) {
+                std::fprintf(stderr, "pfadlotse-bench: --reference-limit needs a number of walls\n");
+                return 2;
+            }
+        } else if (argument == "--save-scene") {
+            if (argc - i - 1 != 4) {
+                std::fputs(USAGE, stderr);
+                return 2;
+            }
+            ListCreate(&walls, sizeof(Wall));
+            return SaveFamilyScene(argv + i + 1);
+        } else {
+            std::fprintf(stderr, "pfadlotse-bench: unknown argument %s\n\n%s", argv[i], USAGE);
+            return 2;
+        }
+    }
+
+    // The frame rows draw with the program's own frame code on the null platform.
+    if (!StartPlatform(false)) {
+        std::fprintf(stderr, "pfadlotse-bench: %s\n", PlatformOpenError());
+        return 1;
+    }
+    // The reference recurses as deep as the scene nests.
+    int32_t thread = ThreadStartWithStack(RunAll, &job, size_t{1} << 30);
+    if (thread == 0) {
+        std::fputs("pfadlotse-bench: cannot start the bench thread\n", stderr);
+        return 1;
+    }
+    while (ThreadRunning(thread)) SleepMilliseconds(20);
+    PrintRows(job.rows, options.json);
+    if (!job.agreed) {
+        std::fputs("pfadlotse-bench: the product and the reference disagree (see above)\n", stderr);
+        return 1;
+    }
+    return 0;
+}
