@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "pathsearch/pathsearch.h"
@@ -332,6 +333,46 @@ bool PrepareWalls(Search& search) {
     return !stopped;
 }
 
+// What a stopped search leaves to free: on a thread of its own when it is large, since the
+// caller of the stop is waiting (unmapping a million walls' worth takes milliseconds).
+struct SearchLeftovers {
+    Wall* wallCopy = nullptr;
+    WallIndex* index = nullptr;
+    Task* tasks = nullptr;
+    absl::flat_hash_set<SegmentKey> tested;
+    absl::flat_hash_map<PointKey, SearchNode*> nodes;
+    ~SearchLeftovers() {
+        FreeWallIndex(index);
+        BlockRelease(wallCopy);
+        BlockRelease(tasks);
+    }
+};
+
+constexpr int32_t RELEASE_APART_MIN_WALLS = 16384;
+
+void ReleaseSearchLeftovers(void* argument) { std::unique_ptr<SearchLeftovers> leftovers(static_cast<SearchLeftovers*>(argument)); }
+
+// Frees what the search made; apart from a stopped search of many walls.
+void ReleaseSearch(Search& search, bool finished) {
+    Task* heapTasks = search.tasks != search.firstTasks ? search.tasks : nullptr;
+    if (!finished && search.walls.count >= RELEASE_APART_MIN_WALLS) {
+        auto leftovers = std::make_unique<SearchLeftovers>();
+        leftovers->wallCopy = search.wallCopy;
+        leftovers->index = search.walls.index;
+        leftovers->tasks = heapTasks;
+        leftovers->tested = std::move(search.tested);
+        leftovers->nodes = std::move(search.nodes);
+        if (ThreadStart(ReleaseSearchLeftovers, leftovers.get()) != 0) {
+            leftovers.release();
+            return;
+        }
+        return;  // leftovers frees them here and now
+    }
+    BlockRelease(heapTasks);
+    FreeWallIndex(search.walls.index);
+    BlockRelease(search.wallCopy);
+}
+
 }  // namespace
 
 bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner) {
@@ -356,8 +397,6 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
         }
     }
     activeWalls = outerWalls;
-    if (search.tasks != search.firstTasks) BlockRelease(search.tasks);
-    FreeWallIndex(search.walls.index);
-    BlockRelease(search.wallCopy);
+    ReleaseSearch(search, finished);
     return finished;
 }

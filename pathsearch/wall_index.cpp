@@ -343,6 +343,13 @@ WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, doub
     }
     uint32_t offset = 0;
     for (int64_t cell = 0; cell < cells; ++cell) {
+        if (cell % (16 * STOP_CHECK_WALLS) == 0 && ThreadStopRequested()) {
+            *stopped = true;
+            BlockRelease(counts);
+            BlockRelease(regular);
+            FreeWallIndex(index);
+            return nullptr;
+        }
         index->cellStart[cell] = offset;
         offset += counts[cell];
         counts[cell] = index->cellStart[cell];  // now the next free slot of the cell

@@ -1,7 +1,14 @@
 #include "platform/memory.h"
 
+#include <malloc.h>
+
 #include <cstdlib>
 #include <cstring>
+
+// Blocks of a megabyte and more come straight from the system, already zero, so calloc never
+// clears them by hand (glibc would raise this threshold after the first large block is freed,
+// and a search asked to stop would then wait for megabytes of clearing).
+static const int largeBlocksMapped = mallopt(M_MMAP_THRESHOLD, 1 << 20);
 
 void* BlockAllocate(int32_t size) {
     if (size <= 0) return nullptr;

@@ -40,13 +40,16 @@ const char* USAGE =
     "  --json               one JSON object per row instead of the table\n"
     "  --quick              only scenes up to 10,000 walls\n"
     "  --only FAMILY        only this family (random-dense, random-box, grid-maze, comb,\n"
-    "                       collinear-chain, staircase, start-up, conformance, frame)\n"
+    "                       collinear-chain, staircase, start-up, conformance,\n"
+    "                       free-job, frame)\n"
     "  --reference-limit N  skip the reference above N walls (default 100000); its columns\n"
     "                       then read \"-\"\n"
     "  --conformance DIR    the conformance scenes' folder (default: the source tree's)\n"
     "  --no-frames          skip the frame drawing rows\n"
     "  --save-scene ...     write that family scene as a scene file (as F5 saves) and exit\n"
     "\n"
+    "The free-job row gives the longest FreePathJob of a job still running on that many walls,\n"
+    "freed after delays from 0 to 1000 ms, and in the nodes column the delay of that one.\n"
     "Frame rows (family \"frame\") give the median time of DrawFrame on the null platform\n"
     "with that many walls loaded, in the reference column the first frame after the walls\n"
     "changed and in the product column the frames after it.\n"
@@ -217,6 +220,33 @@ void BenchFrames(int32_t count, Row* row) {
     row->peakMb = PeakMemoryMb();
 }
 
+// How long FreePathJob takes on a job running on count walls, freed after each of several
+// delays (copying the walls, building the index, searching): the longest and the delay.
+void BenchFreeJob(int32_t count, Row* row) {
+    FamilyScene scene = RandomDenseScene(count, 1);
+    SetWallList(scene.walls);
+    row->family = "free-job";
+    row->name = std::to_string(count);
+    row->walls = count;
+    row->productMs = 0;
+    for (int32_t delay : {0, 2, 5, 10, 20, 40, 80, 150, 300, 600, 1000}) {
+        Progress(("free after " + std::to_string(delay) + " ms").c_str(), row->family, row->name);
+        PathJob* job = CreatePathJob(scene.start, scene.goal);
+        if (!job) continue;
+        SleepMilliseconds(delay);
+        bool running = PathJobStatus(job) == 0;
+        auto start = Clock::now();
+        FreePathJob(job);
+        double ms = MillisecondsSince(start);
+        if (running) std::fprintf(stderr, "pfadlotse-bench: freed in %.3f ms\n", ms);
+        if (running && ms > row->productMs) {
+            row->productMs = ms;
+            row->nodes = delay;  // the delay of the slowest free, shown in the nodes column
+        }
+    }
+    row->peakMb = PeakMemoryMb();
+}
+
 std::string Format(double ms) {
     if (ms < 0) return "-";
     char text[32];
@@ -301,6 +331,12 @@ void RunAll(void* argument) {
                 job->agreed = false;
             job->rows.push_back(row);
         }
+    }
+
+    if (options.only.empty() || options.only == "free-job") {
+        Row row;
+        BenchFreeJob(options.quick ? 10000 : 1000000, &row);
+        job->rows.push_back(row);
     }
 
     if (options.frames && (options.only.empty() || options.only == "frame")) {
