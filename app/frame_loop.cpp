@@ -1,10 +1,12 @@
 // Start-up and the frame loop. Each pass draws the whole frame from the scene and the job's
 // state, presents it, and then applies the keys and the mouse; the loop never waits for a job.
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "app/fault_report.h"
@@ -29,6 +31,83 @@ void DrawMarker(const Vec2& point, const char* label, int32_t colour) {
 void ReplaceJob() {
     FreePathJob(scene.job);
     scene.job = CreatePathJob(scene.start, scene.goal);
+}
+
+// ---- The wall layer --------------------------------------------------------------------------
+// Walls change rarely and all share one colour, so the pixels they cover are worked out once
+// per change of the wall list, as runs along the rows, and laid over the markers each frame.
+// A wall that misses the surface costs nothing per frame, and nothing but a test when drawn.
+
+struct PixelRun {
+    int32_t y;
+    int32_t x0;
+    int32_t x1;  // inclusive
+};
+
+struct WallLayer {
+    const CursorList* list;
+    uint64_t stamp;
+    bool built;
+    std::vector<PixelRun> runs;
+};
+WallLayer wallLayer{};
+
+// Whether DrawWall of the wall could set a pixel of the surface: its pixels lie between its
+// rounded end points.
+bool WallMayShow(const Wall& wall) {
+    int64_t x = Round(wall.origin.x), y = Round(wall.origin.y);
+    int64_t w = Round(wall.delta.x), h = Round(wall.delta.y);
+    if (w == 0 && h == 0) return false;
+    return std::max(x, x + w) >= 0 && std::min(x, x + w) < SURFACE_WIDTH && std::max(y, y + h) >= 0 &&
+           std::min(y, y + h) < SURFACE_HEIGHT;
+}
+
+// Draws the walls on a black surface with the frame's own DrawWall and notes where they fell.
+void BuildWallLayer() {
+    wallLayer.runs.clear();
+    ClearSurface(COLOUR_BACKGROUND);
+    BeginSurfaceDrawing();
+    SetDrawingColour(COLOUR_WALL);
+    // An empty label answers its x only while there is a surface to draw on; without one the
+    // back buffer is not ours to read, and the layer is made again next frame.
+    if (DrawLabel(1, 0, "") != 1) {
+        EndSurfaceDrawing();
+        wallLayer.built = false;
+        return;
+    }
+    bool any = false;
+    for (const Wall& wall : ListItems<Wall>(walls))
+        if (WallMayShow(wall)) {
+            DrawWall(&wall, CURRENT_COLOUR);
+            any = true;
+        }
+    EndSurfaceDrawing();
+    if (any) {
+        // Walls are the only thing drawn, so every pixel that is not black is a wall's.
+        const uint32_t* pixels = BackBufferPixels();
+        for (int32_t y = 0; y < SURFACE_HEIGHT; ++y) {
+            const uint32_t* row = pixels + static_cast<size_t>(y) * SURFACE_WIDTH;
+            for (int32_t x = 0; x < SURFACE_WIDTH; ++x) {
+                if (row[x] == 0) continue;
+                int32_t end = x;
+                while (end + 1 < SURFACE_WIDTH && row[end + 1] != 0) ++end;
+                wallLayer.runs.push_back(PixelRun{y, x, end});
+                x = end;
+            }
+        }
+    }
+    wallLayer.list = walls;
+    wallLayer.stamp = walls ? walls->stamp : 0;
+    wallLayer.built = true;
+}
+
+bool WallLayerStale() {
+    return !wallLayer.built || wallLayer.list != walls || (walls && wallLayer.stamp != walls->stamp);
+}
+
+// Draws the walls in the current drawing colour, as drawing each wall would.
+void DrawWallLayer() {
+    for (const PixelRun& run : wallLayer.runs) DrawLineBetween(run.x0, run.y, run.x1, run.y);
 }
 
 double Distance(const Vec2& a, const Vec2& b) {
@@ -135,6 +214,8 @@ void StartScene() {
 }
 
 void DrawFrame() {
+    // The layer is drawn on the back buffer, which the frame clears next.
+    if (WallLayerStale()) BuildWallLayer();
     ClearSurface(COLOUR_BACKGROUND);
     BeginSurfaceDrawing();
     SetDrawingMode(DRAWING_MODE_TRANSPARENT);
@@ -143,7 +224,7 @@ void DrawFrame() {
     DrawMarker(scene.goal, "Ziel", COLOUR_GOAL);
 
     SetDrawingColour(COLOUR_WALL);
-    for (const Wall& wall : ListItems<Wall>(walls)) DrawWall(&wall, CURRENT_COLOUR);
+    DrawWallLayer();
 
     SetDrawingColour(COLOUR_PATH);
     scene.jobStatus = PathJobStatus(scene.job);

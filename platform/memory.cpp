@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -35,12 +36,17 @@ void* ArrayCreate(void** arrayVariable, int32_t upperIndex, int32_t elementSize)
     return *arrayVariable;
 }
 
+static std::atomic<uint64_t> listChanges{0};
+
+static uint64_t NextStamp() { return listChanges.fetch_add(1, std::memory_order_relaxed) + 1; }
+
 void ListCreate(CursorList** listVariable, int32_t dataSize) {
     ListRelease(listVariable);
     auto* list = static_cast<CursorList*>(std::calloc(1, sizeof(CursorList)));
     if (!list) return;
     list->position = -1;
     list->dataSize = dataSize;
+    list->stamp = NextStamp();
     *listVariable = list;
 }
 
@@ -70,6 +76,7 @@ static void Link(CursorList* list, ListElement* element, ListElement* previous, 
     (next ? next->previous : list->last) = element;
     list->current = element;
     list->count++;
+    list->stamp = NextStamp();
 }
 
 void* ListAddAfter(CursorList* list) {
@@ -120,6 +127,7 @@ void ListClear(CursorList* list) {
     list->first = list->last = list->current = nullptr;
     list->count = 0;
     list->position = -1;
+    list->stamp = NextStamp();
 }
 
 void ListRelease(CursorList** listVariable) {

@@ -42,6 +42,9 @@ struct CursorList {
     int32_t count;
     int32_t position;  // index of current, -1 when current is nullptr
     int32_t dataSize;
+    // Renewed by every change of the elements (added, cleared) and at creation, from one
+    // process-wide counter: a list showing the stamp it showed before has not changed since.
+    uint64_t stamp;
 };
 
 // The data area of an element.
