@@ -6,8 +6,10 @@
 #include "platform/system.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <thread>
+#include <vector>
 
 SdlState sdl{};
 
@@ -20,6 +22,12 @@ namespace {
 Window mainWindow{};
 bool presented = false;
 int64_t lastPresent = 0;
+
+// The frame the window holds, so that a present of the very same frame can be left out: an
+// idle program would otherwise send 2 MB to the X server sixty times a second. windowCurrent
+// is false whenever the window's contents are not known to be shownFrame.
+std::vector<uint32_t> shownFrame;
+bool windowCurrent = false;
 
 // Spinning on the clock covers only the last stretch before a present's slot; before that the
 // thread sleeps, so an idle program does not keep a core busy.
@@ -49,6 +57,7 @@ void WaitForPresentSlot() {
 }
 
 void DestroyRenderer() {
+    windowCurrent = false;
     if (sdl.texture) SDL_DestroyTexture(sdl.texture);
     if (sdl.renderer) SDL_DestroyRenderer(sdl.renderer);
     sdl.texture = nullptr;
@@ -75,18 +84,28 @@ bool EnsureRenderer() {
 
 // Copies the whole back buffer into the window; a failure is dropped.
 void CopyBackBufferToWindow() {
+    windowCurrent = false;
     if (!BackBufferOpen() || !EnsureRenderer()) return;
     if (SDL_UpdateTexture(sdl.texture, nullptr, BackBufferData(), SURFACE_WIDTH * 4) != 0) return;
     SDL_SetRenderDrawColor(sdl.renderer, 0, 0, 0, 255);
     SDL_RenderClear(sdl.renderer);
     if (SDL_RenderCopy(sdl.renderer, sdl.texture, nullptr, &sdl.surfaceRect) != 0) return;
     SDL_RenderPresent(sdl.renderer);
+    const uint32_t* pixels = BackBufferData();
+    shownFrame.assign(pixels, pixels + SURFACE_WIDTH * SURFACE_HEIGHT);
+    windowCurrent = true;
+}
+
+bool WindowShowsBackBuffer() {
+    return windowCurrent && shownFrame.size() == static_cast<size_t>(SURFACE_WIDTH * SURFACE_HEIGHT) &&
+           std::memcmp(shownFrame.data(), BackBufferData(), shownFrame.size() * sizeof(uint32_t)) == 0;
 }
 
 void HandleRenderResets() {
     SDL_Event event;
     while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_RENDER_TARGETS_RESET,
                           SDL_RENDER_DEVICE_RESET) > 0) {
+        windowCurrent = false;
         if (event.type == SDL_RENDER_DEVICE_RESET) {
             DestroyRenderer();
         } else if (sdl.texture) {
@@ -105,6 +124,7 @@ void DrainUnreadEvents() {
 
 void CloseWindows() {
     DestroyRenderer();
+    shownFrame.clear();
     if (sdl.window) SDL_DestroyWindow(sdl.window);
     sdl.window = nullptr;
     mainWindow = Window{};
@@ -220,8 +240,9 @@ void PresentSurface() {
     SDL_PumpEvents();
     HandleRenderResets();
     DrainUnreadEvents();
+    // The pacing is the same whether or not the frame is sent.
     WaitForPresentSlot();
-    CopyBackBufferToWindow();
+    if (!WindowShowsBackBuffer()) CopyBackBufferToWindow();
 }
 
 int32_t PollWindowEvent() {
