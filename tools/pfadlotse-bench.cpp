@@ -86,36 +86,44 @@ double MillisecondsSince(Clock::time_point start) {
 }
 
 // The median times of one call of each, in batches of at least 5 ms, the two alternating so
-// that both see the same machine; at least three batches each, one for calls over a second.
+// that both see the same machine; nine batches of each, three of a call over 200 ms and the
+// first call alone of one over a second.
+// firstKnownMs, when not negative, is a time of first measured already (not run again when
+// over a second).
 template <class First, class Second>
-void MedianMs(First&& first, Second&& second, bool withFirst, double* firstMs, double* secondMs) {
+void MedianMs(First&& first, Second&& second, bool withFirst, double* firstMs, double* secondMs,
+              double firstKnownMs = -1) {
     auto once = [](auto& call) {
         auto start = Clock::now();
         call();
         return MillisecondsSince(start);
     };
-    double firstOnce = withFirst ? once(first) : 0, secondOnce = once(second);
-    double slowest = std::max(firstOnce, secondOnce);
-    int32_t batches = slowest > 1000 ? 1 : slowest > 200 ? 3 : 9;
+    double firstOnce = !withFirst ? 0 : firstKnownMs > 1000 ? firstKnownMs : once(first);
+    double secondOnce = once(second);
+    auto batchesOf = [](double ms) { return ms > 1000 ? 0 : ms > 200 ? 3 : 9; };
     auto batchOf = [](double ms) { return std::max(1, static_cast<int32_t>(5.0 / std::max(ms, 1e-4))); };
+    int32_t firstBatches = withFirst ? batchesOf(firstOnce) : 0, secondBatches = batchesOf(secondOnce);
     int32_t firstBatch = batchOf(firstOnce), secondBatch = batchOf(secondOnce);
     std::vector<double> firstTimes, secondTimes;
-    for (int32_t b = 0; b < batches; ++b) {
-        if (withFirst) {
+    for (int32_t b = 0; b < std::max(firstBatches, secondBatches); ++b) {
+        if (b < firstBatches) {
             auto begin = Clock::now();
             for (int32_t i = 0; i < firstBatch; ++i) first();
             firstTimes.push_back(MillisecondsSince(begin) / firstBatch);
         }
-        auto begin = Clock::now();
-        for (int32_t i = 0; i < secondBatch; ++i) second();
-        secondTimes.push_back(MillisecondsSince(begin) / secondBatch);
+        if (b < secondBatches) {
+            auto begin = Clock::now();
+            for (int32_t i = 0; i < secondBatch; ++i) second();
+            secondTimes.push_back(MillisecondsSince(begin) / secondBatch);
+        }
     }
-    auto median = [](std::vector<double>& times) {
+    auto median = [](std::vector<double>& times, double single) {
+        if (times.empty()) return single;
         std::sort(times.begin(), times.end());
         return times[times.size() / 2];
     };
-    if (withFirst) *firstMs = batches == 1 ? firstOnce : median(firstTimes);
-    *secondMs = batches == 1 ? secondOnce : median(secondTimes);
+    if (withFirst) *firstMs = median(firstTimes, firstOnce);
+    *secondMs = median(secondTimes, secondOnce);
 }
 
 // Peak resident memory of the process since the last reset, in MB.
@@ -185,9 +193,12 @@ bool BenchScene(const Options& options, const std::string& family, const std::st
     row->nodes = product.nodeCount;
 
     bool withReference = static_cast<int64_t>(records.size()) <= options.referenceLimit;
+    double referenceOnceMs = -1;
     if (withReference) {
         Progress("reference", family, name);
+        auto referenceStart = Clock::now();
         PlainResult reference = PlainSearch(records, start, goal);
+        referenceOnceMs = MillisecondsSince(referenceStart);
         if (!SameResult(reference, product)) {
             std::fprintf(stderr,
                          "pfadlotse-bench: DIFFERENT ANSWERS on %s %s: product status/checks/nodes/points "
@@ -200,7 +211,7 @@ bool BenchScene(const Options& options, const std::string& family, const std::st
     }
     Progress("timing", family, name);
     MedianMs([&] { PlainSearch(records, start, goal); }, [&] { RunProduct(start, goal); }, withReference,
-             &row->referenceMs, &row->productMs);
+             &row->referenceMs, &row->productMs, referenceOnceMs);
     return true;
 }
 
