@@ -192,6 +192,9 @@ bool AlreadyTested(Search& search, const Segment& segment) {
                 if (std::memcmp(&tested, &segment, sizeof(Segment)) == 0) return true;
             return false;
         }
+        // Room for about as many blocked segments as walls up front: growing a set of hundreds
+        // of thousands rehashes for milliseconds, with no look at a stop request.
+        search.tested.reserve(static_cast<size_t>(std::max(search.walls.count, 2 * HASHED_LIST_MIN)));
         for (const Segment& tested : ListItems<Segment>(testedSegments)) search.tested.insert(KeyOf(tested));
     }
     return search.tested.contains(KeyOf(segment));
@@ -208,6 +211,7 @@ SearchNode* FindNode(Search& search, const Vec2& point) {
                 if (std::memcmp(&node->point, &point, sizeof(Vec2)) == 0) return node;
             return nullptr;
         }
+        search.nodes.reserve(static_cast<size_t>(std::max(search.walls.count / 4, 2 * HASHED_LIST_MIN)));
         // In registry order, so each point keeps its first node.
         for (SearchNode* node : ListItems<SearchNode*>(searchNodes)) search.nodes.emplace(KeyOf(node->point), node);
     }
