@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/fault_report.h"
+#include "fault/fault_report.h"
 #include "app/scene_file.h"
 #include "platform/display.h"
 #include "platform/system.h"
@@ -190,7 +190,10 @@ bool StartPlatform(bool installFaultReport) {
     scene.mouseState = mouseState;
 
     // From here on a fault on any thread ends the program through the report.
-    if (installFaultReport) InstallFaultReport();
+    if (installFaultReport) {
+        InstallFaultReport();
+        SetFaultReportFrameLoopStep(DropDisplayConnection);
+    }
 
     // The lock lives for the whole process; tests and tools may start up more than once.
     if (!SearchLock) SearchLock = LockCreate();
@@ -297,9 +300,10 @@ void RunFrameLoop() {
     }
     StartScene();
     while (RunFramePass()) {
-        // A worker's fault report must get the mouse; SIGINT and SIGTERM end us cleanly.
+        // A worker's fault report must get the mouse. SIGINT and SIGTERM end us here, on
+        // this thread, between two frames.
         if (FaultReportActive()) ReleaseMouseGrab();
-        if (FaultReportQuitRequested()) break;
+        if (QuitRequested()) break;
     }
     EndProgram();
 }

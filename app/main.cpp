@@ -3,8 +3,11 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "platform/system.h"
 
 int main(int argc, char** argv) {
+    // From here on SIGINT and SIGTERM end the program through EndProgram, with status 0.
+    WatchQuitRequests();
     if (argc > 1) {
         bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
         std::fputs(

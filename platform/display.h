@@ -181,7 +181,15 @@ int32_t WasKeyReleased(int32_t key);
 // OK button, no icon; it takes the keyboard focus and closes with Return as well as its button.
 // Returns 1 when closed, 0 when no box could be shown. Call it on the main thread of a process
 // that has no window of its own open (the fault report's helper process does).
+// The box is looked after by helper processes that die with the caller: nothing of it stays
+// behind when the caller is killed.
 int32_t ShowMessageBox(std::string_view caption, std::string_view text);
+// Where ShowMessageBox writes the byte 'S' once its box is on screen; -1 (the default) for
+// nowhere.
+void SetMessageBoxShownNotice(int fd);
+// Hangs up on the display server at once, so that it drops the window and the mouse grab of a
+// frame loop that can no longer run. Async-signal-safe; for the fault handler.
+void DropDisplayConnection();
 
 // ---- Mouse device --------------------------------------------------------------------------
 // While the window has the focus the platform cursor is hidden and held in the window, and

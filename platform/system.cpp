@@ -216,3 +216,33 @@ void EndProgram() {
     std::fflush(nullptr);
     _exit(0);
 }
+
+// ---- Quit requests -------------------------------------------------------------------------
+
+namespace {
+// Only lock-free atomics: the handler may run on any thread at any moment.
+std::atomic<bool> quitRequested{false};
+std::atomic<void (*)(int)> quitInterceptor{nullptr};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void OnQuitSignal(int signal) {
+    int saved = errno;
+    if (auto interceptor = quitInterceptor.load()) interceptor(signal);
+    quitRequested.store(true);
+    errno = saved;
+}
+}  // namespace
+
+bool WatchQuitRequests() {
+    struct sigaction action {};
+    action.sa_handler = OnQuitSignal;
+    action.sa_flags = SA_RESTART | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    bool ok = true;
+    for (int signal : {SIGINT, SIGTERM}) ok = sigaction(signal, &action, nullptr) == 0 && ok;
+    return ok;
+}
+
+bool QuitRequested() { return quitRequested.load(); }
+
+void SetQuitInterceptor(void (*interceptor)(int signal)) { quitInterceptor.store(interceptor); }

@@ -81,3 +81,18 @@ void SetShutdownStep(ShutdownStage stage, void (*step)());
 // Runs the close steps in stage order, flushes standard output and error, and ends the process
 // with status 0 without running static destructors (a worker may still be reading the walls).
 [[noreturn]] void EndProgram();
+
+// ---- Quit requests -------------------------------------------------------------------------
+// SIGINT and SIGTERM only note a request; the frame loop's thread acts on it with EndProgram,
+// between two frames, where closing the window and the display is safe. Start-up never sees
+// its services torn down under it.
+
+// Installs the quit handlers; the first thing main does. Before it the default action ends
+// the process. False when a handler could not be installed.
+bool WatchQuitRequests();
+// True once SIGINT or SIGTERM has arrived (and stays true). Async-signal-safe.
+bool QuitRequested();
+// A procedure the quit handler runs first, on whichever thread the signal arrived; it must be
+// async-signal-safe and may end the process itself (the fault report does, while its box is
+// open). nullptr for none.
+void SetQuitInterceptor(void (*interceptor)(int signal));

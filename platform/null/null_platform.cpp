@@ -180,6 +180,10 @@ int32_t ShowMessageBox(std::string_view caption, std::string_view text) {
     return 1;
 }
 
+// Nothing is ever on a screen here, and there is no server to hang up on.
+void SetMessageBoxShownNotice(int) {}
+void DropDisplayConnection() {}
+
 // ---- Mouse ---------------------------------------------------------------------------------
 
 int32_t OpenMouse() {

@@ -5,10 +5,17 @@
 #include "platform/sdl/sdl_state.h"
 #include "platform/system.h"
 
+#include <pthread.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <thread>
 #include <vector>
 
 SdlState sdl{};
@@ -20,6 +27,10 @@ struct Window {
 namespace {
 
 Window mainWindow{};
+// The main window's X connection, for the fault handler; -1 when there is none.
+std::atomic<int> displayConnection{-1};
+int messageBoxShownNotice = -1;
+pid_t messageBoxCaller = 0;
 bool presented = false;
 int64_t lastPresent = 0;
 
@@ -123,6 +134,7 @@ void DrainUnreadEvents() {
 }
 
 void CloseWindows() {
+    displayConnection.store(-1);
     DestroyRenderer();
     shownFrame.clear();
     if (sdl.window) SDL_DestroyWindow(sdl.window);
@@ -204,6 +216,7 @@ Window* OpenMainWindow(int32_t x, int32_t y, int32_t clientWidth, int32_t client
     SDL_RaiseWindow(sdl.window);
     SDL_SetWindowInputFocus(sdl.window);
     mainWindow.handle = sdl.window;
+    displayConnection.store(X11ConnectionOfWindow(sdl.window));
     SetShutdownStep(SHUTDOWN_WINDOWS, CloseWindows);
     return &mainWindow;
 }
@@ -289,6 +302,15 @@ bool SdlWindowFocused() {
 
 // ---- Message box ---------------------------------------------------------------------------
 
+namespace {
+// In the box's own process, which SDL forks: it must not outlive the one that asked for it.
+void DieWithCaller() {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != messageBoxCaller) _exit(1);
+}
+}  // namespace
+
+void SetMessageBoxShownNotice(int fd) { messageBoxShownNotice = fd; }
 
 int32_t ShowMessageBox(std::string_view caption, std::string_view text) {
     std::string utf8Caption = Windows1252ToUtf8(caption);
@@ -302,14 +324,29 @@ int32_t ShowMessageBox(std::string_view caption, std::string_view text) {
     box.message = utf8Text.c_str();
     box.numbuttons = 1;
     box.buttons = &button;
-    int pressed = 0;
-    std::thread focus;
+
+    if (messageBoxCaller == 0) {
+        messageBoxCaller = getpid();
+        pthread_atfork(nullptr, nullptr, DieWithCaller);
+    }
+    // No thread of ours may run while SDL forks the box: focusing is done by a process.
+    pid_t focuser = -1;
     const char* driver = SDL_getenv("SDL_VIDEODRIVER");
     if (std::getenv("DISPLAY") && (!driver || SDL_strcasecmp(driver, "x11") == 0)) {
-        focus = std::thread(FocusMessageBoxWindow, utf8Caption);
+        focuser = StartMessageBoxFocuser(utf8Caption, messageBoxShownNotice);
+    } else if (messageBoxShownNotice >= 0 && write(messageBoxShownNotice, "S", 1) != 1) {
+        // Elsewhere we cannot see the box; it counts as shown once asked for.
     }
+    int pressed = 0;
     int shown = SDL_ShowMessageBox(&box, &pressed);
-    if (focus.joinable()) focus.join();
-    if (shown != 0) return 0;
-    return 1;
+    if (focuser > 0) {
+        kill(focuser, SIGKILL);
+        waitpid(focuser, nullptr, 0);
+    }
+    return shown == 0 ? 1 : 0;
+}
+
+void DropDisplayConnection() {
+    int fd = displayConnection.load();
+    if (fd >= 0) shutdown(fd, SHUT_RDWR);
 }

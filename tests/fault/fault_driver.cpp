@@ -4,10 +4,12 @@
 //
 //   fault_driver MODE THREAD COUNTFILE
 //   MODE   null-store | divide | trap | int3 | bus | recursion | geometry | raise-fpe |
-//          inline | library | both | handler-fault | before-install | quit | quit-polled
+//          inline | library | tail | both | handler-fault | before-install | quit | on-go
 //   THREAD main | worker: the thread that faults; the other one counts into COUNTFILE
 //
-// FAULT_DRIVER_HELPER overrides the helper program's path.
+// FAULT_DRIVER_HELPER overrides the helper program's path. "quit" says READY, stays busy for a
+// second without looking at quit requests, then ends through EndProgram once one is there.
+// "on-go" says READY, waits for the file COUNTFILE.go and then stores through a null pointer.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -21,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "app/fault_report.h"
+#include "fault/fault_report.h"
 #include "geometry/geometry.h"
 #include "platform/system.h"
 
@@ -48,6 +50,10 @@ const char* volatile nullText = nullptr;
 [[gnu::noinline]] int Recurse(volatile char* previous) { volatile char pad[512]; if (!previous) return 0; pad[0] = previous[0]; return Recurse(pad) + pad[1]; } constexpr int RECURSE_LINE = __LINE__;
 
 extern "C" char driver_int3_site[];
+
+// The library call is this function's last act, which an optimiser makes a jump: no return
+// address then leads back to this line.
+[[gnu::noinline]] size_t TailCall() { Announce(__LINE__); return std::strlen(nullText); }
 
 // Sets up what a fault needs, then faults on this line of this file.
 void Fault() {
@@ -82,6 +88,10 @@ void Fault() {
     } else if (mode == "library") {
         // Faults inside the C library, which has no line tables of ours: this line called it.
         Announce(__LINE__); sink = static_cast<int>(std::strlen(nullText));
+    } else if (mode == "tail") {
+        sink = static_cast<int>(TailCall());
+    } else if (mode == "on-go") {
+        Announce(__LINE__); *nullTarget = 5;
     } else if (mode == "raise-fpe") {
         Announce(__LINE__); raise(SIGFPE);
     } else if (mode == "handler-fault") {
@@ -115,8 +125,8 @@ void WriteEndMarker(const char* text) {
     }
 }
 
-std::atomic<bool> endedByFrameLoop{false};
-void MarkEnd() { WriteEndMarker(endedByFrameLoop.load() ? "frame loop" : "watcher"); }
+pid_t mainThread = 0;
+void MarkEnd() { WriteEndMarker(gettid() == mainThread ? "frame loop" : "other thread"); }
 
 }  // namespace
 
@@ -125,16 +135,9 @@ void MarkEnd() { WriteEndMarker(endedByFrameLoop.load() ? "frame loop" : "watche
 [[gnu::noinline]] void RunFrameLoop() {
     if (mode == "quit") {
         Say("READY", 1);
-        for (;;) SleepMilliseconds(10);
-    }
-    if (mode == "quit-polled") {
-        for (bool first = true;; first = false) {
-            bool quit = FaultReportQuitRequested();
-            if (first) Say("READY", 1);
-            if (quit) {
-                endedByFrameLoop.store(true);
-                EndProgram();
-            }
+        SleepMilliseconds(1000);  // a long frame: a quit request waits for its end
+        for (;;) {
+            if (QuitRequested()) EndProgram();
             SleepMilliseconds(10);
         }
     }
@@ -144,6 +147,8 @@ void MarkEnd() { WriteEndMarker(endedByFrameLoop.load() ? "frame loop" : "watche
 void HandlerFault() { *nullTarget = 8; }
 
 int main(int argc, char** argv) {
+    WatchQuitRequests();
+    mainThread = gettid();
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         std::puts("usage: fault_driver MODE main|worker COUNTFILE (see the source for modes)");
         return 0;
@@ -164,7 +169,12 @@ int main(int argc, char** argv) {
     }
     if (mode == "handler-fault") SetFaultReportProbe(HandlerFault);
     if (getenv("FAULT_DRIVER_MARKER")) SetShutdownStep(SHUTDOWN_FILES, MarkEnd);
-    if (mode == "quit" || mode == "quit-polled") RunFrameLoop();
+    if (mode == "quit") RunFrameLoop();
+    if (mode == "on-go") {
+        Say("READY", 1);
+        std::string go = std::string(argv[3]) + ".go";
+        while (access(go.c_str(), F_OK) != 0) SleepMilliseconds(5);
+    }
 
     if (onWorker || mode == "both") {
         if (ThreadStart(FaultProcedure, nullptr) == 0) return 3;

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/fault_record.h"
+#include "fault/fault_record.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -71,6 +71,12 @@ public:
 
     void Start(const std::string& mode, const std::string& thread,
                std::vector<std::pair<std::string, std::string>> environment = {}) {
+        StartProgram(FAULT_DRIVER, mode, thread, std::move(environment));
+    }
+
+    void StartProgram(const std::string& program, const std::string& mode,
+                      const std::string& thread,
+                      std::vector<std::pair<std::string, std::string>> environment = {}) {
         start_ = std::chrono::steady_clock::now();
         pid_ = fork();
         if (pid_ == 0) {
@@ -80,7 +86,7 @@ public:
             unsetenv("WAYLAND_DISPLAY");
             setenv("PFAD_FAULT_RECORDER", Path("record").c_str(), 1);
             for (auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-            execl(FAULT_DRIVER, FAULT_DRIVER, mode.c_str(), thread.c_str(),
+            execl(program.c_str(), program.c_str(), mode.c_str(), thread.c_str(),
                   Path("count").c_str(), nullptr);
             _exit(99);
         }
@@ -187,6 +193,7 @@ const FaultCase FAULTS[] = {
     {"geometry", FAULT_ACCESS_VIOLATION, SIGSEGV},
     {"inline", FAULT_ACCESS_VIOLATION, SIGSEGV},
     {"library", FAULT_ACCESS_VIOLATION, SIGSEGV},
+    {"tail", FAULT_ACCESS_VIOLATION, SIGSEGV},
 };
 
 class FaultTable : public testing::TestWithParam<std::tuple<FaultCase, const char*>> {};
@@ -290,41 +297,141 @@ TEST(FaultReport, ARaisedSignalWithoutFaultCodeIsAnUnknownKind) {
     EXPECT_EQ(run.record.find("Typ: UNKNOWN Error\nFile: "), 0u) << run.record;
 }
 
-TEST(FaultReport, QuitRequestsAreIgnoredWhileAReportIsOpen) {
+// The processes whose environment holds the tag: what a test's child left running.
+std::vector<pid_t> ProcessesTagged(const std::string& tag) {
+    std::vector<pid_t> found;
+    std::string wanted = "FAULT_TEST_TAG=" + tag;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        pid_t pid = std::atoi(entry.path().filename().c_str());
+        if (pid <= 0) continue;
+        std::string environment = ReadFile(entry.path() / "environ");
+        std::string status = ReadFile(entry.path() / "stat");
+        // A zombie is gone already; only its parent has not looked yet.
+        size_t close = status.rfind(')');
+        if (close != std::string::npos && close + 2 < status.size() && status[close + 2] == 'Z')
+            continue;
+        for (size_t at = 0; at < environment.size();) {
+            size_t end = environment.find('\0', at);
+            if (end == std::string::npos) end = environment.size();
+            if (environment.compare(at, end - at, wanted) == 0) found.push_back(pid);
+            at = end + 1;
+        }
+    }
+    return found;
+}
+
+// A stand-in helper: a shell script with the given body, tagged so its leftovers can be found.
+fs::path WriteHelper(const Child& child, const std::string& body) {
+    fs::path helper = child.Path("helper.sh");
+    std::ofstream(helper) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(helper, fs::perms::owner_all);
+    return helper;
+}
+
+TEST(FaultReport, ATerminateWhileTheBoxIsOpenEndsTheReportWithTheFaultsStatus) {
+    for (const char* thread : {"worker", "main"}) {
+        Child child;
+        std::string tag = child.Path("").string();
+        child.OnHold([](pid_t pid) { kill(pid, SIGTERM); });
+        child.Start("divide", thread, {{"FAULT_TEST_TAG", tag}});
+        // Finish releases the box only after the hold; the terminate must end things first.
+        auto began = std::chrono::steady_clock::now();
+        ChildRun run = child.Finish();
+        ASSERT_TRUE(run.recorded) << run.err;
+        EXPECT_TRUE(EndedBySignal(run, SIGFPE)) << thread << ": status " << run.status;
+        EXPECT_LT(std::chrono::steady_clock::now() - began, 5s) << thread;
+        // Once, from the helper: the program knew the lines were out.
+        std::string kind = Kind(FAULT_INTEGER_DIVIDE_BY_ZERO);
+        EXPECT_EQ(run.err.find(kind), run.err.rfind(kind)) << run.err;
+        std::this_thread::sleep_for(200ms);
+        EXPECT_TRUE(ProcessesTagged(tag).empty()) << thread << ": the helper outlived the program";
+    }
+}
+
+TEST(FaultReport, AHelperThatNeverShowsItsBoxIsGivenUpAndLeavesNothingBehind) {
+    struct Case {
+        const char* body;
+        bool helperWroteTheLines;
+    };
+    const Case cases[] = {
+        {"exec sleep 60", false},
+        // The lines are out, the box is not: the program must not print them a second time.
+        {"echo 'Typ: from the helper' >&2\nprintf R >&4\nexec sleep 60", true},
+    };
+    for (const Case& each : cases) {
+        Child child;
+        std::string tag = child.Path("").string();
+        fs::path helper = WriteHelper(child, each.body);
+        child.Start("divide", "worker",
+                    {{"FAULT_DRIVER_HELPER", helper.string()},
+                     {"PFAD_FAULT_SHOW_LIMIT_MS", "1000"},
+                     {"FAULT_TEST_TAG", tag}});
+        ChildRun run = child.Finish(false);
+        ASSERT_TRUE(run.ended) << "the program waited for the box for good";
+        EXPECT_TRUE(EndedBySignal(run, SIGFPE)) << run.status;
+        EXPECT_LT(run.seconds, 5.0);
+        size_t typ = run.err.find("Typ: ");
+        ASSERT_NE(typ, std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("Typ: ", typ + 1), std::string::npos) << "reported twice:\n"
+                                                                       << run.err;
+        EXPECT_EQ(run.err.find("from the helper") != std::string::npos,
+                  each.helperWroteTheLines)
+            << run.err;
+        std::this_thread::sleep_for(200ms);
+        EXPECT_TRUE(ProcessesTagged(tag).empty()) << "the helper outlived the program";
+    }
+}
+
+TEST(FaultReport, AKilledProgramTakesItsHelperWithIt) {
     Child child;
+    std::string tag = child.Path("").string();
     child.OnHold([](pid_t pid) {
-        kill(pid, SIGTERM);
+        kill(pid, SIGKILL);
         std::this_thread::sleep_for(300ms);
     });
-    child.Start("divide", "worker");
+    child.Start("null-store", "worker", {{"FAULT_TEST_TAG", tag}});
     ChildRun run = child.Finish();
-    EXPECT_TRUE(EndedBySignal(run, SIGFPE)) << run.status;
+    ASSERT_TRUE(run.recorded);
+    EXPECT_TRUE(EndedBySignal(run, SIGKILL));
+    EXPECT_TRUE(ProcessesTagged(tag).empty()) << "the helper outlived the program";
+}
+
+TEST(FaultReport, AnExecutableReplacedOnDiskStillGivesTheRunningLine) {
+    Child child;
+    // A copy of its own, so that replacing it harms nobody else.
+    fs::path driver = child.Path("driver");
+    fs::copy_file(FAULT_DRIVER, driver);
+    fs::permissions(driver, fs::perms::owner_all);
+    child.StartProgram(driver.string(), "on-go", "main");
+    ASSERT_TRUE(child.WaitForOutput("READY", 10s));
+    // What a rebuild does: a new file renamed over the old one.
+    fs::path rebuilt = child.Path("driver.new");
+    fs::copy_file("/bin/true", rebuilt);
+    fs::rename(rebuilt, driver);
+    std::ofstream(child.Path("count").string() + ".go") << "go";
+    ChildRun run = child.Finish();
+    ASSERT_TRUE(run.recorded) << run.err;
+    EXPECT_TRUE(EndedBySignal(run, SIGSEGV));
+    std::string expected = Kind(FAULT_ACCESS_VIOLATION) + "\nFile: Main Module   Line: " +
+                           std::to_string(Said(run.out, "LINE")) + "\nMemory: ";
+    EXPECT_EQ(run.record.compare(0, expected.size(), expected), 0) << run.record;
 }
 
 // ---- Quit requests -------------------------------------------------------------------------
 
-TEST(FaultReportQuit, TerminateEndsThroughEndProgramWithStatusZero) {
+TEST(QuitRequests, EndThroughEndProgramOnTheFrameLoopsThreadOnceItIsFree) {
     for (int signal : {SIGTERM, SIGINT}) {
         Child child;
         child.Start("quit", "main", {{"FAULT_DRIVER_MARKER", child.Path("marker").string()}});
         ASSERT_TRUE(child.WaitForOutput("READY", 10s));
         kill(child.Pid(), signal);
+        // The loop is busy for a second: nobody may tear the program down meanwhile.
+        EXPECT_FALSE(child.Wait(400ms)) << "ended while the frame loop was busy";
         ChildRun run = child.Finish(false);
         ASSERT_TRUE(run.ended);
         EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
-        EXPECT_EQ(ReadFile(child.Path("marker")), "watcher");
+        EXPECT_EQ(ReadFile(child.Path("marker")), "frame loop");
     }
-}
-
-TEST(FaultReportQuit, AFrameLoopThatPollsEndsTheProgramItself) {
-    Child child;
-    child.Start("quit-polled", "main", {{"FAULT_DRIVER_MARKER", child.Path("marker").string()}});
-    ASSERT_TRUE(child.WaitForOutput("READY", 10s));
-    kill(child.Pid(), SIGTERM);
-    ChildRun run = child.Finish(false);
-    ASSERT_TRUE(run.ended);
-    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
-    EXPECT_EQ(ReadFile(child.Path("marker")), "frame loop");
 }
 
 }  // namespace

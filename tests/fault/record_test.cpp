@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/fault_record.h"
+#include "fault/fault_record.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/fault_record.h"
+#include "fault/fault_record.h"
 
 #include <signal.h>
 

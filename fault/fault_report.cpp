@@ -1,21 +1,26 @@
-#include "app/fault_report.h"
+// The fault handler: captures the fault, hands it to the helper program, waits for it within
+// bounds and ends the process with the fault's own signal.
+#include "fault/fault_report.h"
 
 #include <fcntl.h>
 #include <link.h>
+#include <poll.h>
 #include <pthread.h>
-#include <semaphore.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <ucontext.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
-#include "app/fault_record.h"
+#include "fault/fault_record.h"
 #include "platform/system.h"
 
 extern char** environ;
@@ -25,27 +30,39 @@ namespace {
 constexpr int FAULT_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
 constexpr int QUIT_SIGNALS[] = {SIGINT, SIGTERM};
 constexpr size_t PATH_BYTES = 4096;
+// How long the helper may take to put its box on screen (or to end without one). Reading the
+// line tables takes well under a second; the rest is slack for a busy machine.
+constexpr int SHOW_LIMIT_MS = 8000;
+// The descriptors the helper finds the running executable and the notice pipe on.
+constexpr int HELPER_EXECUTABLE_FD = 3;
+constexpr int HELPER_NOTICE_FD = 4;
 
 // Written by InstallFaultReport before any handler can run, read-only afterwards.
 char executablePath[PATH_BYTES];
 char helperProgram[PATH_BYTES];
+// The running executable, opened at start-up: a rebuild that replaces the file on disk does
+// not change what the helper reads.
+int executableFd = -1;
 uint64_t executableLoadBias = 0;
+pid_t programPid = 0;
+pthread_t frameLoopThread;
+int showLimitMs = SHOW_LIMIT_MS;
 struct sigaction previousFault[sizeof FAULT_SIGNALS / sizeof FAULT_SIGNALS[0]];
-struct sigaction previousQuit[sizeof QUIT_SIGNALS / sizeof QUIT_SIGNALS[0]];
 
 std::atomic<bool> installed{false};
 std::atomic<bool> reportTaken{false};  // one thread reports; the others wait for the end
 std::atomic<bool> reportActive{false};
+std::atomic<bool> reportEnding{false};
+std::atomic<int> reportSignal{0};
+std::atomic<pid_t> helperGroup{0};
+std::atomic<int> noticeFd{-1};
+std::atomic<bool> linesWritten{false};  // the helper has put the three lines on stderr
 std::atomic<void (*)()> reportProbe{nullptr};
+std::atomic<void (*)()> frameLoopStep{nullptr};
 
-// Quit requests: the handler may only post the semaphore; the watcher or the frame loop acts.
-sem_t quitSignal;
-std::atomic<bool> quitPending{false};
-std::atomic<bool> quitClaimed{false};
-std::atomic<bool> frameLoopPolls{false};
-bool watcherStarted = false;
-
-// The fallback text when the helper cannot run; static, as the alternate stack is small.
+// The record of the fault being reported, for the fallback text; static, as the alternate
+// stack is small.
+FaultRecord reportRecord;
 char fallbackText[1024];
 
 // ---- Signal-safe pieces --------------------------------------------------------------------
@@ -58,6 +75,12 @@ void WriteAll(int fd, const char* text, size_t length) {
         text += written;
         length -= static_cast<size_t>(written);
     }
+}
+
+int64_t NowMilliseconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
 }
 
 // Copies the stack from about stackPointer upwards into fd, page by page, stopping at the first
@@ -89,15 +112,66 @@ uint64_t CopyStack(int fd, uint64_t stackPointer, uint64_t& start) {
 }
 
 int OpenRecordFile() {
-    int fd = memfd_create("pfadlotse-fault", 0);
-    if (fd < 0) fd = open("/tmp", O_TMPFILE | O_RDWR, 0600);
+    int fd = memfd_create("pfadlotse-fault", MFD_CLOEXEC);
+    if (fd < 0) fd = open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     return fd;
 }
 
-// Runs the helper with the record on its standard input. True when it reported (exit 0).
-bool RunHelper(const FaultRecord& base, uint64_t stackPointer) {
+// Takes in the helper's notices: 'R' the lines are on stderr, 'S' the box is on screen. Returns
+// what read() returned: 0 at the end of the pipe (everybody holding it has gone).
+ssize_t ReadNotices(int fd, bool& shown) {
+    char notices[16];
+    ssize_t got = read(fd, notices, sizeof notices);
+    for (ssize_t i = 0; i < got; ++i) {
+        if (notices[i] == 'R') linesWritten.store(true);
+        if (notices[i] == 'S') shown = true;
+    }
+    return got;
+}
+
+// The notices still in the pipe, without waiting.
+void DrainNotices(int fd) {
+    if (fd < 0) return;
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return;
+    bool shown = false;
+    while (ReadNotices(fd, shown) > 0) {
+    }
+}
+
+// The child side of RunHelper: its own process group, dies with the program, and finds the
+// record on stdin, the executable on HELPER_EXECUTABLE_FD and the notice pipe on
+// HELPER_NOTICE_FD.
+[[noreturn]] void ExecHelper(int recordFd, int noticeWrite) {
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != programPid) _exit(127);  // the program ended before the line above
+    dup2(recordFd, STDIN_FILENO);
+    // Above the two target numbers first, so neither dup2 below overwrites the other's source.
+    int executable = executableFd >= 0 ? fcntl(executableFd, F_DUPFD_CLOEXEC, 10) : -1;
+    int notice = noticeWrite >= 0 ? fcntl(noticeWrite, F_DUPFD_CLOEXEC, 10) : -1;
+    char executableArgument[] = "/proc/self/fd/3";
+    char* executableName = executablePath;
+    if (executable >= 0 && dup2(executable, HELPER_EXECUTABLE_FD) == HELPER_EXECUTABLE_FD)
+        executableName = executableArgument;
+    char noticeOption[] = "--notice";
+    char noticeNumber[] = "4";
+    bool noticed = notice >= 0 && dup2(notice, HELPER_NOTICE_FD) == HELPER_NOTICE_FD;
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    char report[] = "--report";
+    char* arguments[] = {helperProgram, report,       executableName,
+                         noticed ? noticeOption : nullptr, noticeNumber, nullptr};
+    execve(helperProgram, arguments, environ);
+    _exit(127);
+}
+
+// Runs the helper with the record on its standard input and waits until it has ended, or until
+// it has failed to show its box in time. The helper's process group is gone on return.
+void RunHelper(const FaultRecord& base, uint64_t stackPointer) {
     int fd = OpenRecordFile();
-    if (fd < 0) return false;
+    if (fd < 0) return;
     FaultRecord record = base;
     WriteAll(fd, reinterpret_cast<const char*>(&record), sizeof record);
     uint64_t start = stackPointer;
@@ -106,26 +180,48 @@ bool RunHelper(const FaultRecord& base, uint64_t stackPointer) {
     if (pwrite(fd, &record, sizeof record, 0) != static_cast<ssize_t>(sizeof record) ||
         lseek(fd, 0, SEEK_SET) != 0) {
         close(fd);
-        return false;
+        return;
     }
+    int notice[2] = {-1, -1};
+    if (pipe2(notice, O_CLOEXEC) != 0) notice[0] = notice[1] = -1;
     pid_t child = _Fork();
-    if (child == 0) {
-        dup2(fd, STDIN_FILENO);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        char report[] = "--report";
-        char* arguments[] = {helperProgram, report, executablePath, nullptr};
-        execve(helperProgram, arguments, environ);
-        _exit(127);
-    }
+    if (child == 0) ExecHelper(fd, notice[1]);
     close(fd);
-    if (child < 0) return false;
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) return false;
+    if (notice[1] >= 0) close(notice[1]);
+    if (child < 0) {
+        if (notice[0] >= 0) close(notice[0]);
+        return;
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    setpgid(child, child);  // also here: the group must exist before anyone signals it
+    helperGroup.store(child);
+    noticeFd.store(notice[0]);
+
+    bool shown = false;
+    bool pipeOpen = notice[0] >= 0;
+    int64_t deadline = NowMilliseconds() + showLimitMs;
+    int status = 0;
+    bool reaped = false;
+    for (;;) {
+        pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child || (done < 0 && errno != EINTR)) {
+            reaped = true;
+            break;
+        }
+        int64_t left = deadline - NowMilliseconds();
+        if (!shown && left <= 0) break;  // no box in time: give up on the helper
+        int wait = shown || left > 100 ? 100 : static_cast<int>(left);
+        if (pipeOpen) {
+            pollfd ready{notice[0], POLLIN, 0};
+            if (poll(&ready, 1, wait) > 0 && ReadNotices(notice[0], shown) == 0) pipeOpen = false;
+        } else {
+            timespec pause{0, static_cast<long>(wait) * 1000000L};
+            nanosleep(&pause, nullptr);
+        }
+    }
+    kill(-child, SIGKILL);  // whatever the helper left: its box, the box's focus helper
+    kill(child, SIGKILL);
+    if (!reaped) waitpid(child, &status, 0);
+    if (pipeOpen) DrainNotices(notice[0]);  // notices that came with the end
 }
 
 // What the handler knows without the line tables.
@@ -150,6 +246,23 @@ void WriteFallback(const FaultRecord& record) {
     _exit(128 + signal);
 }
 
+// Ends the report that is under way, from whichever thread: the helper's group goes, the
+// lines reach stderr once, and the process ends with the fault's signal.
+[[noreturn]] void EndReport() {
+    if (reportEnding.exchange(true)) {
+        for (;;) pause();  // another thread is ending the process
+    }
+    if (pid_t group = helperGroup.load(); group > 0) {
+        kill(-group, SIGKILL);
+        kill(group, SIGKILL);
+    }
+    DrainNotices(noticeFd.load());
+    if (!linesWritten.load()) WriteFallback(reportRecord);
+    RaiseDefault(reportSignal.load());
+}
+
+bool OnFrameLoopThread() { return pthread_equal(pthread_self(), frameLoopThread) != 0; }
+
 void OnFault(int signal, siginfo_t* info, void* context) {
     const mcontext_t& machine = static_cast<ucontext_t*>(context)->uc_mcontext;
     uint64_t instruction = static_cast<uint64_t>(machine.gregs[REG_RIP]);
@@ -167,14 +280,17 @@ void OnFault(int signal, siginfo_t* info, void* context) {
 
     // The faulting code never resumes, so a path job's stop request no longer waits for it.
     ThreadAbandon();
+    // A frozen frame loop still holds the mouse; the box must get it, whoever reports.
+    if (OnFrameLoopThread()) {
+        if (auto step = frameLoopStep.load()) step();
+    }
     if (reportTaken.exchange(true)) {
         // Another thread reports; its end ends this thread too.
         for (;;) pause();
     }
-    reportActive.store(true);
-    if (auto probe = reportProbe.load()) probe();
 
-    FaultRecord record{};
+    FaultRecord& record = reportRecord;
+    record = FaultRecord{};
     record.magic = FAULT_RECORD_MAGIC;
     record.version = FAULT_RECORD_VERSION;
     record.signal = signal;
@@ -185,47 +301,23 @@ void OnFault(int signal, siginfo_t* info, void* context) {
     record.stackPointer = stackPointer;
     record.faultAddress = faultAddress;
     record.loadBias = executableLoadBias;
-    if (!RunHelper(record, stackPointer)) WriteFallback(record);
-    RaiseDefault(signal);
+    reportSignal.store(signal);
+    reportActive.store(true);
+    if (auto probe = reportProbe.load()) probe();
+
+    // A quit request must reach the report even when this is the only thread left to take it.
+    sigset_t quit;
+    sigemptyset(&quit);
+    for (int each : QUIT_SIGNALS) sigaddset(&quit, each);
+    pthread_sigmask(SIG_UNBLOCK, &quit, nullptr);
+
+    RunHelper(record, stackPointer);
+    EndReport();
 }
 
-void OnQuit(int) {
-    if (reportActive.load()) return;  // the report ends the program
-    int saved = errno;
-    quitPending.store(true);
-    sem_post(&quitSignal);
-    errno = saved;
-}
-
-// ---- Outside the handler -------------------------------------------------------------------
-
-void* WatchQuit(void*) {
-    while (sem_wait(&quitSignal) != 0) {
-    }
-    if (frameLoopPolls.load()) {
-        // The frame loop ends the program on its own thread, where closing the window is safe.
-        for (int waited = 0; waited < 1000 && !quitClaimed.load(); waited += 10)
-            SleepMilliseconds(10);
-    }
-    if (!quitClaimed.exchange(true)) EndProgram();
-    return nullptr;
-}
-
-void StartQuitWatcher() {
-    if (watcherStarted) return;
-    sem_init(&quitSignal, 0, 0);
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    pthread_attr_setstacksize(&attributes, 64 * 1024);
-    // Every signal goes to the program's own threads, never to the watcher.
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    pthread_t thread;
-    watcherStarted = pthread_create(&thread, &attributes, WatchQuit, nullptr) == 0;
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    pthread_attr_destroy(&attributes);
+// SIGINT or SIGTERM while the box is open: the user wants out now.
+void InterceptQuit(int) {
+    if (reportActive.load()) EndReport();
 }
 
 int RecordMainObject(dl_phdr_info* info, size_t, void*) {
@@ -244,6 +336,9 @@ bool CopyText(char* destination, const char* source, size_t capacity) {
 
 bool InstallFaultReport(const char* helperPath) {
     ThreadInstallSignalStack();
+    programPid = getpid();
+    frameLoopThread = pthread_self();
+    if (executableFd < 0) executableFd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
     ssize_t length = readlink("/proc/self/exe", executablePath, PATH_BYTES - 1);
     executablePath[length > 0 ? length : 0] = '\0';
     dl_iterate_phdr(RecordMainObject, nullptr);
@@ -258,7 +353,11 @@ bool InstallFaultReport(const char* helperPath) {
             std::memcpy(helperProgram + folder, name, sizeof name);
         }
     }
-    StartQuitWatcher();
+    // Tests shorten the wait for a box that never comes.
+    if (const char* limit = std::getenv("PFAD_FAULT_SHOW_LIMIT_MS")) {
+        int value = std::atoi(limit);
+        if (value > 0) showLimitMs = value;
+    }
 
     struct sigaction action {};
     action.sa_sigaction = OnFault;
@@ -270,13 +369,7 @@ bool InstallFaultReport(const char* helperPath) {
     bool ok = true;
     for (size_t i = 0; i < sizeof FAULT_SIGNALS / sizeof FAULT_SIGNALS[0]; ++i)
         ok = sigaction(FAULT_SIGNALS[i], &action, &previousFault[i]) == 0 && ok;
-
-    struct sigaction quit {};
-    quit.sa_handler = OnQuit;
-    quit.sa_flags = SA_ONSTACK | SA_RESTART;
-    sigemptyset(&quit.sa_mask);
-    for (size_t i = 0; i < sizeof QUIT_SIGNALS / sizeof QUIT_SIGNALS[0]; ++i)
-        ok = sigaction(QUIT_SIGNALS[i], &quit, &previousQuit[i]) == 0 && ok;
+    SetQuitInterceptor(InterceptQuit);
 
     installed.store(true);
     SetShutdownStep(SHUTDOWN_FAULT_HANDLER, UninstallFaultReport);
@@ -284,21 +377,19 @@ bool InstallFaultReport(const char* helperPath) {
 }
 
 void UninstallFaultReport() {
-    if (reportActive.load()) {
-        for (;;) pause();
+    if (reportTaken.load()) {
+        // A worker's box is open and the program is asked to end: the report ends it.
+        while (!reportActive.load()) SleepMilliseconds(1);
+        EndReport();
     }
     if (!installed.exchange(false)) return;
+    SetQuitInterceptor(nullptr);
     for (size_t i = 0; i < sizeof FAULT_SIGNALS / sizeof FAULT_SIGNALS[0]; ++i)
         sigaction(FAULT_SIGNALS[i], &previousFault[i], nullptr);
-    for (size_t i = 0; i < sizeof QUIT_SIGNALS / sizeof QUIT_SIGNALS[0]; ++i)
-        sigaction(QUIT_SIGNALS[i], &previousQuit[i], nullptr);
 }
 
 bool FaultReportActive() { return reportActive.load(); }
 
-bool FaultReportQuitRequested() {
-    frameLoopPolls.store(true);
-    return quitPending.load() && !quitClaimed.exchange(true);
-}
+void SetFaultReportFrameLoopStep(void (*step)()) { frameLoopStep.store(step); }
 
 void SetFaultReportProbe(void (*probe)()) { reportProbe.store(probe); }

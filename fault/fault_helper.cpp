@@ -1,13 +1,14 @@
 // pfadlotse-fault-helper: turns the record of a fault into the report's three lines and shows
 // them. Started by the faulting program with the record on standard input; it reads the
-// program's line tables from the executable on disk, so it needs no access to the program's
-// memory beyond the stack copy it is given.
+// program's line tables from the running executable, which the program hands it as an open
+// file, so it needs no access to the program's memory beyond the stack copy it is given.
 #include <dwarf.h>
 #include <elfutils/libdw.h>
 #include <elfutils/libdwfl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,14 +17,14 @@
 #include <string>
 #include <vector>
 
-#include "app/fault_record.h"
+#include "fault/fault_record.h"
 #include "platform/display.h"
 #include "platform/system.h"
 
 namespace {
 
 const char* USAGE =
-    "usage: pfadlotse-fault-helper --report EXECUTABLE < RECORD\n"
+    "usage: pfadlotse-fault-helper --report EXECUTABLE [--notice FD] < RECORD\n"
     "\n"
     "Shows the fault report of a Pfadlotse program that hit a processor fault: the kind of\n"
     "fault, our source line that was running and the faulting instruction's address. The\n"
@@ -31,15 +32,19 @@ const char* USAGE =
     "reason to run it by hand.\n"
     "\n"
     "The three lines always go to stderr. They are shown in a message box titled \"Fehler\"\n"
-    "when a display is there. With PFAD_FAULT_RECORDER=FILE set, the lines are appended to\n"
-    "FILE instead of shown, and the helper waits until FILE.release exists (at most 20 s).\n";
+    "when a display is there. With --notice, the helper writes 'R' to FD once the lines are on\n"
+    "stderr and 'S' once the box is on screen. With PFAD_FAULT_RECORDER=FILE set, the lines\n"
+    "are appended to FILE instead of shown, and the helper waits until FILE.release exists\n"
+    "(at most 20 s).\n";
 
 struct SourceLine {
     std::string path;  // relative to the project root
     uint32_t line = 0;
 };
 
-// Our sources: geometry/, pathsearch/, app/, plus the file holding the frame loop.
+// Our sources: geometry/, pathsearch/, app/, plus the file holding the frame loop. The
+// services below them (platform/, fault/, the libraries) are not: a fault inside one names the
+// line of ours that called it.
 struct OwnCode {
     std::string root;  // the project root, with a trailing slash
     std::string mainFile;
@@ -235,13 +240,20 @@ bool ReadAll(int fd, void* buffer, size_t length) {
     return true;
 }
 
+void Notice(int fd, char what) {
+    if (fd >= 0 && write(fd, &what, 1) != 1) {
+        // The program has stopped listening; it ends the helper itself.
+    }
+}
+
 // Test mode: the message goes to the recorder file, and the helper holds the report open until
 // the test releases it, so the test can watch the program's other thread meanwhile.
-void Record(const char* recorder, const std::string& message) {
+void Record(const char* recorder, const std::string& message, int noticeFd) {
     if (FILE* file = std::fopen(recorder, "ab")) {
         std::fwrite(message.data(), 1, message.size(), file);
         std::fclose(file);
     }
+    Notice(noticeFd, 'S');
     std::string release = std::string(recorder) + ".release";
     struct stat info;
     for (int waited = 0; waited < 20000 && stat(release.c_str(), &info) != 0; waited += 10)
@@ -254,6 +266,14 @@ int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(USAGE, stdout);
         return 0;
+    }
+    std::signal(SIGPIPE, SIG_IGN);  // a notice to a program that has gone is no reason to die
+    int noticeFd = -1;
+    if (argc == 5 && std::strcmp(argv[3], "--notice") == 0) {
+        char* end = nullptr;
+        long fd = std::strtol(argv[4], &end, 10);
+        if (end && *end == '\0' && fd >= 0 && fd < 1024) noticeFd = static_cast<int>(fd);
+        argc = 3;
     }
     if (argc != 3 || std::strcmp(argv[1], "--report") != 0) {
         std::fputs(USAGE, stderr);
@@ -292,10 +312,12 @@ int main(int argc, char** argv) {
     std::string message(text, length);
     std::fprintf(stderr, "%s\n", message.c_str());
     std::fflush(stderr);
+    Notice(noticeFd, 'R');
 
     if (const char* recorder = std::getenv("PFAD_FAULT_RECORDER")) {
-        Record(recorder, message);
+        Record(recorder, message, noticeFd);
     } else if (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")) {
+        SetMessageBoxShownNotice(noticeFd);
         ShowMessageBox("Fehler", message);
     }
     return 0;
