@@ -50,6 +50,8 @@ void* ThreadTrampoline(void* raw) {
     std::shared_ptr<ThreadRecord> record(*static_cast<std::shared_ptr<ThreadRecord>*>(raw));
     delete static_cast<std::shared_ptr<ThreadRecord>*>(raw);
     currentThread = record.get();
+    // A name of our own, so that tools and tests tell our threads from the libraries' ones.
+    pthread_setname_np(pthread_self(), "pfad-thread");
     ThreadInstallSignalStack();
     record->procedure(record->argument);
     RemoveSignalStack();

@@ -24,68 +24,17 @@
 #include <thread>
 #include <vector>
 
+#include "tests/e2e/harness.h"
+
 namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// ---- Processes, each ended by its own PID ----------------------------------------------------
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-            const std::string& folder, const std::string& output, int keepOpen = -1) {
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-    // Should the test itself be killed, nothing it started outlives it.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
-    // "NAME=value" sets a variable, a bare "NAME" removes it.
-    for (const std::string& entry : environment) {
-        if (entry.find('=') == std::string::npos)
-            unsetenv(entry.c_str());
-        else
-            putenv(const_cast<char*>(entry.c_str()));
-    }
-    int out = open(output.empty() ? "/dev/null" : output.c_str(),
-                   O_WRONLY | O_CREAT | O_APPEND, 0644);
-    dup2(out, 1);
-    dup2(out, 2);
-    int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    for (int fd = 3; fd < 1024; ++fd)
-        if (fd != keepOpen) close(fd);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-}
-
-// Waits up to the time for the process to end; its wait status, or -1 if it still runs.
-int WaitFor(pid_t pid, std::chrono::milliseconds limit) {
-    auto end = Clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) return status;
-        if (done < 0 || Clock::now() >= end) return -1;
-        std::this_thread::sleep_for(10ms);
-    }
-}
-
-// Ends the process: asks first, then insists; always reaps it.
-void Stop(pid_t& pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    if (WaitFor(pid, 2000ms) == -1) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    pid = 0;
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+using e2e::FindNamedWindow;
+using e2e::ReadFile;
+using e2e::Spawn;
+using e2e::StartPrivateXvfb;
+using e2e::Stop;
+using e2e::WaitFor;
 
 // ---- Screenshots -----------------------------------------------------------------------------
 
@@ -119,35 +68,6 @@ struct Image {
     }
 };
 
-namespace {
-// The message box may carry its title only as the UTF-8 _NET_WM_NAME, and not at the top.
-::Window FindNamedWindow(Display* x, ::Window under, const char* title) {
-    Atom netName = XInternAtom(x, "_NET_WM_NAME", False);
-    ::Window root, parent, *children = nullptr;
-    unsigned count = 0;
-    ::Window found = 0;
-    if (!XQueryTree(x, under, &root, &parent, &children, &count)) return 0;
-    for (unsigned i = 0; i < count && !found; ++i) {
-        Atom type;
-        int format;
-        unsigned long items, after;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(x, children[i], netName, 0, 64, False, AnyPropertyType, &type,
-                               &format, &items, &after, &data) == Success && data) {
-            if (std::string(reinterpret_cast<char*>(data), items) == title) found = children[i];
-            XFree(data);
-        }
-        char* name = nullptr;
-        if (!found && XFetchName(x, children[i], &name) && name) {
-            if (std::strcmp(name, title) == 0) found = children[i];
-            XFree(name);
-        }
-        if (!found) found = FindNamedWindow(x, children[i], title);
-    }
-    if (children) XFree(children);
-    return found;
-}
-}  // namespace
 
 // ---- The session -----------------------------------------------------------------------------
 
@@ -182,26 +102,7 @@ protected:
         std::filesystem::remove_all(folder_, ignored);
     }
 
-    // Xvfb picks a free display number itself and tells it on a pipe.
-    void StartXvfb() {
-        int pipeFds[2];
-        ASSERT_EQ(pipe(pipeFds), 0);
-        xvfb_ = Spawn({XVFB_PATH, "-displayfd", std::to_string(pipeFds[1]), "-screen", "0",
-                       "1024x768x24", "-nolisten", "tcp", "-noreset"},
-                      {}, folder_, folder_ + "/xvfb.log", pipeFds[1]);
-        close(pipeFds[1]);
-        std::string number;
-        auto end = Clock::now() + 10s;
-        while (Clock::now() < end) {
-            pollfd ready{pipeFds[0], POLLIN, 0};
-            if (poll(&ready, 1, 100) <= 0) continue;
-            char c;
-            if (read(pipeFds[0], &c, 1) != 1 || c == '\n') break;
-            number += c;
-        }
-        close(pipeFds[0]);
-        if (!number.empty()) display_ = ":" + number;
-    }
+    void StartXvfb() { display_ = StartPrivateXvfb(folder_, xvfb_); }
 
     void StartProgram() {
         mkdir((folder_ + "/home").c_str(), 0700);
