@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -36,6 +38,10 @@ thread_local void* signalStack = nullptr;
 
 constexpr size_t SIGNAL_STACK_BYTES = 64 * 1024;
 
+// Every started thread builds its texts in a work area of its own (see Texts below).
+void MakeTextArea();
+void FreeTextArea();
+
 void RemoveSignalStack() {
     if (!signalStack) return;
     stack_t off{};
@@ -53,7 +59,9 @@ void* ThreadTrampoline(void* raw) {
     // A name of our own, so that tools and tests tell our threads from the libraries' ones.
     pthread_setname_np(pthread_self(), "pfad-thread");
     ThreadInstallSignalStack();
+    MakeTextArea();
     record->procedure(record->argument);
+    FreeTextArea();
     RemoveSignalStack();
     currentThread = nullptr;
     record->ended.store(true, std::memory_order_release);
@@ -180,20 +188,122 @@ void SleepMilliseconds(int32_t milliseconds) {
 
 // ---- Texts ---------------------------------------------------------------------------------
 
-std::string TextJoin(std::initializer_list<std::string_view> texts) {
-    size_t length = 0;
-    for (auto text : texts) length += text.size();
-    std::string joined;
-    joined.reserve(length);
-    for (auto text : texts) joined.append(text);
-    return joined;
+namespace {
+
+constexpr size_t TEXT_AREA_START = 16;
+constexpr size_t TEXT_AREA_SLACK = 16384;
+
+// One per thread. Texts are stacked at its end; the space of the text on top goes back when it
+// ends, and all of it once no text is left.
+struct TextArea {
+    char* data = nullptr;
+    size_t capacity = 0;
+    size_t used = 0;
+    int32_t live = 0;
+    int32_t growths = 0;
+    ~TextArea() { std::free(data); }
+};
+thread_local TextArea textArea;
+
+void MakeTextArea() {
+    if (textArea.data) return;
+    textArea.data = static_cast<char*>(std::calloc(1, TEXT_AREA_START));
+    textArea.capacity = textArea.data ? TEXT_AREA_START : 0;
 }
 
-std::string DecimalText(int32_t number) {
+void FreeTextArea() {
+    std::free(textArea.data);
+    textArea = TextArea{};
+}
+
+// Room for length more bytes; a piece that points into the old area is moved with it. False
+// when no memory could be had.
+bool ReserveText(size_t length, std::string_view* pieces, size_t pieceCount) {
+    MakeTextArea();
+    if (textArea.used + length <= textArea.capacity) return true;
+    size_t capacity = textArea.used + length + TEXT_AREA_SLACK;
+    char* grown = static_cast<char*>(std::malloc(capacity));
+    if (!grown) return false;
+    if (textArea.used) std::memcpy(grown, textArea.data, textArea.used);
+    for (size_t i = 0; i < pieceCount; ++i) {
+        const char* at = pieces[i].data();
+        if (at >= textArea.data && at < textArea.data + textArea.capacity)
+            pieces[i] = std::string_view(grown + (at - textArea.data), pieces[i].size());
+    }
+    std::free(textArea.data);
+    textArea.data = grown;
+    textArea.capacity = capacity;
+    ++textArea.growths;
+    return true;
+}
+
+}  // namespace
+
+Text MakeText(size_t length) {
+    Text text;
+    text.offset_ = textArea.used;
+    text.length_ = length;
+    text.held_ = true;
+    textArea.used += length;
+    ++textArea.live;
+    return text;
+}
+
+Text::Text(Text&& other) noexcept
+    : offset_(other.offset_), length_(other.length_), held_(other.held_) {
+    other.held_ = false;
+    other.length_ = 0;
+}
+
+Text& Text::operator=(Text&& other) noexcept {
+    if (this != &other) {
+        Release();
+        offset_ = other.offset_;
+        length_ = other.length_;
+        held_ = other.held_;
+        other.held_ = false;
+        other.length_ = 0;
+    }
+    return *this;
+}
+
+Text::~Text() { Release(); }
+
+const char* Text::data() const { return held_ ? textArea.data + offset_ : ""; }
+
+void Text::Release() {
+    if (!held_) return;
+    held_ = false;
+    if (offset_ + length_ == textArea.used) textArea.used = offset_;
+    if (--textArea.live == 0) textArea.used = 0;
+}
+
+Text TextJoin(std::initializer_list<std::string_view> texts) {
+    constexpr size_t MOST_PIECES = 16;
+    std::string_view pieces[MOST_PIECES];
+    size_t count = 0, length = 0;
+    for (auto text : texts) {
+        if (count == MOST_PIECES) break;  // the program joins at most a handful
+        pieces[count++] = text;
+        length += text.size();
+    }
+    if (!ReserveText(length, pieces, count)) return Text{};
+    char* at = textArea.data + textArea.used;
+    for (size_t i = 0; i < count; ++i) {
+        if (!pieces[i].empty()) std::memcpy(at, pieces[i].data(), pieces[i].size());
+        at += pieces[i].size();
+    }
+    return MakeText(length);
+}
+
+Text DecimalText(int32_t number) {
     char digits[12];
     auto result = std::to_chars(digits, digits + sizeof digits, number);
-    return std::string(digits, result.ptr);
+    return TextJoin({std::string_view(digits, static_cast<size_t>(result.ptr - digits))});
 }
+
+int32_t TextAreaGrowths() { return textArea.growths; }
+size_t TextAreaCapacity() { return textArea.capacity; }
 
 // ---- Program end ---------------------------------------------------------------------------
 

@@ -56,12 +56,42 @@ uint32_t TickMilliseconds();
 void SleepMilliseconds(int32_t milliseconds);
 
 // ---- Texts ---------------------------------------------------------------------------------
-// Texts are 8-bit Windows-1252 strings.
+// Texts are 8-bit Windows-1252 strings. TextJoin and DecimalText build them in the calling
+// thread's work area, which starts at 16 bytes and grows to what a text needs plus 16384
+// bytes when it falls short; so building the frame's texts asks for no memory once the first
+// frame is drawn. A Text gives its space back when it ends; it is read on the thread that
+// made it, and texts end in the reverse order of their making, as temporaries and locals do.
 
-// The texts one after the other.
-std::string TextJoin(std::initializer_list<std::string_view> texts);
+class Text {
+public:
+    Text() = default;
+    Text(Text&& other) noexcept;
+    Text& operator=(Text&& other) noexcept;
+    Text(const Text&) = delete;
+    Text& operator=(const Text&) = delete;
+    ~Text();
+
+    const char* data() const;
+    size_t size() const { return length_; }
+    operator std::string_view() const { return {data(), length_}; }
+    operator std::string() const { return std::string(data(), length_); }
+    bool operator==(std::string_view other) const { return std::string_view(*this) == other; }
+
+private:
+    friend Text MakeText(size_t length);
+    void Release();
+    size_t offset_ = 0;
+    size_t length_ = 0;
+    bool held_ = false;
+};
+
+// The texts one after the other; pieces may be texts of this thread's work area.
+Text TextJoin(std::initializer_list<std::string_view> texts);
 // The number in decimal: "-" for negatives, no plus sign, no leading zeros, "0" for zero.
-std::string DecimalText(int32_t number);
+Text DecimalText(int32_t number);
+// How often the calling thread's work area has grown, and its size; for tests.
+int32_t TextAreaGrowths();
+size_t TextAreaCapacity();
 
 // ---- Program end ---------------------------------------------------------------------------
 

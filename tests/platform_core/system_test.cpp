@@ -114,6 +114,98 @@ TEST(Texts, DecimalTextAndJoin) {
 }
 
 namespace {
+// What a frame builds: the three statistics lines, each label drawn and then dropped.
+size_t BuildStatistics(int32_t checks, int32_t nodes, int32_t time) {
+    size_t length = 0;
+    length += TextJoin({"Kollisionskontrollen : ", DecimalText(checks)}).size();
+    length += TextJoin({"Weg-Knoten : ", DecimalText(nodes)}).size();
+    length += TextJoin({"Berechungszeit : ", DecimalText(time), "ms"}).size();
+    return length;
+}
+
+struct AreaRun {
+    size_t capacityAtStart = 0;
+    int32_t growthsAfterFirstFrame = 0;
+    int32_t growthsAfterManyFrames = 0;
+    size_t length = 0;
+};
+
+void BuildFrames(void* raw) {
+    auto* run = static_cast<AreaRun*>(raw);
+    run->capacityAtStart = TextAreaCapacity();
+    run->length = BuildStatistics(INT32_MIN, 2147483647, 15);
+    run->growthsAfterFirstFrame = TextAreaGrowths();
+    for (int32_t frame = 0; frame < 10000; ++frame) BuildStatistics(frame, -frame, frame * 7);
+    run->growthsAfterManyFrames = TextAreaGrowths();
+}
+
+struct Builder {
+    int32_t seed = 0;
+    int32_t wrong = 0;
+};
+
+void BuildOwnNumbers(void* raw) {
+    auto* builder = static_cast<Builder*>(raw);
+    for (int32_t i = 0; i < 20000; ++i) {
+        int32_t number = builder->seed + i;
+        Text line = TextJoin({"n ", DecimalText(number), " / ", DecimalText(-number)});
+        std::string expected = "n " + std::to_string(number) + " / " + std::to_string(-number);
+        builder->wrong += !(line == expected);
+    }
+}
+}  // namespace
+
+TEST(Texts, AThreadsAreaStartsSmallAndAfterTheFirstFrameAsksForNoMoreMemory) {
+    AreaRun run;
+    int32_t thread = ThreadStart(BuildFrames, &run);
+    ASSERT_NE(thread, 0);
+    while (ThreadRunning(thread)) SleepMilliseconds(1);
+    EXPECT_EQ(run.capacityAtStart, 16u);
+    EXPECT_EQ(run.length, 34u + 23u + 21u);
+    EXPECT_EQ(run.growthsAfterFirstFrame, 1);
+    EXPECT_EQ(run.growthsAfterManyFrames, 1) << "texts of later frames asked for memory";
+}
+
+TEST(Texts, APieceFromTheAreaSurvivesTheAreaGrowingUnderIt) {
+    Text number = DecimalText(-42);
+    size_t before = TextAreaCapacity();
+    std::string filler(before + 20000, 'x');
+    Text joined = TextJoin({number, filler, number});
+    EXPECT_GE(TextAreaCapacity(), 3 + filler.size() + 3 + 16384);
+    EXPECT_EQ(std::string_view(joined).substr(0, 3), "-42");
+    EXPECT_EQ(std::string_view(joined).substr(3 + filler.size()), "-42");
+    EXPECT_EQ(joined.size(), filler.size() + 6);
+    EXPECT_EQ(number, "-42");
+}
+
+TEST(Texts, TwoThreadsBuildAtTheSameTimeEachInItsOwnArea) {
+    Builder first{1000}, second{-5000000};
+    int32_t a = ThreadStart(BuildOwnNumbers, &first);
+    int32_t b = ThreadStart(BuildOwnNumbers, &second);
+    ASSERT_NE(a, 0);
+    ASSERT_NE(b, 0);
+    BuildOwnNumbers(&first);  // and the test's own thread as well
+    while (ThreadRunning(a) || ThreadRunning(b)) SleepMilliseconds(1);
+    EXPECT_EQ(first.wrong, 0);
+    EXPECT_EQ(second.wrong, 0);
+}
+
+TEST(Texts, AMovedTextKeepsItsContentsAndAnEndedOneGivesItsSpaceBack) {
+    Text kept;
+    {
+        Text made = TextJoin({"Weg-Knoten : ", DecimalText(300)});
+        kept = std::move(made);
+        EXPECT_EQ(made.size(), 0u);
+    }
+    EXPECT_EQ(kept, "Weg-Knoten : 300");
+    std::string copy = kept;
+    EXPECT_EQ(copy, "Weg-Knoten : 300");
+    int32_t growths = TextAreaGrowths();
+    for (int i = 0; i < 100000; ++i) TextJoin({copy, copy, copy});
+    EXPECT_EQ(TextAreaGrowths(), growths) << "ended texts did not give their space back";
+}
+
+namespace {
 void SayWindows() { fputs("windows ", stderr); }
 void SayFault() { fputs("fault ", stderr); }
 void SayFiles() { fputs("files\n", stderr); }
