@@ -4,7 +4,7 @@
 //
 //   fault_driver MODE THREAD COUNTFILE
 //   MODE   null-store | divide | trap | int3 | bus | recursion | geometry | raise-fpe |
-//          inline | library | tail | both | handler-fault | before-install | quit | on-go
+//          inline | library | fault-code | tail | both | handler-fault | before-install | quit | on-go
 //   THREAD main | worker: the thread that faults; the other one counts into COUNTFILE
 //
 // FAULT_DRIVER_HELPER overrides the helper program's path. "quit" says READY, stays busy for a
@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "fault/fault_record.h"
 #include "fault/fault_report.h"
 #include "geometry/geometry.h"
 #include "platform/system.h"
@@ -88,6 +89,10 @@ void Fault() {
     } else if (mode == "library") {
         // Faults inside the C library, which has no line tables of ours: this line called it.
         Announce(__LINE__); sink = static_cast<int>(std::strlen(nullText));
+    } else if (mode == "fault-code") {
+        // Faults inside the fault report's own code, which is a service like the platform:
+        // the report names this line, which called it.
+        Announce(__LINE__); ComposeFaultMessage(nullptr, 64, 0, "x", 1, 0, 64);
     } else if (mode == "tail") {
         sink = static_cast<int>(TailCall());
     } else if (mode == "on-go") {

@@ -194,6 +194,7 @@ const FaultCase FAULTS[] = {
     {"inline", FAULT_ACCESS_VIOLATION, SIGSEGV},
     {"library", FAULT_ACCESS_VIOLATION, SIGSEGV},
     {"tail", FAULT_ACCESS_VIOLATION, SIGSEGV},
+    {"fault-code", FAULT_ACCESS_VIOLATION, SIGSEGV},
 };
 
 class FaultTable : public testing::TestWithParam<std::tuple<FaultCase, const char*>> {};
