@@ -199,14 +199,11 @@ void RunHelper(const FaultRecord& base, uint64_t stackPointer) {
     bool shown = false;
     bool pipeOpen = notice[0] >= 0;
     int64_t deadline = NowMilliseconds() + showLimitMs;
-    int status = 0;
-    bool reaped = false;
     for (;;) {
-        pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child || (done < 0 && errno != EINTR)) {
-            reaped = true;
-            break;
-        }
+        // Seen ended but not reaped yet: its number stays taken until its group is gone.
+        siginfo_t ended{};
+        int seen = waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOHANG | WNOWAIT);
+        if ((seen == 0 && ended.si_pid == child) || (seen < 0 && errno != EINTR)) break;
         int64_t left = deadline - NowMilliseconds();
         if (!shown && left <= 0) break;  // no box in time: give up on the helper
         int wait = shown || left > 100 ? 100 : static_cast<int>(left);
@@ -220,7 +217,10 @@ void RunHelper(const FaultRecord& base, uint64_t stackPointer) {
     }
     kill(-child, SIGKILL);  // whatever the helper left: its box, the box's focus helper
     kill(child, SIGKILL);
-    if (!reaped) waitpid(child, &status, 0);
+    helperGroup.store(0);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
     if (pipeOpen) DrainNotices(notice[0]);  // notices that came with the end
 }
 
