@@ -210,8 +210,9 @@ public:
     }
 
     // Waits for the box, checks that the mouse is free for it and that it took the keyboard by
-    // itself, closes it with Return and returns the program's wait status, or -1.
-    int CloseBoxWithReturn(pid_t program, const std::string& tag, bool& shown) {
+    // itself, closes it with Return or by clicking its button, and returns the program's wait
+    // status, or -1.
+    int CloseBox(pid_t program, const std::string& tag, bool byMouse, bool& shown) {
         ::Window box = WaitForWindow("Fehler", 15s);
         shown = box != 0;
         EXPECT_TRUE(shown) << tag << ": no box";
@@ -222,6 +223,23 @@ public:
             std::this_thread::sleep_for(20ms);
         EXPECT_EQ(focus, box) << tag << ": the box did not take the keyboard";
         int status = -1;
+        if (byMouse) {
+            // The OK button sits centred at the bottom of the box.
+            XWindowAttributes at;
+            ::Window child;
+            int x = 0, y = 0;
+            if (XGetWindowAttributes(x_, box, &at) &&
+                XTranslateCoordinates(x_, box, DefaultRootWindow(x_), 0, 0, &x, &y, &child)) {
+                for (int up : {25, 15, 35, 25}) {
+                    Xdotool({"mousemove", std::to_string(x + at.width / 2),
+                             std::to_string(y + at.height - up), "click", "1"});
+                    status = WaitFor(program, 600ms);
+                    if (status != -1) break;
+                }
+            }
+            EXPECT_NE(status, -1) << tag << ": a click on OK did not close the box";
+            return status;
+        }
         for (auto end = Clock::now() + 10s; status == -1 && Clock::now() < end;) {
             Xdotool({"key", "Return"});
             status = WaitFor(program, 400ms);
@@ -230,13 +248,13 @@ public:
         return status;
     }
 
-    // One fault, start to end; true when the box showed and Return ended the program with the
-    // fault's own signal, with the report on stderr exactly once and nothing left behind.
-    bool FaultRound(const std::string& tag, int signal, bool onWorker) {
+    // One fault, start to end; true when the box showed and closing it ended the program with
+    // the fault's own signal, with the report on stderr exactly once and nothing left behind.
+    bool FaultRound(const std::string& tag, int signal, bool onWorker, bool byMouse = false) {
         pid_t program = StartAndFault(tag, signal, onWorker);
         if (!program) return false;
         bool shown = false;
-        int status = CloseBoxWithReturn(program, tag, shown);
+        int status = CloseBox(program, tag, byMouse, shown);
         if (status == -1) return false;
         Forget(program);
         bool bySignal = WIFSIGNALED(status) && WTERMSIG(status) == signal;
@@ -290,23 +308,24 @@ protected:
 
 const int SIGNALS[] = {SIGSEGV, SIGILL, SIGBUS, SIGFPE};
 
-TEST_F(FaultStress, EveryFaultShowsTheBoxAndReturnEndsWithTheFaultsSignal) {
+TEST_F(FaultStress, EveryFaultShowsTheBoxAndClosingItEndsWithTheFaultsSignal) {
     constexpr int ROUNDS = 20;
     std::atomic<int> good{0};
     auto runLane = [&](int lane) {
         for (int round = lane; round < ROUNDS; round += 2) {
             int signal = SIGNALS[(round / 2) % 4];
             bool onWorker = (round / 8) % 2 == 1 || round % 3 == 0;
+            bool byMouse = round % 4 == 3;
             std::string tag = "fault" + std::to_string(round) + "-" + SignalName(signal) +
-                              (onWorker ? "-worker" : "-frameloop");
-            good += lanes_[lane]->FaultRound(tag, signal, onWorker);
+                              (onWorker ? "-worker" : "-frameloop") + (byMouse ? "-mouse" : "");
+            good += lanes_[lane]->FaultRound(tag, signal, onWorker, byMouse);
         }
     };
     std::thread second(runLane, 1);
     runLane(0);
     second.join();
-    std::printf("faults: %d boxes shown and closed by Return with the fault's status / %d faults "
-                "sent\n",
+    std::printf("faults: %d boxes shown and closed (Return or a click) with the fault's status / "
+                "%d faults sent\n",
                 good.load(), ROUNDS);
     EXPECT_EQ(good.load(), ROUNDS);
 }
