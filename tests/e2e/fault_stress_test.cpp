@@ -166,6 +166,16 @@ public:
         if (status == -1) Stop(pid);
         return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
+    // Another client holds the pointer: ours cannot take it.
+    bool PointerHeldByOther() {
+        int grabbed = XGrabPointer(x_, DefaultRootWindow(x_), False, ButtonPressMask,
+                                   GrabModeAsync, GrabModeAsync, 0, 0, CurrentTime);
+        if (grabbed == GrabSuccess) {
+            XUngrabPointer(x_, CurrentTime);
+            XSync(x_, False);
+        }
+        return grabbed == AlreadyGrabbed;
+    }
     // Nobody holds the pointer: a client (the box) can have it.
     bool PointerFree() {
         for (auto end = Clock::now() + 3s; Clock::now() < end;) {
@@ -187,11 +197,19 @@ public:
         ::Window window = WaitForWindow("Fenster", 20s);
         EXPECT_NE(window, 0u) << tag << ": no window \"Fenster\"";
         if (!window) return 0;
+        // With the focus the program holds the mouse; the box must get it all the same. The
+        // window may still be settling, so the focus is asked for until the grab is there.
+        bool held = false;
+        for (auto end = Clock::now() + 10s; !held && Clock::now() < end;) {
+            XSetInputFocus(x_, window, RevertToParent, CurrentTime);
+            XSync(x_, False);
+            for (int look = 0; look < 10 && !(held = PointerHeldByOther()); ++look)
+                std::this_thread::sleep_for(20ms);
+        }
+        EXPECT_TRUE(held) << tag << ": the program never took the mouse";
         pid_t thread = program;
         if (onWorker) {
-            // F6 loads the heavy scene, and its search runs on a worker. The window may still
-            // be settling; F6 is tried again until a worker runs.
-            Focus(window);
+            // F6 loads the heavy scene, and its search runs on a worker.
             thread = 0;
             for (auto end = Clock::now() + 20s; !thread && Clock::now() < end;) {
                 Xdotool({"keydown", "F6"});
