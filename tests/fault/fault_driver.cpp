@@ -4,7 +4,8 @@
 //
 //   fault_driver MODE THREAD COUNTFILE
 //   MODE   null-store | divide | trap | int3 | bus | recursion | geometry | raise-fpe |
-//          inline | library | fault-code | tail | both | handler-fault | before-install | quit | on-go
+//          inline | library | fault-code | tail | both | handler-fault | before-install | quit |
+//          on-go | end-during-report
 //   THREAD main | worker: the thread that faults; the other one counts into COUNTFILE
 //
 // FAULT_DRIVER_HELPER overrides the helper program's path. "quit" says READY, stays busy for a
@@ -58,7 +59,8 @@ extern "C" char driver_int3_site[];
 
 // Sets up what a fault needs, then faults on this line of this file.
 void Fault() {
-    if (mode == "null-store" || mode == "both" || mode == "before-install") {
+    if (mode == "null-store" || mode == "both" || mode == "before-install" ||
+        mode == "end-during-report") {
         Announce(__LINE__); *nullTarget = 7;
     } else if (mode == "divide") {
         Announce(__LINE__); sink = 7 / zero;
@@ -145,6 +147,13 @@ void MarkEnd() { WriteEndMarker(gettid() == mainThread ? "frame loop" : "other t
             if (QuitRequested()) EndProgram();
             SleepMilliseconds(10);
         }
+    }
+    if (mode == "end-during-report") {
+        // What Escape in the main window does while a worker's box is open.
+        started.store(1);
+        while (!FaultReportActive()) SleepMilliseconds(1);
+        SleepMilliseconds(100);
+        EndProgram();
     }
     Count();
 }

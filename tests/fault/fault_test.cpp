@@ -350,6 +350,18 @@ TEST(FaultReport, ATerminateWhileTheBoxIsOpenEndsTheReportWithTheFaultsStatus) {
     }
 }
 
+TEST(FaultReport, EndProgramWhileAWorkersBoxIsOpenEndsWithTheFaultsStatus) {
+    Child child;
+    child.Start("end-during-report", "worker");
+    ChildRun run = child.Finish(false);
+    ASSERT_TRUE(run.ended) << "the program hangs after EndProgram";
+    EXPECT_TRUE(EndedBySignal(run, SIGSEGV)) << run.status;
+    EXPECT_LT(run.seconds, 5.0);
+    size_t typ = run.err.find("Typ: ");
+    EXPECT_NE(typ, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("Typ: ", typ + 1), std::string::npos) << run.err;
+}
+
 TEST(FaultReport, AHelperThatNeverShowsItsBoxIsGivenUpAndLeavesNothingBehind) {
     struct Case {
         const char* body;
