@@ -23,17 +23,14 @@ namespace fs = std::filesystem;
 
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// A scene whose search keeps a worker busy for a good while: thousands of short walls.
+// A scene whose search keeps a worker busy for seconds: a staircase of long walls, each step
+// one more corner to go round.
 std::vector<uint8_t> HeavyScene() {
-    std::vector<float> floats = {50, 340, 750, 340};
-    std::mt19937 random(1);
-    std::uniform_real_distribution<float> x(80, 720), y(90, 580), d(-20, 20);
-    for (int i = 0; i < 4000; ++i) {
-        float ox = x(random), oy = y(random), dx = d(random), dy = d(random);
-        double length = std::hypot(double{dx}, double{dy});
-        if (length < 1) continue;
-        float ux = static_cast<float>(dx / length), uy = static_cast<float>(dy / length);
-        floats.insert(floats.end(), {ox, oy, dx, dy, ox - ux, oy - uy, ox + dx + ux, oy + dy + uy});
+    constexpr int STAIRS = 30000;
+    std::vector<float> floats = {0, 1, 10.0f * STAIRS + 10, -50000};
+    for (int k = 1; k <= STAIRS; ++k) {
+        float x = 10.0f * k, y = 3.0f * k, dy = -100000.0f - y;
+        floats.insert(floats.end(), {x, y, 0, dy, x, y + 1, x, -100001});
     }
     std::vector<uint8_t> bytes(floats.size() * 4);
     std::memcpy(bytes.data(), floats.data(), bytes.size());
