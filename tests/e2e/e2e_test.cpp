@@ -125,6 +125,13 @@ protected:
         // window may still be settling, so ask until the focus is there.
         ::Window focus = 0;
         while (focus != window_ && Clock::now() < end) {
+            // SDL may replace the window it first showed while it sets up its renderer: follow
+            // the one that is shown now rather than wait on one that is gone.
+            ::Window shown = FindWindow("Fenster");
+            XWindowAttributes attributes;
+            if (shown && XGetWindowAttributes(x_, shown, &attributes) &&
+                attributes.map_state == IsViewable)
+                window_ = shown;
             XSetInputFocus(x_, window_, RevertToParent, CurrentTime);
             XSync(x_, False);
             int revert;
