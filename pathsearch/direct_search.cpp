@@ -22,6 +22,16 @@ CursorList* searchNodes = nullptr;
 CursorList* testedSegments = nullptr;
 Lock* SearchLock = nullptr;
 
+namespace {
+SearchObserver searchObserver = nullptr;
+void* searchObserverContext = nullptr;
+}  // namespace
+
+void SetSearchObserver(SearchObserver observer, void* context) {
+    searchObserver = observer;
+    searchObserverContext = context;
+}
+
 void CreateSearchLists() {
     ListCreate(&searchNodes, sizeof(SearchNode*));
     ListCreate(&testedSegments, sizeof(Segment));
@@ -127,8 +137,30 @@ bool SegmentBlocked(const WallView& view, const Segment& segment, bool* stopped)
     return blocked;
 }
 
+// The observer a search took when it started; call is nullptr when nobody watches.
+struct Watch {
+    SearchObserver call;
+    void* context;
+};
+
+[[gnu::noinline, gnu::cold]] void Report(const Watch& watch, int32_t kind, const Vec2& from, const Vec2& to, int32_t wall,
+                                         float cost) {
+    watch.call(SearchEvent{kind, from, to, wall, cost}, watch.context);
+}
+
+// The wall's position in list order.
+int32_t WallIndexOf(const WallView& view, const Wall* wall) {
+    if (view.array) return static_cast<int32_t>(wall - view.array);
+    int32_t index = 0;
+    for (const Wall& candidate : ListItems<Wall>(view.list)) {
+        if (&candidate == wall) return index;
+        ++index;
+    }
+    return -1;
+}
+
 // ShortcutNode on the given walls; false when stopped part way (the node is still consistent).
-bool Shortcut(const WallView& view, SearchNode* node) {
+bool Shortcut(const WallView& view, SearchNode* node, const Watch& watch) {
     if (!node->predecessor) return true;
     SearchNode* parent = node->predecessor;
     while (parent->predecessor) {
@@ -140,6 +172,7 @@ bool Shortcut(const WallView& view, SearchNode* node) {
         if (blocked) return true;
         node->predecessor = ancestor;
         node->cost = static_cast<float>(double{ancestor->cost} + NodeDistance(node, ancestor));
+        if (watch.call) [[unlikely]] Report(watch, SEARCH_EVENT_SHORTCUT, ancestor->point, node->point, -1, node->cost);
         parent = ancestor;
     }
     return true;
@@ -176,6 +209,7 @@ struct Task {
 struct Search {
     PathJob* job;
     WallView walls;
+    Watch watch;
     Wall* wallCopy;
     Task* tasks;                        // firstTasks until the stack outgrows it
     Task firstTasks[FIRST_TASK_CAPACITY];
@@ -250,6 +284,8 @@ bool Step(Search& search, const Task& task) {
     bool stopped = false;
     const Wall* wall = NearestWall(search.walls, segment, &stopped);
     if (stopped) return false;
+    if (search.watch.call) [[unlikely]]
+        Report(search.watch, SEARCH_EVENT_TESTED, from->point, task.target, wall ? WallIndexOf(search.walls, wall) : -1, 0);
     if (wall) {
         // A blocked segment is expanded once only; one that cannot be recorded is not expanded,
         // or the search might never end.
@@ -270,13 +306,17 @@ bool Step(Search& search, const Task& task) {
             if (cost < node->cost) {
                 node->predecessor = from;
                 node->cost = cost;
+                if (search.watch.call) [[unlikely]]
+                    Report(search.watch, SEARCH_EVENT_RELINKED, from->point, node->point, -1, cost);
             }
         } else {
             node = CreateSearchNode(from, &task.target);
             if (!node) return true;  // no memory for the corner: this branch ends here
             NoteNode(search, node);
+            if (search.watch.call) [[unlikely]]
+                Report(search.watch, SEARCH_EVENT_NODE_MADE, from->point, node->point, -1, node->cost);
         }
-        if (!Shortcut(search.walls, node)) return false;
+        if (!Shortcut(search.walls, node, search.watch)) return false;
         Push(search, node, job->goal, 0);
         return true;
     }
@@ -284,10 +324,13 @@ bool Step(Search& search, const Task& task) {
     SearchNode* goal = job->goalNode;
     float cost = static_cast<float>(double{from->cost} + NodeDistance(from, goal));
     if (!goal->predecessor || cost < goal->cost) {
+        if (search.watch.call) [[unlikely]]
+            Report(search.watch, goal->predecessor ? SEARCH_EVENT_RELINKED : SEARCH_EVENT_GOAL_REACHED, from->point,
+                   goal->point, -1, cost);
         goal->predecessor = from;
         goal->cost = cost;
     }
-    return Shortcut(search.walls, goal);
+    return Shortcut(search.walls, goal, search.watch);
 }
 
 }  // namespace
@@ -312,7 +355,7 @@ SearchNode* CreateSearchNode(SearchNode* predecessor, const Vec2* point) {
 
 void ShortcutNode(SearchNode* node) {
     WallView view = activeWalls ? *activeWalls : ListView();
-    Shortcut(view, node);
+    Shortcut(view, node, Watch{nullptr, nullptr});
 }
 
 namespace {
@@ -380,7 +423,8 @@ void ReleaseSearch(Search& search, bool finished) {
 }  // namespace
 
 bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner) {
-    Search search{job, ListView(), nullptr, nullptr, {}, 0, FIRST_TASK_CAPACITY, {}, {}};
+    Search search{job, ListView(), Watch{searchObserver, searchObserverContext}, nullptr, nullptr, {}, 0,
+                  FIRST_TASK_CAPACITY, {}, {}};
     search.tasks = search.firstTasks;
     bool finished = PrepareWalls(search);
 

@@ -58,6 +58,30 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
 // Moves node up its chain of predecessors for as long as it sees the next ancestor directly.
 void ShortcutNode(SearchNode* node);
 
+// ---- Watching the search --------------------------------------------------------------------
+// For tools that show what the search did. An observer sees each step as it happens and can
+// change nothing; without one the search only tests a null pointer at each step.
+
+constexpr int32_t SEARCH_EVENT_TESTED = 1;       // from -> to tested; wall: nearest blocking wall's index, or -1
+constexpr int32_t SEARCH_EVENT_NODE_MADE = 2;    // corner node `to` made, linked to `from` at cost
+constexpr int32_t SEARCH_EVENT_RELINKED = 3;     // a strictly cheaper arrival links node `to` to `from`
+constexpr int32_t SEARCH_EVENT_GOAL_REACHED = 4; // the goal `to` linked to `from` for the first time
+constexpr int32_t SEARCH_EVENT_SHORTCUT = 5;     // node `to` linked to its ancestor `from` at cost
+
+struct SearchEvent {
+    int32_t kind;
+    Vec2 from;
+    Vec2 to;
+    int32_t wall;  // SEARCH_EVENT_TESTED only; -1 otherwise
+    float cost;    // the node's new cost; 0 for SEARCH_EVENT_TESTED
+};
+using SearchObserver = void (*)(const SearchEvent& event, void* context);
+
+// Every search started after this call reports to observer (nullptr: none). Set it before the
+// job is created and clear it only after the job has finished: a running search keeps the
+// observer it started with, and calls it on its worker thread.
+void SetSearchObserver(SearchObserver observer, void* context);
+
 // ---- The path job ----------------------------------------------------------------------------
 
 struct PathJob {

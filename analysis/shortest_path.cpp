@@ -1,0 +1,162 @@
+// The shortest way over the direct search's own waypoints (start, goal, every wall's corner
+// points), with the search's own visibility test, found by A* over the visibility graph.
+//
+// The graph is never built: a node's outgoing segments are tested only when it is expanded,
+// and only toward nodes the segment would bring closer, so an easy scene pays for a few
+// expansions rather than for all pairs. Segments are directed, because the intersection test is
+// not symmetric for collinear walls: the search tests a segment from where it stands toward
+// where it goes, and so does this.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <queue>
+#include <unordered_map>
+
+#include "analysis/analysis.h"
+#include "platform/system.h"
+
+namespace {
+
+// How many visibility tests run between two looks at the clock and the stop request.
+constexpr int64_t CHECK_EVERY_TESTS = 256;
+
+double Distance(const Vec2& a, const Vec2& b) {
+    double dx = double{a.x} - b.x;
+    double dy = double{a.y} - b.y;
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+bool Finite(const Vec2& point) { return std::isfinite(point.x) && std::isfinite(point.y); }
+
+uint64_t PointKey(const Vec2& point) {
+    uint64_t key;
+    static_assert(sizeof key == sizeof point);
+    std::memcpy(&key, &point, sizeof key);
+    return key;
+}
+
+// An entry of the open set; stale when its g is no longer the node's best.
+struct Open {
+    double f;
+    double g;
+    int32_t node;
+};
+struct OpenAfter {
+    // The smallest f first; of equal f the lower node number, so the answer never depends on
+    // the heap's inner order.
+    bool operator()(const Open& a, const Open& b) const { return a.f != b.f ? a.f > b.f : a.node > b.node; }
+};
+
+class Budget {
+public:
+    explicit Budget(const ShortestPathBudget& budget) : budget_(budget), t0_(TickMilliseconds()) {}
+    bool Spent(int64_t expanded) const {
+        if (budget_.maxExpanded > 0 && expanded >= budget_.maxExpanded) return true;
+        return Interrupted();
+    }
+    bool Interrupted() const {
+        if (ThreadStopRequested()) return true;
+        return budget_.maxMilliseconds > 0 && int64_t{TickMilliseconds() - t0_} >= budget_.maxMilliseconds;
+    }
+
+private:
+    ShortestPathBudget budget_;
+    uint32_t t0_;
+};
+
+}  // namespace
+
+bool SegmentFree(std::span<const Wall> walls, const Vec2& from, const Vec2& to) {
+    Segment segment{from, Vec2{static_cast<float>(double{to.x} - from.x), static_cast<float>(double{to.y} - from.y)}};
+    Vec2 contact{};
+    for (const Wall& wall : walls)
+        if (IntersectSegments(wall, segment, contact) != 0) return false;
+    return true;
+}
+
+ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, const Vec2& goal,
+                              const ShortestPathBudget& budget) {
+    ShortestPath result{SHORTEST_NONE, 0.0, {}, 0, 0, 0};
+    // No polyline through a point at infinity or NaN has a length to compare.
+    if (!Finite(start) || !Finite(goal)) return result;
+
+    // Waypoints: 0 is the start, 1 the goal, then each distinct finite corner point once.
+    std::vector<Vec2> points{start, goal};
+    std::unordered_map<uint64_t, int32_t> known;
+    known.reserve(2 * walls.size() + 2);
+    known.emplace(PointKey(start), 0);
+    known.emplace(PointKey(goal), 1);
+    for (const Wall& wall : walls)
+        for (const Vec2& corner : {wall.outerA, wall.outerB})
+            if (Finite(corner) && known.emplace(PointKey(corner), static_cast<int32_t>(points.size())).second)
+                points.push_back(corner);
+    const auto count = static_cast<int32_t>(points.size());
+    result.waypoints = count;
+
+    constexpr double UNREACHED = std::numeric_limits<double>::infinity();
+    std::vector<double> g(count, UNREACHED);
+    std::vector<double> estimate(count);
+    std::vector<int32_t> predecessor(count, -1);
+    for (int32_t i = 0; i < count; ++i) estimate[i] = Distance(points[i], goal);
+
+    Budget limits(budget);
+    std::priority_queue<Open, std::vector<Open>, OpenAfter> open;
+    g[0] = 0.0;
+    open.push(Open{estimate[0], 0.0, 0});
+    while (!open.empty()) {
+        Open entry = open.top();
+        open.pop();
+        if (entry.g != g[entry.node]) continue;  // a better way to it was found since
+        int32_t u = entry.node;
+        if (u == 1) break;
+        if (limits.Spent(result.expanded)) {
+            result.status = SHORTEST_NOT_FINISHED;
+            return result;
+        }
+        ++result.expanded;
+        // A node may be expanded again if rounding let it be closed before its best way was
+        // known; the lazy test below keeps that cheap.
+        for (int32_t v = 0; v < count; ++v) {
+            if (v == u) continue;
+            double reach = g[u] + Distance(points[u], points[v]);
+            if (!(reach < g[v])) continue;
+            if (result.visibilityTests % CHECK_EVERY_TESTS == CHECK_EVERY_TESTS - 1 && limits.Interrupted()) {
+                result.status = SHORTEST_NOT_FINISHED;
+                return result;
+            }
+            ++result.visibilityTests;
+            if (!SegmentFree(walls, points[u], points[v])) continue;
+            g[v] = reach;
+            predecessor[v] = u;
+            open.push(Open{reach + estimate[v], reach, v});
+        }
+    }
+    if (predecessor[1] < 0) return result;
+
+    for (int32_t node = 1; node != -1; node = predecessor[node]) result.points.push_back(points[node]);
+    std::reverse(result.points.begin(), result.points.end());
+    result.length = PathLength(result.points);
+    result.status = SHORTEST_FOUND;
+    return result;
+}
+
+double PathLength(std::span<const Vec2> points) {
+    double length = 0.0;
+    for (size_t i = 1; i < points.size(); ++i) length += Distance(points[i - 1], points[i]);
+    return length;
+}
+
+double PathGap(double directLength, double optimalLength) {
+    if (optimalLength == 0.0) return directLength == 0.0 ? 0.0 : std::numeric_limits<double>::infinity();
+    return directLength / optimalLength - 1.0;
+}
+
+std::vector<Wall> CopyWalls(const CursorList* list) {
+    std::vector<Wall> copy;
+    if (!list) return copy;
+    copy.reserve(static_cast<size_t>(ListCount(list)));
+    for (const Wall& wall : ListItems<Wall>(list)) copy.push_back(wall);
+    return copy;
+}
