@@ -1,0 +1,289 @@
+// FindShortestPath: scenes whose optimum is known by construction, generated scenes against
+// the plain all-pairs reference and the direct search, and the budget and stop request.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "analysis_fixture.h"
+#include "platform/system.h"
+
+namespace {
+
+double Length(std::initializer_list<Vec2> points) { return PathLength(std::vector<Vec2>(points)); }
+
+// Every segment of the answer passes the search's own test, in its direction of travel, and
+// the answer's length is the sum of its segments.
+testing::AssertionResult SoundPath(const std::vector<Wall>& walls, const ShortestPath& path, Vec2 start, Vec2 goal) {
+    if (path.points.size() < 2) return testing::AssertionFailure() << "fewer than two points";
+    auto same = [](Vec2 a, Vec2 b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    if (!same(path.points.front(), start) || !same(path.points.back(), goal))
+        return testing::AssertionFailure() << "does not run from start to goal";
+    for (size_t i = 1; i < path.points.size(); ++i)
+        if (!SegmentFree(walls, path.points[i - 1], path.points[i]))
+            return testing::AssertionFailure() << "segment " << i << " meets a wall";
+    if (path.length != PathLength(path.points)) return testing::AssertionFailure() << "length is not the path's";
+    return testing::AssertionSuccess();
+}
+
+TEST(ShortestPathKnown, OneWallIsPassedAtTheNearerCornerAsTheDirectSearchDoes) {
+    std::vector<Wall> walls{MakeWall(400, 200, 400, 480)};
+    ShortestPath path = FindShortestPath(walls, Vec2{50, 340}, Vec2{750, 340});
+    ASSERT_EQ(path.status, SHORTEST_FOUND);
+    EXPECT_EQ(path.length, Length({{50, 340}, {400, 199}, {750, 340}}));
+    EXPECT_TRUE(SoundPath(walls, path, Vec2{50, 340}, Vec2{750, 340}));
+    EXPECT_EQ(path.waypoints, 4);
+}
+
+TEST(ShortestPathKnown, StraightLineWhenNothingIsInTheWay) {
+    ShortestPath path = FindShortestPath({}, Vec2{50, 340}, Vec2{750, 340});
+    ASSERT_EQ(path.status, SHORTEST_FOUND);
+    EXPECT_EQ(path.length, 700.0);
+    EXPECT_EQ(path.points.size(), 2u);
+    EXPECT_EQ(path.expanded, 1);
+
+    ShortestPath here = FindShortestPath({}, Vec2{5, 5}, Vec2{5, 5});
+    ASSERT_EQ(here.status, SHORTEST_FOUND);
+    EXPECT_EQ(here.length, 0.0);
+    EXPECT_EQ(here.points.size(), 2u);
+}
+
+TEST(ShortestPathKnown, ClosedBoxAroundTheGoalHasNoWay) {
+    std::vector<Wall> walls = BoxWalls(300, 200, 200, 200);
+    ShortestPath path = FindShortestPath(walls, Vec2{50, 340}, Vec2{400, 300});
+    EXPECT_EQ(path.status, SHORTEST_NONE);
+    EXPECT_TRUE(path.points.empty());
+    EXPECT_EQ(path.length, 0.0);
+    EXPECT_EQ(RunDirectSearch(walls, Vec2{50, 340}, Vec2{400, 300}).status, -1);
+}
+
+TEST(ShortestPathKnown, BoxWithADoorIsEnteredPastTheDoorsNearerEdge) {
+    // The top side has a door from x 380 to 420; the goal sits low on the right inside.
+    std::vector<Wall> walls{MakeWall(300, 200, 380, 200), MakeWall(420, 200, 500, 200), MakeWall(300, 200, 300, 400),
+                            MakeWall(500, 200, 500, 400), MakeWall(300, 400, 500, 400)};
+    Vec2 start{50, 100}, goal{460, 350};
+    ShortestPath path = FindShortestPath(walls, start, goal);
+    ASSERT_EQ(path.status, SHORTEST_FOUND);
+    EXPECT_EQ(path.length, Length({start, {381, 200}, goal}));
+    EXPECT_TRUE(SoundPath(walls, path, start, goal));
+}
+
+TEST(ShortestPathKnown, CombIsPassedUnderTheTeethAlongTheirEnds) {
+    // A back wall with seven teeth hanging 300 pixels; start and goal outside the first and
+    // last tooth. The taut way runs one unit below the tooth ends, from the first to the last.
+    std::vector<Wall> walls{MakeWall(0, 100, 800, 100)};
+    for (int32_t x = 100; x <= 700; x += 100) walls.push_back(MakeWall(x, 100, x, 400));
+    Vec2 start{50, 300}, goal{750, 300};
+    ShortestPath path = FindShortestPath(walls, start, goal);
+    ASSERT_EQ(path.status, SHORTEST_FOUND);
+    EXPECT_DOUBLE_EQ(path.length, Length({start, {100, 401}, {700, 401}, goal}));
+    EXPECT_TRUE(SoundPath(walls, path, start, goal));
+
+    DirectResult direct = RunDirectSearch(walls, start, goal);
+    ASSERT_EQ(direct.status, 1);
+    EXPECT_GE(PathLength(direct.path), path.length);
+}
+
+TEST(ShortestPathKnown, MazeCorridorTurnsAtBothBafflesEnds) {
+    // A box with a baffle from the top and one from the bottom: an S-shaped corridor.
+    std::vector<Wall> walls = BoxWalls(100, 100, 500, 400);
+    walls.push_back(MakeWall(250, 100, 250, 400));
+    walls.push_back(MakeWall(450, 200, 450, 500));
+    Vec2 start{150, 300}, goal{550, 300};
+    ShortestPath path = FindShortestPath(walls, start, goal);
+    ASSERT_EQ(path.status, SHORTEST_FOUND);
+    ASSERT_EQ(path.points.size(), 4u);
+    EXPECT_EQ(path.length, Length({start, {250, 401}, {450, 199}, goal}));
+    EXPECT_TRUE(SoundPath(walls, path, start, goal));
+}
+
+TEST(ShortestPathKnown, CollinearWallCountsInTheDirectionOfTravel) {
+    // The wall lies on the line through start and goal, beyond the goal: travelling toward
+    // it, the segment from (0, 0) to (10, 0) touches its origin (IntersectSegments gives 1)
+    // and is blocked, so the optimum must step around even though nothing lies between.
+    std::vector<Wall> walls{MakeWall(10, 0, 20, 0)};
+    ShortestPath path = FindShortestPath(walls, Vec2{0, 0}, Vec2{10, 0});
+    DirectResult direct = RunDirectSearch(walls, Vec2{0, 0}, Vec2{10, 0});
+    ReferenceResult reference = AllPairsShortestPath(walls, Vec2{0, 0}, Vec2{10, 0});
+    ASSERT_EQ(path.status == SHORTEST_FOUND, reference.found);
+    EXPECT_DOUBLE_EQ(path.length, reference.length);
+    if (direct.status == 1) {
+        EXPECT_LE(path.length, PathLength(direct.path));
+    }
+}
+
+// ---- Generated scenes ------------------------------------------------------------------------
+
+struct Scene {
+    std::vector<Wall> walls;
+    Vec2 start;
+    Vec2 goal;
+};
+
+class Generator {
+public:
+    explicit Generator(uint32_t seed) : random_(seed) {}
+    int32_t Int(int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random_); }
+    bool Chance(double p) { return std::bernoulli_distribution(p)(random_); }
+    Vec2 Point() { return Vec2{static_cast<float>(Int(20, 780)), static_cast<float>(Int(90, 580))}; }
+
+    Scene RandomWalls() {
+        Scene scene{BoxWalls(10, 80, 780, 510), Point(), Point()};
+        for (int32_t n = Int(1, 30); n > 0; --n)
+            scene.walls.push_back(MakeWall(Int(20, 780), Int(90, 580), Int(20, 780), Int(90, 580)));
+        return scene;
+    }
+    Scene ShortWalls() {
+        Scene scene{{}, Point(), Point()};
+        for (int32_t n = Int(5, 40); n > 0; --n) {
+            int32_t x = Int(20, 780), y = Int(90, 580);
+            scene.walls.push_back(MakeWall(x, y, x + Int(-60, 60), y + Int(-60, 60)));
+        }
+        return scene;
+    }
+    Scene GridMaze() {
+        const int32_t cells = Int(2, 6), size = 40, x0 = 100, y0 = 100;
+        Scene scene;
+        for (int32_t i = 0; i <= cells; ++i)
+            for (int32_t j = 0; j < cells; ++j) {
+                bool border = i == 0 || i == cells;
+                if (border || Chance(0.5)) scene.walls.push_back(MakeWall(x0 + i * size, y0 + j * size, x0 + i * size, y0 + (j + 1) * size));
+                if (border || Chance(0.5)) scene.walls.push_back(MakeWall(x0 + j * size, y0 + i * size, x0 + (j + 1) * size, y0 + i * size));
+            }
+        auto cell = [&]() {
+            return Vec2{static_cast<float>(x0 + Int(0, cells - 1) * size + size / 2),
+                        static_cast<float>(y0 + Int(0, cells - 1) * size + size / 2)};
+        };
+        scene.start = cell();
+        scene.goal = cell();
+        return scene;
+    }
+    // Pieces of one line with start and goal on or beside it: the collinear cases.
+    Scene CollinearChain() {
+        static const int32_t directions[][2] = {{1, 0}, {0, 1}, {3, 4}, {1, 1}};
+        const int32_t* d = directions[Int(0, 3)];
+        int32_t x = Int(100, 200), y = Int(150, 250);
+        Scene scene;
+        for (int32_t at = 0, n = Int(2, 8); n > 0; --n) {
+            int32_t from = at + Int(-3, 4), to = from + Int(0, 6);
+            scene.walls.push_back(MakeWall(x + from * d[0] * 10, y + from * d[1] * 10, x + to * d[0] * 10, y + to * d[1] * 10));
+            at = to;
+        }
+        auto onLine = [&]() {
+            int32_t k = Int(-5, 40);
+            return Vec2{static_cast<float>(x + k * d[0] * 10 + (Chance(0.3) ? Int(-2, 2) : 0)),
+                        static_cast<float>(y + k * d[1] * 10)};
+        };
+        scene.start = onLine();
+        scene.goal = onLine();
+        return scene;
+    }
+
+private:
+    std::mt19937 random_;
+};
+
+TEST(ShortestPathGenerated, AgreesWithAllPairsAndIsNeverLongerThanTheDirectPath) {
+    Generator generator(20261209);
+    int32_t misses = 0, found = 0;
+    for (int32_t i = 0; i < 300; ++i) {
+        Scene scene = i % 4 == 0 ? generator.RandomWalls()
+                      : i % 4 == 1 ? generator.ShortWalls()
+                      : i % 4 == 2 ? generator.GridMaze()
+                                   : generator.CollinearChain();
+        SCOPED_TRACE("scene " + std::to_string(i));
+        ShortestPath path = FindShortestPath(scene.walls, scene.start, scene.goal);
+        ReferenceResult reference = AllPairsShortestPath(scene.walls, scene.start, scene.goal);
+        DirectResult direct = RunDirectSearch(scene.walls, scene.start, scene.goal);
+
+        ASSERT_NE(path.status, SHORTEST_NOT_FINISHED);
+        ASSERT_EQ(path.status == SHORTEST_FOUND, reference.found);
+        if (path.status != SHORTEST_FOUND) {
+            // The direct path is a way over the same waypoints: it cannot exist without one.
+            ASSERT_EQ(direct.status, -1);
+            continue;
+        }
+        ++found;
+        EXPECT_NEAR(path.length, reference.length, 1e-9 * (1 + reference.length));
+        EXPECT_TRUE(SoundPath(scene.walls, path, scene.start, scene.goal));
+        if (direct.status == 1) {
+            double directLength = PathLength(direct.path);
+            EXPECT_LE(path.length, directLength * (1 + 1e-12)) << "direct path shorter than the optimum";
+            EXPECT_GE(PathGap(directLength, path.length), -1e-12);
+        } else {
+            ++misses;
+        }
+    }
+    // The families are meant to reach the interesting cases; if none were found the test
+    // would prove little.
+    EXPECT_GT(found, 150);
+    RecordProperty("misses", misses);
+}
+
+// ---- Budget and stop -------------------------------------------------------------------------
+
+std::vector<Wall> DenseScene(int32_t count) {
+    std::mt19937 random(99);
+    std::vector<Wall> walls;
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t x = static_cast<int32_t>(random() % 4000), y = static_cast<int32_t>(random() % 4000);
+        walls.push_back(MakeWall(x, y, x + static_cast<int32_t>(random() % 41) - 20, y + static_cast<int32_t>(random() % 41) - 20));
+    }
+    return walls;
+}
+
+TEST(ShortestPathBudget, ExpansionBudgetEndsAHugeSceneAsNotFinished) {
+    std::vector<Wall> walls = DenseScene(4000);
+    ShortestPath path = FindShortestPath(walls, Vec2{0, 2000}, Vec2{4000, 2000}, ShortestPathBudget{5, 0});
+    EXPECT_EQ(path.status, SHORTEST_NOT_FINISHED);
+    EXPECT_EQ(path.expanded, 5);
+    EXPECT_TRUE(path.points.empty());
+    EXPECT_EQ(path.length, 0.0);
+}
+
+TEST(ShortestPathBudget, TimeBudgetEndsAHugeSceneAsNotFinished) {
+    std::vector<Wall> walls = DenseScene(20000);
+    ShortestPath path = FindShortestPath(walls, Vec2{0, 2000}, Vec2{4000, 2000}, ShortestPathBudget{0, 50});
+    EXPECT_EQ(path.status, SHORTEST_NOT_FINISHED);
+    EXPECT_TRUE(path.points.empty());
+}
+
+TEST(ShortestPathBudget, ABudgetThatSufficesChangesNothing) {
+    std::vector<Wall> walls = BoxWalls(100, 100, 500, 400);
+    walls.push_back(MakeWall(250, 100, 250, 400));
+    walls.push_back(MakeWall(450, 200, 450, 500));
+    ShortestPath free = FindShortestPath(walls, Vec2{150, 300}, Vec2{550, 300});
+    ShortestPath limited = FindShortestPath(walls, Vec2{150, 300}, Vec2{550, 300}, ShortestPathBudget{free.expanded + 1, 0});
+    ASSERT_EQ(limited.status, SHORTEST_FOUND);
+    EXPECT_EQ(limited.length, free.length);
+    ShortestPath tight = FindShortestPath(walls, Vec2{150, 300}, Vec2{550, 300}, ShortestPathBudget{free.expanded, 0});
+    // The goal is taken from the open set after the last expansion: the exact budget suffices.
+    EXPECT_EQ(tight.status, SHORTEST_FOUND);
+    ShortestPath short_ = FindShortestPath(walls, Vec2{150, 300}, Vec2{550, 300}, ShortestPathBudget{free.expanded - 1, 0});
+    EXPECT_EQ(short_.status, SHORTEST_NOT_FINISHED);
+}
+
+struct StopRun {
+    const std::vector<Wall>* walls;
+    ShortestPath result;
+};
+
+TEST(ShortestPathBudget, AStopRequestEndsItAsNotFinished) {
+    std::vector<Wall> walls = DenseScene(20000);
+    StopRun run{&walls, {}};
+    run.result.status = 99;
+    int32_t thread = ThreadStart(
+        [](void* argument) {
+            auto* run = static_cast<StopRun*>(argument);
+            run->result = FindShortestPath(*run->walls, Vec2{0, 2000}, Vec2{4000, 2000});
+        },
+        &run);
+    ASSERT_NE(thread, 0);
+    SleepMilliseconds(50);
+    ThreadKill(thread);
+    EXPECT_EQ(run.result.status, SHORTEST_NOT_FINISHED);
+}
+
+}  // namespace
