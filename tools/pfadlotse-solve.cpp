@@ -1,6 +1,7 @@
 // pfadlotse-solve: what the window would show for a scene file, without a window.
 // Each file is loaded into the start-up scene as F6 loads it, one path job runs to its end,
-// and one line of JSON gives its status, statistics and path.
+// and one line of JSON gives its status, statistics and path; on request also the shortest
+// path over the same waypoints and the search's steps.
 
 #include <sys/stat.h>
 
@@ -13,13 +14,14 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/analysis.h"
 #include "app/scene_file.h"
 #include "pathsearch/pathsearch.h"
 
 namespace {
 
 const char* USAGE =
-    "usage: pfadlotse-solve FILE...\n"
+    "usage: pfadlotse-solve [--optimal [--budget-nodes N] [--budget-ms MS]] [--trace] FILE...\n"
     "\n"
     "For each scene file (as saved with F5): start from the start-up scene, load the file as\n"
     "F6 does, compute the path and print one line of JSON:\n"
@@ -28,10 +30,26 @@ const char* USAGE =
     "that read back to the same 32-bit floats; NaN and infinities are written as the strings\n"
     "\"NaN\", \"Infinity\" and \"-Infinity\".\n"
     "\n"
+    "--optimal  also find the shortest path over the same waypoints (start, goal, every wall's\n"
+    "           two corner points) whose every segment passes the search's own wall test, and\n"
+    "           add \"length\" (the path's, null when unreachable), \"optimalStatus\" (1 found,\n"
+    "           -1 no way, 0 budget spent), \"optimalLength\", \"gap\" (length / optimalLength - 1;\n"
+    "           null unless both were found), \"optimalPath\" and \"optimalTimeMs\".\n"
+    "--budget-nodes N  give up the optimum after N expanded nodes (default: no limit)\n"
+    "--budget-ms MS    give up the optimum after MS milliseconds (default 10000; 0: no limit)\n"
+    "--trace    add \"trace\", the search's steps in order:\n"
+    "             {\"test\":[FROM,TO],\"wall\":I}  a segment tested; I the nearest wall hit (in\n"
+    "                                         file order, the start-up box first) or -1\n"
+    "             {\"node\":P,\"from\":Q,\"cost\":C}  a corner node made at P, linked to Q\n"
+    "             {\"better\":P,\"from\":Q,\"cost\":C} a cheaper way to P, now through Q\n"
+    "             {\"goal\":P,\"from\":Q,\"cost\":C}   the goal reached for the first time\n"
+    "             {\"shortcut\":P,\"from\":Q,\"cost\":C} P linked past its predecessor to Q\n"
+    "\n"
     "Exit status: 0 all files solved, 1 a file could not be read (the others are still\n"
     "solved), 2 bad arguments.\n";
 
-void AppendNumber(std::string& out, float value) {
+template <class Number>
+void AppendNumber(std::string& out, Number value) {
     if (std::isnan(value)) {
         out += "\"NaN\"";
     } else if (std::isinf(value)) {
@@ -89,6 +107,88 @@ void AppendJsonString(std::string& out, std::string_view text) {
     out += '"';
 }
 
+void AppendPoint(std::string& out, const Vec2& point) {
+    out += '[';
+    AppendNumber(out, point.x);
+    out += ',';
+    AppendNumber(out, point.y);
+    out += ']';
+}
+
+void AppendPoints(std::string& out, const std::vector<Vec2>& points) {
+    out += '[';
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (i > 0) out += ',';
+        AppendPoint(out, points[i]);
+    }
+    out += ']';
+}
+
+void AppendTrace(std::string& out, const std::vector<SearchEvent>& trace) {
+    out += ",\"trace\":[";
+    for (size_t i = 0; i < trace.size(); ++i) {
+        const SearchEvent& event = trace[i];
+        if (i > 0) out += ',';
+        if (event.kind == SEARCH_EVENT_TESTED) {
+            out += "{\"test\":[";
+            AppendPoint(out, event.from);
+            out += ',';
+            AppendPoint(out, event.to);
+            out += "],\"wall\":" + std::to_string(event.wall) + "}";
+            continue;
+        }
+        const char* kind = event.kind == SEARCH_EVENT_NODE_MADE  ? "node"
+                           : event.kind == SEARCH_EVENT_RELINKED ? "better"
+                           : event.kind == SEARCH_EVENT_GOAL_REACHED ? "goal"
+                                                                     : "shortcut";
+        out += "{\"";
+        out += kind;
+        out += "\":";
+        AppendPoint(out, event.to);
+        out += ",\"from\":";
+        AppendPoint(out, event.from);
+        out += ",\"cost\":";
+        AppendNumber(out, event.cost);
+        out += '}';
+    }
+    out += ']';
+}
+
+struct Options {
+    bool optimal = false;
+    bool trace = false;
+    ShortestPathBudget budget{0, 10000};
+};
+
+// The optimum over the walls now loaded, and how the direct path compares with it.
+void AppendOptimal(std::string& out, const Vec2& start, const Vec2& goal, const std::vector<Vec2>* direct,
+                   const ShortestPathBudget& budget) {
+    std::vector<Wall> copy = CopyWalls(walls);
+    uint32_t t0 = TickMilliseconds();
+    ShortestPath optimal = FindShortestPath(copy, start, goal, budget);
+    uint32_t elapsed = TickMilliseconds() - t0;
+    double length = direct ? PathLength(*direct) : 0.0;
+    out += ",\"length\":";
+    if (direct)
+        AppendNumber(out, length);
+    else
+        out += "null";
+    out += ",\"optimalStatus\":" + std::to_string(optimal.status);
+    out += ",\"optimalLength\":";
+    if (optimal.status == SHORTEST_FOUND)
+        AppendNumber(out, optimal.length);
+    else
+        out += "null";
+    out += ",\"gap\":";
+    if (direct && optimal.status == SHORTEST_FOUND)
+        AppendNumber(out, PathGap(length, optimal.length));
+    else
+        out += "null";
+    out += ",\"optimalPath\":";
+    AppendPoints(out, optimal.points);
+    out += ",\"optimalTimeMs\":" + std::to_string(elapsed);
+}
+
 void ResetToStartUpScene(Vec2& start, Vec2& goal) {
     start = Vec2{50, 340};
     goal = Vec2{750, 340};
@@ -97,7 +197,7 @@ void ResetToStartUpScene(Vec2& start, Vec2& goal) {
 }
 
 // Solves one file and prints its line; false (with the reason on stderr) when it cannot.
-bool Solve(const char* path) {
+bool Solve(const char* path, const Options& options) {
     Vec2 start, goal;
     ResetToStartUpScene(start, goal);
     if (!OpenSceneFile(path)) {
@@ -108,13 +208,17 @@ bool Solve(const char* path) {
     }
     LoadScene(start, goal);
 
+    std::vector<SearchEvent> trace;
+    if (options.trace) StartSearchTrace(&trace);
     PathJob* job = CreatePathJob(start, goal);
     if (!job) {
+        StopSearchTrace();
         std::fprintf(stderr, "pfadlotse-solve: %s: the search could not be started\n", path);
         return false;
     }
     int32_t status;
     while ((status = PathJobStatus(job)) == 0) SleepMilliseconds(1);
+    StopSearchTrace();
 
     std::string line = "{\"file\":";
     AppendJsonString(line, path);
@@ -122,20 +226,15 @@ bool Solve(const char* path) {
     line += ",\"collisionChecks\":" + std::to_string(PathJobCollisionChecks(job));
     line += ",\"nodeCount\":" + std::to_string(PathJobNodeCount(job));
     line += ",\"timeMs\":" + std::to_string(PathJobTime(job));
-    line += ",\"path\":[";
-    if (status == 1) {
-        for (bool first = true; NextPathPoint(job); first = false) {
-            const Vec2* point = CurrentPathPoint(job);
-            if (!first) line += ',';
-            line += '[';
-            AppendNumber(line, point->x);
-            line += ',';
-            AppendNumber(line, point->y);
-            line += ']';
-        }
-    }
-    line += "]}\n";
+    std::vector<Vec2> direct;
+    if (status == 1)
+        while (NextPathPoint(job)) direct.push_back(*CurrentPathPoint(job));
     FreePathJob(job);
+    line += ",\"path\":";
+    AppendPoints(line, direct);
+    if (options.optimal) AppendOptimal(line, start, goal, status == 1 ? &direct : nullptr, options.budget);
+    if (options.trace) AppendTrace(line, trace);
+    line += "}\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
     return true;
@@ -145,6 +244,7 @@ bool Solve(const char* path) {
 
 int main(int argc, char** argv) {
     std::vector<const char*> files;
+    Options options;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view argument = argv[i];
@@ -152,7 +252,21 @@ int main(int argc, char** argv) {
             std::fputs(USAGE, stdout);
             return 0;
         }
-        if (!optionsEnded && argument == "--") {
+        if (!optionsEnded && (argument == "--budget-nodes" || argument == "--budget-ms")) {
+            int64_t value = -1;
+            const char* text = i + 1 < argc ? argv[i + 1] : "";
+            auto parsed = std::from_chars(text, text + std::strlen(text), value);
+            if (*text == '\0' || parsed.ec != std::errc{} || *parsed.ptr != '\0' || value < 0) {
+                std::fprintf(stderr, "pfadlotse-solve: %s needs a whole number of 0 or more\n\n%s", argv[i], USAGE);
+                return 2;
+            }
+            (argument == "--budget-nodes" ? options.budget.maxExpanded : options.budget.maxMilliseconds) = value;
+            ++i;
+        } else if (!optionsEnded && argument == "--optimal") {
+            options.optimal = true;
+        } else if (!optionsEnded && argument == "--trace") {
+            options.trace = true;
+        } else if (!optionsEnded && argument == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && argument.size() > 1 && argument[0] == '-') {
             std::fprintf(stderr, "pfadlotse-solve: unknown option %s\n\n%s", argv[i], USAGE);
@@ -174,6 +288,6 @@ int main(int argc, char** argv) {
     }
     bool allSolved = true;
     for (const char* file : files)
-        if (!Solve(file)) allSolved = false;
+        if (!Solve(file, options)) allSolved = false;
     return allSolved ? 0 : 1;
 }
