@@ -1,1 +1,140 @@
+// The tools' analysis options, run as programs: pfadlotse-solve --optimal and --trace,
+// pfadlotse-render --search.
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out;
+};
+
+ToolRun Execute(const std::string& command) {
+    ToolRun run;
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
+    int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string Scene(const char* name) { return std::string(PFAD_TEST_DATA) + "/conformance/" + name; }
+
+// The raw JSON text of a top-level field whose value is a number, a string or null.
+std::string Field(const std::string& line, const std::string& name) {
+    std::string key = "\"" + name + "\":";
+    size_t at = line.find(key);
+    if (at == std::string::npos) return "";
+    at += key.size();
+    return line.substr(at, line.find_first_of(",}", at) - at);
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(SolveOptimal, OneWallHasNoGapAndTheOptimalPathIsTheDirectOne) {
+    ToolRun run = Execute(std::string(PFAD_SOLVE) + " --optimal " + Scene("single_wall.scene"));
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(Field(run.out, "optimalStatus"), "1");
+    EXPECT_EQ(Field(run.out, "gap"), "0");
+    EXPECT_EQ(Field(run.out, "length"), Field(run.out, "optimalLength"));
+    EXPECT_NE(run.out.find("\"optimalPath\":[[50,340],[400,199],[750,340]]"), std::string::npos) << run.out;
+}
+
+TEST(SolveOptimal, EveryConformanceSceneHasAnOptimumNoLongerThanItsPath) {
+    std::string files;
+    for (const auto& entry : fs::directory_iterator(std::string(PFAD_TEST_DATA) + "/conformance"))
+        if (entry.path().extension() == ".scene") files += " " + entry.path().string();
+    ToolRun run = Execute(std::string(PFAD_SOLVE) + " --optimal" + files);
+    ASSERT_EQ(run.exitCode, 0);
+    std::vector<std::string> lines = Lines(run.out);
+    ASSERT_GT(lines.size(), 10u);
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line.substr(0, 120));
+        std::string status = Field(line, "status"), optimal = Field(line, "optimalStatus");
+        ASSERT_TRUE(optimal == "1" || optimal == "-1") << optimal;
+        if (status == "1" && Field(line, "length") != "\"NaN\"") {
+            ASSERT_EQ(optimal, "1");
+            double length = std::strtod(Field(line, "length").c_str(), nullptr);
+            double best = std::strtod(Field(line, "optimalLength").c_str(), nullptr);
+            EXPECT_LE(best, length * (1 + 1e-12));
+            EXPECT_NEAR(std::strtod(Field(line, "gap").c_str(), nullptr), length / best - 1, 1e-12);
+        }
+        if (optimal == "-1") {
+            EXPECT_EQ(Field(line, "optimalLength"), "null");
+            EXPECT_EQ(Field(line, "gap"), "null");
+        }
+    }
+}
+
+TEST(SolveOptimal, ASpentBudgetSaysNotFinishedAndGivesNoNumber) {
+    ToolRun run = Execute(std::string(PFAD_SOLVE) + " --optimal --budget-nodes 1 " + Scene("spiral.scene"));
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(Field(run.out, "optimalStatus"), "0");
+    EXPECT_EQ(Field(run.out, "optimalLength"), "null");
+    EXPECT_EQ(Field(run.out, "gap"), "null");
+    EXPECT_NE(run.out.find("\"optimalPath\":[]"), std::string::npos);
+
+    for (const char* bad : {"--budget-nodes", "--budget-nodes -3", "--budget-ms 12x", "--budget-ms ''"}) {
+        ToolRun refused = Execute(std::string(PFAD_SOLVE) + " --optimal " + bad + " " + Scene("spiral.scene"));
+        EXPECT_EQ(refused.exitCode, 2) << bad;
+        EXPECT_EQ(refused.out, "") << bad;
+    }
+}
+
+TEST(SolveTrace, TheTraceHoldsOneTestPerCollisionCheckAndOneNodePerCornerNode) {
+    for (const char* name : {"single_wall.scene", "cross_walls.scene", "spiral.scene", "box_around_start.scene"}) {
+        SCOPED_TRACE(name);
+        ToolRun run = Execute(std::string(PFAD_SOLVE) + " --trace " + Scene(name));
+        ASSERT_EQ(run.exitCode, 0);
+        EXPECT_EQ(Count(run.out, "{\"test\":"), std::stoul(Field(run.out, "collisionChecks")));
+        EXPECT_EQ(Count(run.out, "{\"node\":"), std::stoul(Field(run.out, "nodeCount")) - 2);
+        EXPECT_EQ(Count(run.out, "{\"goal\":"), Field(run.out, "status") == "1" ? 1u : 0u);
+        EXPECT_EQ(Field(run.out, "optimalStatus"), "");  // only asked for with --optimal
+    }
+}
+
+TEST(SolveTrace, WithoutTheNewOptionsTheLineIsAsBefore) {
+    ToolRun plain = Execute(std::string(PFAD_SOLVE) + " " + Scene("cross_walls.scene"));
+    ToolRun both = Execute(std::string(PFAD_SOLVE) + " --optimal --trace " + Scene("cross_walls.scene"));
+    ASSERT_EQ(plain.exitCode, 0);
+    EXPECT_EQ(plain.out.find("\"trace\""), std::string::npos);
+    EXPECT_EQ(plain.out.find("\"length\""), std::string::npos);
+    // The search's own fields do not change when it is watched.
+    std::string head = plain.out.substr(0, plain.out.find("\"timeMs\""));
+    EXPECT_EQ(both.out.substr(0, head.size()), head);
+    std::string path = plain.out.substr(plain.out.find("\"path\""));
+    path.pop_back();  // the line feed
+    path.pop_back();  // the closing brace
+    EXPECT_NE(both.out.find(path + ",\"length\""), std::string::npos);
+}
+
+}  // namespace
