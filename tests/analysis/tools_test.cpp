@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -135,6 +136,80 @@ TEST(SolveTrace, WithoutTheNewOptionsTheLineIsAsBefore) {
     path.pop_back();  // the line feed
     path.pop_back();  // the closing brace
     EXPECT_NE(both.out.find(path + ",\"length\""), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The pixels of a 24-bit bottom-up BMP of 800 x 600, top row first, as 0xRRGGBB.
+std::vector<uint32_t> ReadBmp(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<uint32_t> pixels;
+    if (bytes.size() != 54 + 800 * 600 * 3) return pixels;
+    pixels.resize(800 * 600);
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 800; ++x) {
+            const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + 54 + ((599 - y) * 800 + x) * 3;
+            pixels[y * 800 + x] = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+        }
+    return pixels;
+}
+
+constexpr uint32_t TESTED = 0x286E78, NODE = 0xFF9628, OPTIMAL = 0xFF50C8;  // as 0xRRGGBB
+
+class RenderSearchTest : public testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("pfad-render-" + std::to_string(getpid()));
+        fs::create_directories(folder_);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    std::vector<uint32_t> Render(const char* scene, bool search) {
+        std::string out = (folder_ / (search ? "search.bmp" : "plain.bmp")).string();
+        ToolRun run = Execute(std::string(PFAD_RENDER) + " --bmp " + out + (search ? " --search " : " ") + Scene(scene));
+        EXPECT_EQ(run.exitCode, 0);
+        return ReadBmp(out);
+    }
+
+    fs::path folder_;
+};
+
+TEST_F(RenderSearchTest, TheOverlayFillsOnlyBackgroundAndKeepsTheFrame) {
+    for (const char* scene : {"grid_1.scene", "cross_walls.scene"}) {
+        SCOPED_TRACE(scene);
+        std::vector<uint32_t> plain = Render(scene, false), search = Render(scene, true);
+        ASSERT_EQ(plain.size(), 800u * 600u);
+        ASSERT_EQ(search.size(), plain.size());
+        size_t tested = 0, nodes = 0, optimal = 0, changedFrame = 0;
+        for (int y = 0; y < 600; ++y)
+            for (int x = 0; x < 800; ++x) {
+                uint32_t before = plain[y * 800 + x], after = search[y * 800 + x];
+                bool legend = y >= 25 && y < 41 && x >= 215 && x < 490;
+                bool time = y >= 55 && y < 71 && x < 200;  // the search's time may differ between runs
+                tested += after == TESTED;
+                nodes += after == NODE;
+                optimal += after == OPTIMAL;
+                if (legend || time || after == NODE || after == before) continue;
+                // Anything else the overlay adds lies on background, in its own colours.
+                if (before != 0 || (after != TESTED && after != OPTIMAL)) ++changedFrame;
+            }
+        EXPECT_EQ(changedFrame, 0u);
+        EXPECT_GT(tested, 1000u);
+        EXPECT_GT(nodes, 20u);
+        // grid_1 has an optimum that leaves the path
+        if (std::string(scene) == "grid_1.scene") {
+            EXPECT_GT(optimal, 50u);
+        }
+    }
+}
+
+TEST_F(RenderSearchTest, WithoutSearchTheFrameIsTheWindowsAndUsesNoOverlayColour) {
+    std::vector<uint32_t> plain = Render("grid_1.scene", false);
+    ASSERT_EQ(plain.size(), 800u * 600u);
+    for (uint32_t pixel : plain) ASSERT_TRUE(pixel != TESTED && pixel != NODE && pixel != OPTIMAL);
 }
 
 }  // namespace
