@@ -122,6 +122,9 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
             if (v == u) continue;
             double reach = g[u] + Distance(points[u], points[v]);
             if (!(reach < g[v])) continue;
+            // Through v no way can beat the best way to the goal known so far (the goal is
+            // node 1, tested early from every node, so such a bound comes soon).
+            if (v != 1 && !(reach + estimate[v] < g[1])) continue;
             if (result.visibilityTests % CHECK_EVERY_TESTS == CHECK_EVERY_TESTS - 1 && limits.Interrupted()) {
                 result.status = SHORTEST_NOT_FINISHED;
                 return result;
