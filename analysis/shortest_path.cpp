@@ -15,9 +15,15 @@
 #include <unordered_map>
 
 #include "analysis/analysis.h"
+#include "pathsearch/wall_index.h"
 #include "platform/system.h"
 
 namespace {
+
+// The segment as the search makes it: from the point, its delta stored as floats.
+Segment SegmentToward(const Vec2& from, const Vec2& to) {
+    return Segment{from, Vec2{static_cast<float>(double{to.x} - from.x), static_cast<float>(double{to.y} - from.y)}};
+}
 
 // How many visibility tests run between two looks at the clock and the stop request.
 constexpr int64_t CHECK_EVERY_TESTS = 256;
@@ -49,6 +55,37 @@ struct OpenAfter {
     bool operator()(const Open& a, const Open& b) const { return a.f != b.f ? a.f > b.f : a.node > b.node; }
 };
 
+// The walls as FindShortestPath asks them: through the search's spatial index, or by the plain
+// scan when no index could be had. Either gives the plain scan's answer.
+class Visibility {
+public:
+    explicit Visibility(std::span<const Wall> walls) : walls_(walls) {
+        if (walls.empty() || walls.size() > static_cast<size_t>(INT32_MAX)) return;
+        bool stopped = false;
+        index_ = CreateWallIndex(walls.data(), static_cast<int32_t>(walls.size()), &stopped);
+        stopped_ = stopped;
+    }
+    ~Visibility() { FreeWallIndex(index_); }
+    Visibility(const Visibility&) = delete;
+    Visibility& operator=(const Visibility&) = delete;
+
+    // True when the segment from `from` toward `to` meets no wall; sets stopped instead of
+    // answering when the thread was asked to stop.
+    bool Free(const Vec2& from, const Vec2& to) {
+        if (!index_) return SegmentFree(walls_, from, to);
+        bool stopped = false;
+        bool hit = AnyWallHit(index_, SegmentToward(from, to), &stopped);
+        stopped_ = stopped_ || stopped;
+        return !hit;
+    }
+    bool Stopped() const { return stopped_; }
+
+private:
+    std::span<const Wall> walls_;
+    WallIndex* index_ = nullptr;
+    bool stopped_ = false;
+};
+
 class Budget {
 public:
     explicit Budget(const ShortestPathBudget& budget) : budget_(budget), t0_(TickMilliseconds()) {}
@@ -69,7 +106,7 @@ private:
 }  // namespace
 
 bool SegmentFree(std::span<const Wall> walls, const Vec2& from, const Vec2& to) {
-    Segment segment{from, Vec2{static_cast<float>(double{to.x} - from.x), static_cast<float>(double{to.y} - from.y)}};
+    Segment segment = SegmentToward(from, to);
     Vec2 contact{};
     for (const Wall& wall : walls)
         if (IntersectSegments(wall, segment, contact) != 0) return false;
@@ -102,6 +139,11 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
     for (int32_t i = 0; i < count; ++i) estimate[i] = Distance(points[i], goal);
 
     Budget limits(budget);
+    Visibility visibility(walls);
+    if (visibility.Stopped()) {
+        result.status = SHORTEST_NOT_FINISHED;
+        return result;
+    }
     std::priority_queue<Open, std::vector<Open>, OpenAfter> open;
     g[0] = 0.0;
     open.push(Open{estimate[0], 0.0, 0});
@@ -130,7 +172,12 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
                 return result;
             }
             ++result.visibilityTests;
-            if (!SegmentFree(walls, points[u], points[v])) continue;
+            bool free = visibility.Free(points[u], points[v]);
+            if (visibility.Stopped()) {
+                result.status = SHORTEST_NOT_FINISHED;
+                return result;
+            }
+            if (!free) continue;
             g[v] = reach;
             predecessor[v] = u;
             open.push(Open{reach + estimate[v], reach, v});

@@ -1,5 +1,5 @@
 // The tools' analysis options, run as programs: pfadlotse-solve --optimal and --trace,
-// pfadlotse-render --search.
+// pfadlotse-render --search, pfadlotse-scene.
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +15,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tools/scene_families.h"
 
 namespace {
 
@@ -210,6 +212,71 @@ TEST_F(RenderSearchTest, WithoutSearchTheFrameIsTheWindowsAndUsesNoOverlayColour
     std::vector<uint32_t> plain = Render("grid_1.scene", false);
     ASSERT_EQ(plain.size(), 800u * 600u);
     for (uint32_t pixel : plain) ASSERT_TRUE(pixel != TESTED && pixel != NODE && pixel != OPTIMAL);
+}
+
+}  // namespace
+
+
+namespace {
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+class SceneToolTest : public RenderSearchTest {};
+
+TEST_F(SceneToolTest, EachFamilyIsWrittenAsTheSceneFileOfItsWallsStartAndGoal) {
+    for (const std::string& family : SceneFamilyNames()) {
+        SCOPED_TRACE(family);
+        std::string out = (folder_ / (family + ".scene")).string();
+        ToolRun run = Execute(std::string(PFAD_SCENE) + " " + family + " --walls 40 --seed 7 -o " + out);
+        ASSERT_EQ(run.exitCode, 0);
+        std::string bytes = ReadBytes(out);
+        ASSERT_GE(bytes.size(), 16u);
+        ASSERT_EQ((bytes.size() - 16) % 32, 0u);
+        size_t count = (bytes.size() - 16) / 32;
+        if (family != "start-up") {
+            EXPECT_GE(count, 40u);
+        }
+
+        // The file holds exactly the family's scene of some size: find it and compare bytes.
+        bool matched = false;
+        for (int32_t size = 1; size <= 64 && !matched; ++size) {
+            FamilyScene scene;
+            ASSERT_TRUE(MakeFamilyScene(family, size, 7, &scene));
+            if (scene.walls.size() != count) continue;
+            std::string expected(reinterpret_cast<const char*>(&scene.start), 8);
+            expected.append(reinterpret_cast<const char*>(&scene.goal), 8);
+            expected.append(reinterpret_cast<const char*>(scene.walls.data()), 32 * count);
+            matched = expected == bytes;
+        }
+        EXPECT_TRUE(matched);
+
+        // The program loads it: the solver reads the same file without complaint.
+        EXPECT_EQ(Execute(std::string(PFAD_SOLVE) + " " + out).exitCode, 0);
+    }
+}
+
+TEST_F(SceneToolTest, TheSameArgumentsGiveTheSameFileAndAnotherSeedAnother) {
+    std::string a = (folder_ / "a.scene").string(), b = (folder_ / "b.scene").string(), c = (folder_ / "c.scene").string();
+    ASSERT_EQ(Execute(std::string(PFAD_SCENE) + " random-box --walls 30 --seed 5 -o " + a).exitCode, 0);
+    ASSERT_EQ(Execute(std::string(PFAD_SCENE) + " random-box --walls 30 --seed 5 -o " + b).exitCode, 0);
+    ASSERT_EQ(Execute(std::string(PFAD_SCENE) + " random-box --walls 30 --seed 6 -o " + c).exitCode, 0);
+    EXPECT_EQ(ReadBytes(a), ReadBytes(b));
+    EXPECT_NE(ReadBytes(a), ReadBytes(c));
+}
+
+TEST_F(SceneToolTest, BadArgumentsWriteNothing) {
+    std::string out = (folder_ / "x.scene").string();
+    for (const char* arguments : {"", "comb", "nope -o X", "comb --walls 0 -o X", "comb --walls 2000000 -o X",
+                                  "comb --seed -1 -o X", "comb --walls 5x -o X", "comb comb -o X", "comb --frob -o X"}) {
+        std::string command = std::string(PFAD_SCENE) + " " + arguments;
+        for (size_t at = command.find(" X"); at != std::string::npos; at = command.find(" X")) command.replace(at + 1, 1, out);
+        EXPECT_EQ(Execute(command).exitCode, 2) << arguments;
+        EXPECT_FALSE(fs::exists(out)) << arguments;
+    }
+    EXPECT_EQ(Execute(std::string(PFAD_SCENE) + " --help").exitCode, 0);
 }
 
 }  // namespace
