@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
 
 #include "analysis_fixture.h"
+#include "tools/scene_families.h"
 #include "platform/system.h"
 
 namespace {
@@ -116,84 +118,28 @@ TEST(ShortestPathKnown, CollinearWallCountsInTheDirectionOfTravel) {
 
 // ---- Generated scenes ------------------------------------------------------------------------
 
-struct Scene {
-    std::vector<Wall> walls;
-    Vec2 start;
-    Vec2 goal;
-};
-
-class Generator {
-public:
-    explicit Generator(uint32_t seed) : random_(seed) {}
-    int32_t Int(int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random_); }
-    bool Chance(double p) { return std::bernoulli_distribution(p)(random_); }
-    Vec2 Point() { return Vec2{static_cast<float>(Int(20, 780)), static_cast<float>(Int(90, 580))}; }
-
-    Scene RandomWalls() {
-        Scene scene{BoxWalls(10, 80, 780, 510), Point(), Point()};
-        for (int32_t n = Int(1, 30); n > 0; --n)
-            scene.walls.push_back(MakeWall(Int(20, 780), Int(90, 580), Int(20, 780), Int(90, 580)));
-        return scene;
-    }
-    Scene ShortWalls() {
-        Scene scene{{}, Point(), Point()};
-        for (int32_t n = Int(5, 40); n > 0; --n) {
-            int32_t x = Int(20, 780), y = Int(90, 580);
-            scene.walls.push_back(MakeWall(x, y, x + Int(-60, 60), y + Int(-60, 60)));
-        }
-        return scene;
-    }
-    Scene GridMaze() {
-        const int32_t cells = Int(2, 6), size = 40, x0 = 100, y0 = 100;
-        Scene scene;
-        for (int32_t i = 0; i <= cells; ++i)
-            for (int32_t j = 0; j < cells; ++j) {
-                bool border = i == 0 || i == cells;
-                if (border || Chance(0.5)) scene.walls.push_back(MakeWall(x0 + i * size, y0 + j * size, x0 + i * size, y0 + (j + 1) * size));
-                if (border || Chance(0.5)) scene.walls.push_back(MakeWall(x0 + j * size, y0 + i * size, x0 + (j + 1) * size, y0 + i * size));
-            }
-        auto cell = [&]() {
-            return Vec2{static_cast<float>(x0 + Int(0, cells - 1) * size + size / 2),
-                        static_cast<float>(y0 + Int(0, cells - 1) * size + size / 2)};
-        };
-        scene.start = cell();
-        scene.goal = cell();
-        return scene;
-    }
-    // Pieces of one line with start and goal on or beside it: the collinear cases.
-    Scene CollinearChain() {
-        static const int32_t directions[][2] = {{1, 0}, {0, 1}, {3, 4}, {1, 1}};
-        const int32_t* d = directions[Int(0, 3)];
-        int32_t x = Int(100, 200), y = Int(150, 250);
-        Scene scene;
-        for (int32_t at = 0, n = Int(2, 8); n > 0; --n) {
-            int32_t from = at + Int(-3, 4), to = from + Int(0, 6);
-            scene.walls.push_back(MakeWall(x + from * d[0] * 10, y + from * d[1] * 10, x + to * d[0] * 10, y + to * d[1] * 10));
-            at = to;
-        }
-        auto onLine = [&]() {
-            int32_t k = Int(-5, 40);
-            return Vec2{static_cast<float>(x + k * d[0] * 10 + (Chance(0.3) ? Int(-2, 2) : 0)),
-                        static_cast<float>(y + k * d[1] * 10)};
-        };
-        scene.start = onLine();
-        scene.goal = onLine();
-        return scene;
-    }
-
-private:
-    std::mt19937 random_;
-};
+// Sizes small enough for the all-pairs reference, varied with the seed.
+FamilyScene GeneratedScene(int32_t i) {
+    const std::vector<std::string>& families = SceneFamilyNames();
+    const std::string& family = families[i % 6];  // the six generated families; not the start-up scene
+    auto seed = static_cast<uint32_t>(1000 + i);
+    int32_t size = family == "random-dense"      ? 5 + i % 36
+                   : family == "random-box"      ? 1 + i % 30
+                   : family == "grid-maze"       ? 2 + i % 5
+                   : family == "comb"            ? 2 + i % 11
+                   : family == "collinear-chain" ? 2 + i % 11
+                                                 : 2 + i % 19;
+    FamilyScene scene;
+    MakeFamilyScene(family, size, seed, &scene);
+    return scene;
+}
 
 TEST(ShortestPathGenerated, AgreesWithAllPairsAndIsNeverLongerThanTheDirectPath) {
-    Generator generator(20261209);
+    ASSERT_GE(SceneFamilyNames().size(), 6u);
     int32_t misses = 0, found = 0;
     for (int32_t i = 0; i < 300; ++i) {
-        Scene scene = i % 4 == 0 ? generator.RandomWalls()
-                      : i % 4 == 1 ? generator.ShortWalls()
-                      : i % 4 == 2 ? generator.GridMaze()
-                                   : generator.CollinearChain();
-        SCOPED_TRACE("scene " + std::to_string(i));
+        FamilyScene scene = GeneratedScene(i);
+        SCOPED_TRACE(scene.family + " " + std::to_string(scene.size) + " seed " + std::to_string(scene.seed));
         ShortestPath path = FindShortestPath(scene.walls, scene.start, scene.goal);
         ReferenceResult reference = AllPairsShortestPath(scene.walls, scene.start, scene.goal);
         DirectResult direct = RunDirectSearch(scene.walls, scene.start, scene.goal);
@@ -224,19 +170,9 @@ TEST(ShortestPathGenerated, AgreesWithAllPairsAndIsNeverLongerThanTheDirectPath)
 
 // ---- Budget and stop -------------------------------------------------------------------------
 
-std::vector<Wall> DenseScene(int32_t count) {
-    std::mt19937 random(99);
-    std::vector<Wall> walls;
-    for (int32_t i = 0; i < count; ++i) {
-        int32_t x = static_cast<int32_t>(random() % 4000), y = static_cast<int32_t>(random() % 4000);
-        walls.push_back(MakeWall(x, y, x + static_cast<int32_t>(random() % 41) - 20, y + static_cast<int32_t>(random() % 41) - 20));
-    }
-    return walls;
-}
-
 TEST(ShortestPathBudget, ExpansionBudgetEndsAHugeSceneAsNotFinished) {
-    std::vector<Wall> walls = DenseScene(4000);
-    ShortestPath path = FindShortestPath(walls, Vec2{0, 2000}, Vec2{4000, 2000}, ShortestPathBudget{5, 0});
+    FamilyScene scene = RandomDenseScene(20000, 1);
+    ShortestPath path = FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{5, 0});
     EXPECT_EQ(path.status, SHORTEST_NOT_FINISHED);
     EXPECT_EQ(path.expanded, 5);
     EXPECT_TRUE(path.points.empty());
@@ -244,8 +180,8 @@ TEST(ShortestPathBudget, ExpansionBudgetEndsAHugeSceneAsNotFinished) {
 }
 
 TEST(ShortestPathBudget, TimeBudgetEndsAHugeSceneAsNotFinished) {
-    std::vector<Wall> walls = DenseScene(20000);
-    ShortestPath path = FindShortestPath(walls, Vec2{0, 2000}, Vec2{4000, 2000}, ShortestPathBudget{0, 50});
+    FamilyScene scene = RandomDenseScene(20000, 1);
+    ShortestPath path = FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{0, 50});
     EXPECT_EQ(path.status, SHORTEST_NOT_FINISHED);
     EXPECT_TRUE(path.points.empty());
 }
@@ -266,18 +202,18 @@ TEST(ShortestPathBudget, ABudgetThatSufficesChangesNothing) {
 }
 
 struct StopRun {
-    const std::vector<Wall>* walls;
+    const FamilyScene* scene;
     ShortestPath result;
 };
 
 TEST(ShortestPathBudget, AStopRequestEndsItAsNotFinished) {
-    std::vector<Wall> walls = DenseScene(20000);
-    StopRun run{&walls, {}};
+    FamilyScene scene = RandomDenseScene(20000, 1);
+    StopRun run{&scene, {}};
     run.result.status = 99;
     int32_t thread = ThreadStart(
         [](void* argument) {
             auto* run = static_cast<StopRun*>(argument);
-            run->result = FindShortestPath(*run->walls, Vec2{0, 2000}, Vec2{4000, 2000});
+            run->result = FindShortestPath(run->scene->walls, run->scene->start, run->scene->goal);
         },
         &run);
     ASSERT_NE(thread, 0);
