@@ -1,6 +1,7 @@
 // pfadlotse-bench: the product's search against the plain reference search on the scene
 // families and the conformance scenes, in one run, answers checked bit for bit; and the
-// frame loop's drawing time with many walls.
+// frame loop's drawing time with many walls; and how far the search's paths are from the
+// shortest ones over the same corner points.
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/analysis.h"
 #include "app/app.h"
 #include "app/scene_file.h"
 #include "pathsearch/pathsearch.h"
@@ -28,7 +30,7 @@ namespace {
 
 const char* USAGE =
     "usage: pfadlotse-bench [--json] [--quick] [--only FAMILY] [--reference-limit N]\n"
-    "                       [--conformance DIR] [--no-frames]\n"
+    "                       [--conformance DIR] [--no-frames] [--no-gaps] [--gap-seeds N]\n"
     "       pfadlotse-bench --save-scene FAMILY SIZE SEED FILE\n"
     "\n"
     "Runs the product's path search and the plain reference search (linear wall scans and\n"
@@ -42,11 +44,13 @@ const char* USAGE =
     "  --quick              only scenes up to 10,000 walls\n"
     "  --only FAMILY        only this family (random-dense, random-box, grid-maze, comb,\n"
     "                       collinear-chain, staircase, start-up, conformance,\n"
-    "                       free-job, frame, f6-load)\n"
+    "                       free-job, frame, f6-load), or gaps: the gap table alone\n"
     "  --reference-limit N  skip the reference above N walls (default 100000); its columns\n"
     "                       then read \"-\"\n"
     "  --conformance DIR    the conformance scenes' folder (default: the source tree's)\n"
     "  --no-frames          skip the frame drawing rows\n"
+    "  --no-gaps            skip the gap table\n"
+    "  --gap-seeds N        scenes per family and size in the gap table (default 20)\n"
     "  --save-scene ...     write that family scene as a scene file (as F5 saves) and exit\n"
     "\n"
     "The free-job row gives the longest FreePathJob of a job still running on that many walls,\n"
@@ -56,6 +60,12 @@ const char* USAGE =
     "changed and in the product column the frames after it. The f6-load row gives, in the\n"
     "product column, the work of the frame in which F6 loads a scene of that many walls (free\n"
     "the job, load, create the next) and, in the reference column, the frame after it.\n"
+    "The gap table compares, per family over several sizes and seeds, the search's path with\n"
+    "the shortest path over the same corner points whose segments pass the same wall test:\n"
+    "the mean and the worst of length / shortest - 1 where both found a way, the misses\n"
+    "(the search found no way, the shortest path did), the scenes whose shortest path ran out\n"
+    "of its 10 s budget, and the mean time per scene of each. A search path shorter than the\n"
+    "shortest (beyond rounding) is a defect and ends the run with status 1.\n"
     "Progress goes to stderr. Exit status: 0 all answers agree, 1 a difference or a failure,\n"
     "2 bad arguments.\n";
 
@@ -63,6 +73,8 @@ struct Options {
     bool json = false;
     bool quick = false;
     bool frames = true;
+    bool gaps = true;
+    int32_t gapSeeds = 20;
     std::string only;
     int64_t referenceLimit = 100000;
     std::string conformance = PFAD_SOURCE_DIR "/tests/data/conformance";
@@ -326,9 +338,97 @@ void PrintRows(const std::vector<Row>& rows, bool json) {
     }
 }
 
+// ---- How far from the shortest path the search's path is ------------------------------------
+
+struct GapRow {
+    std::string family;
+    std::string sizes;
+    int32_t scenes = 0;
+    int32_t compared = 0;    // both found a way
+    double meanGap = 0;
+    double worstGap = 0;
+    std::string worstScene;  // size/seed of the worst
+    int32_t misses = 0;      // the search said unreachable, the shortest path found a way
+    int32_t unfinished = 0;  // the shortest path ran out of its budget
+    int32_t defects = 0;     // the search's path shorter than the shortest: must never happen
+    double directMs = 0;     // mean per scene
+    double optimalMs = 0;
+};
+
+// A gap below this is the rounding of two sums of the same length, not a shorter path.
+constexpr double GAP_ROUNDING = 1e-9;
+constexpr int64_t GAP_BUDGET_MS = 10000;
+
+GapRow GapsOfFamily(const char* family, const std::vector<int32_t>& sizes, int32_t seeds) {
+    GapRow row;
+    row.family = family;
+    for (int32_t size : sizes) row.sizes += (row.sizes.empty() ? "" : ",") + std::to_string(size);
+    double gapSum = 0;
+    for (int32_t size : sizes)
+        for (int32_t seed = 1; seed <= seeds; ++seed) {
+            FamilyScene scene;
+            MakeFamilyScene(family, size, static_cast<uint32_t>(seed), &scene);
+            SetWallList(scene.walls);
+            auto t0 = Clock::now();
+            PlainResult direct = RunProduct(scene.start, scene.goal);
+            row.directMs += MillisecondsSince(t0);
+            t0 = Clock::now();
+            ShortestPath optimal = FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{0, GAP_BUDGET_MS});
+            row.optimalMs += MillisecondsSince(t0);
+            ++row.scenes;
+            if (optimal.status == SHORTEST_NOT_FINISHED) {
+                ++row.unfinished;
+                continue;
+            }
+            if (direct.status != 1) {
+                if (optimal.status == SHORTEST_FOUND) ++row.misses;
+                continue;
+            }
+            if (optimal.status != SHORTEST_FOUND) {
+                ++row.defects;  // a path over the waypoints where the shortest path sees none
+                continue;
+            }
+            double gap = PathGap(PathLength(direct.path), optimal.length);
+            if (gap < -GAP_ROUNDING) ++row.defects;
+            ++row.compared;
+            gapSum += gap;
+            if (row.compared == 1 || gap > row.worstGap) {
+                row.worstGap = gap;
+                row.worstScene = std::to_string(size) + "/" + std::to_string(seed);
+            }
+        }
+    if (row.compared > 0) row.meanGap = gapSum / row.compared;
+    if (row.scenes > 0) {
+        row.directMs /= row.scenes;
+        row.optimalMs /= row.scenes;
+    }
+    return row;
+}
+
+void PrintGapRows(const std::vector<GapRow>& rows, bool json) {
+    if (json) {
+        for (const GapRow& row : rows)
+            std::printf("{\"gapFamily\":\"%s\",\"sizes\":\"%s\",\"scenes\":%d,\"compared\":%d,\"meanGap\":%.6g,"
+                        "\"worstGap\":%.6g,\"worstScene\":\"%s\",\"misses\":%d,\"unfinished\":%d,\"defects\":%d,"
+                        "\"directMs\":%.6f,\"optimalMs\":%.6f}\n",
+                        row.family.c_str(), row.sizes.c_str(), row.scenes, row.compared, row.meanGap, row.worstGap,
+                        row.worstScene.c_str(), row.misses, row.unfinished, row.defects, row.directMs, row.optimalMs);
+        return;
+    }
+    std::printf("\n| family | sizes | scenes | compared | mean gap | worst gap (size/seed) | misses | unfinished | "
+                "defects | search ms | shortest ms |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const GapRow& row : rows)
+        std::printf("| %s | %s | %d | %d | %.3f %% | %.3f %% (%s) | %d | %d | %d | %s | %s |\n", row.family.c_str(),
+                    row.sizes.c_str(), row.scenes, row.compared, 100 * row.meanGap, 100 * row.worstGap,
+                    row.worstScene.empty() ? "-" : row.worstScene.c_str(), row.misses, row.unfinished, row.defects,
+                    Format(row.directMs).c_str(), Format(row.optimalMs).c_str());
+}
+
 struct Job {
     Options options;
     std::vector<Row> rows;
+    std::vector<GapRow> gapRows;
     bool agreed = true;
 };
 
@@ -399,6 +499,30 @@ void RunAll(void* argument) {
         BenchSceneLoad(options.quick ? 10000 : 1000000, &row);
         job->rows.push_back(row);
     }
+
+    if (options.gaps) {
+        struct Sizes {
+            const char* family;
+            std::vector<int32_t> sizes;  // the last is left out with --quick
+        };
+        const Sizes gapPlan[] = {
+            {"random-box", {10, 30, 100}},   {"random-dense", {100, 1000}},    {"grid-maze", {5, 10, 20}},
+            {"comb", {10, 50}},              {"collinear-chain", {50, 200}}, {"staircase", {100, 500}},
+        };
+        for (const Sizes& plan : gapPlan) {
+            if (!options.only.empty() && options.only != plan.family && options.only != "gaps") continue;
+            std::vector<int32_t> sizes = plan.sizes;
+            if (options.quick && sizes.size() > 1) sizes.pop_back();
+            Progress("gaps", plan.family, "");
+            GapRow row = GapsOfFamily(plan.family, sizes, options.gapSeeds);
+            if (row.defects > 0) {
+                std::fprintf(stderr, "pfadlotse-bench: DEFECT in %s: %d search paths shorter than the shortest path\n",
+                             plan.family, row.defects);
+                job->agreed = false;
+            }
+            job->gapRows.push_back(row);
+        }
+    }
 }
 
 int SaveFamilyScene(char** argv) {
@@ -439,6 +563,17 @@ int main(int argc, char** argv) {
             options.quick = true;
         } else if (argument == "--no-frames") {
             options.frames = false;
+        } else if (argument == "--no-gaps") {
+            options.gaps = false;
+        } else if (argument == "--gap-seeds") {
+            const char* count = value();
+            char* end = nullptr;
+            long seeds = count ? std::strtol(count, &end, 10) : -1;
+            if (!count || *end || seeds < 1 || seeds > 100000) {
+                std::fprintf(stderr, "pfadlotse-bench: --gap-seeds needs a number from 1 to 100000\n");
+                return 2;
+            }
+            options.gapSeeds = static_cast<int32_t>(seeds);
         } else if (argument == "--only") {
             const char* family = value();
             if (!family) break;
@@ -480,7 +615,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     while (ThreadRunning(thread)) SleepMilliseconds(20);
-    PrintRows(job.rows, options.json);
+    if (!job.rows.empty()) PrintRows(job.rows, options.json);
+    if (!job.gapRows.empty()) PrintGapRows(job.gapRows, options.json);
     if (!job.agreed) {
         std::fputs("pfadlotse-bench: the product and the reference disagree (see above)\n", stderr);
         return 1;
