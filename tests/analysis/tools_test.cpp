@@ -280,3 +280,29 @@ TEST_F(SceneToolTest, BadArgumentsWriteNothing) {
 }
 
 }  // namespace
+
+#ifdef PFAD_BENCH
+namespace {
+
+TEST(BenchGaps, TheGapTableHasOneRowPerFamilyWithNoDefect) {
+    ToolRun run = Execute(std::string(PFAD_BENCH) + " --only gaps --gap-seeds 3 --quick --json");
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 6u) << run.out;
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(Field(line, "defects"), "0");
+        int scenes = std::stoi(Field(line, "scenes"));
+        int accounted = std::stoi(Field(line, "compared")) + std::stoi(Field(line, "misses")) + std::stoi(Field(line, "unfinished"));
+        EXPECT_GT(scenes, 0);
+        EXPECT_LE(accounted, scenes);  // the rest: neither found a way
+        EXPECT_GE(std::stod(Field(line, "worstGap")), std::stod(Field(line, "meanGap")));
+        EXPECT_GE(std::stod(Field(line, "meanGap")), -1e-12);  // rounding of equal lengths aside
+    }
+    // The families the table is about, in its order.
+    EXPECT_NE(lines[0].find("\"gapFamily\":\"random-box\""), std::string::npos);
+    EXPECT_NE(lines[5].find("\"gapFamily\":\"staircase\""), std::string::npos);
+}
+
+}  // namespace
+#endif
