@@ -170,20 +170,16 @@ TEST(ShortestPathGenerated, AgreesWithAllPairsAndIsNeverLongerThanTheDirectPath)
 
 // ---- Budget and stop -------------------------------------------------------------------------
 
-TEST(ShortestPathBudget, ExpansionBudgetEndsAHugeSceneAsNotFinished) {
+TEST(ShortestPathBudget, ASpentBudgetEndsAHugeSceneAsNotFinished) {
     FamilyScene scene = RandomDenseScene(20000, 1);
-    ShortestPath path = FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{5, 0});
-    EXPECT_EQ(path.status, SHORTEST_NOT_FINISHED);
-    EXPECT_EQ(path.expanded, 5);
-    EXPECT_TRUE(path.points.empty());
-    EXPECT_EQ(path.length, 0.0);
-}
-
-TEST(ShortestPathBudget, TimeBudgetEndsAHugeSceneAsNotFinished) {
-    FamilyScene scene = RandomDenseScene(20000, 1);
-    ShortestPath path = FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{0, 50});
-    EXPECT_EQ(path.status, SHORTEST_NOT_FINISHED);
-    EXPECT_TRUE(path.points.empty());
+    ShortestPath nodes = FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{5, 0});
+    EXPECT_EQ(nodes.status, SHORTEST_NOT_FINISHED);
+    EXPECT_EQ(nodes.expanded, 5);
+    EXPECT_TRUE(nodes.points.empty());
+    EXPECT_EQ(nodes.length, 0.0);
+    ShortestPath time = FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{0, 50});
+    EXPECT_EQ(time.status, SHORTEST_NOT_FINISHED);
+    EXPECT_TRUE(time.points.empty());
 }
 
 TEST(ShortestPathBudget, ABudgetThatSufficesChangesNothing) {

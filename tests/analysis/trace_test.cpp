@@ -128,13 +128,4 @@ TEST(SearchTrace, GeneratedScenesGiveTheSameAnswersAndATraceThatAddsUp) {
     }
 }
 
-TEST(SearchTrace, StoppedTraceRecordsNothingMore) {
-    std::vector<Wall> walls{MakeWall(400, 200, 400, 480)};
-    std::vector<SearchEvent> trace;
-    TracedSearch(walls, Vec2{50, 340}, Vec2{750, 340}, &trace);
-    size_t recorded = trace.size();
-    RunDirectSearch(walls, Vec2{50, 340}, Vec2{750, 340});
-    EXPECT_EQ(trace.size(), recorded);
-}
-
 }  // namespace
