@@ -1,3 +1,5 @@
+// Reading the scene file: OpenSceneFile and LoadScene do the file I/O, ParseScene turns the
+// bytes into the scene.
 #include "app/scene_file.h"
 
 #include <fcntl.h>
@@ -31,7 +33,8 @@ size_t ReadUpTo(int fd, void* destination, size_t size) {
 }  // namespace
 
 bool OpenSceneFile(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a FIFO in the file's place cannot hang us before it is refused.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (errno != ENOENT)
             std::fprintf(stderr, "pfadlotse: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
@@ -50,6 +53,7 @@ bool OpenSceneFile(const std::string& path) {
         close(fd);
         return false;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (openSceneFd >= 0) close(openSceneFd);
     openSceneFd = fd;
     openSceneBytes = status.st_size;
@@ -58,12 +62,17 @@ bool OpenSceneFile(const std::string& path) {
 
 void LoadScene(Vec2& start, Vec2& goal) {
     if (openSceneFd < 0) return;
-    // One read of the whole file, as long as it was when its size was checked.
-    std::vector<char> bytes(static_cast<size_t>(openSceneBytes));
+    // One read of the whole file, as long as it was when its size was checked: a file that
+    // grows meanwhile costs no more memory, one that shrinks is read as far as it goes.
+    std::vector<uint8_t> bytes(static_cast<size_t>(openSceneBytes));
     size_t size = ReadUpTo(openSceneFd, bytes.data(), bytes.size());
     close(openSceneFd);
     openSceneFd = -1;
+    ParseScene(std::span<const uint8_t>(bytes.data(), size), start, goal);
+}
 
+bool ParseScene(std::span<const uint8_t> bytes, Vec2& start, Vec2& goal) {
+    const size_t size = bytes.size();
     // Each field takes what the file has of it; the rest keeps its old bytes.
     auto take = [&](size_t offset, void* field, size_t fieldSize) {
         if (offset < size) std::memcpy(field, bytes.data() + offset, std::min(fieldSize, size - offset));
@@ -73,7 +82,8 @@ void LoadScene(Vec2& start, Vec2& goal) {
     ListClear(walls);
     for (size_t offset = 16; offset < size; offset += sizeof(Wall)) {
         auto* wall = static_cast<Wall*>(ListAppend(walls));
-        if (!wall) break;
+        if (!wall) return false;
         take(offset, wall, sizeof(Wall));
     }
+    return true;
 }

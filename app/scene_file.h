@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ bool OpenSceneFile(const std::string& path);
 // Reads the file opened by OpenSceneFile into start, goal and walls (emptied first), and
 // closes it. Stored corner points are kept as they are.
 void LoadScene(Vec2& start, Vec2& goal);
+// Reads a scene file's bytes into start, goal and walls (emptied first), as LoadScene reads
+// the file. False when memory for a wall ran out; the walls read until then stay.
+bool ParseScene(std::span<const uint8_t> bytes, Vec2& start, Vec2& goal);
 
 // ---- Where the files go ------------------------------------------------------------------
 
@@ -49,7 +53,9 @@ std::string PlaceFile(const char* name, bool forWriting);
 // stays and no temporary file is left.
 bool ReplaceFileContents(const std::string& path, const void* bytes, size_t size);
 
-// Writes start, goal and every wall, in list order, as a scene file at path.
+// The bytes of a scene file holding start, goal and every wall, in list order.
+std::vector<uint8_t> SceneFileBytes(const Vec2& start, const Vec2& goal);
+// Writes SceneFileBytes as the scene file at path.
 bool SaveScene(const std::string& path, const Vec2& start, const Vec2& goal);
 
 // A 24-bit bottom-up BMP of width × height pixels given as 0x00RRGGBB, top row first.
@@ -57,3 +63,12 @@ std::vector<uint8_t> EncodeBmp(const uint32_t* pixels, int32_t width, int32_t he
 // Writes the frame last presented (the back buffer) as a BMP at path. False when the back
 // buffer cannot be read or the file cannot be written.
 bool SaveScreenshot(const std::string& path);
+
+// ---- Fault seam (tests only) ---------------------------------------------------------------
+// Every save counts its file operations: creating the temporary file, each write, fsync,
+// close and rename, and opening and syncing the folder after the rename. Armed with n > 0, the
+// n-th operation from now on fails once with the error given (a failed close still closes).
+
+void FailSaveOperation(int32_t n, int error);
+// Operations counted since the last FailSaveOperation.
+int32_t SaveOperationCount();

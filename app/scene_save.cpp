@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,47 @@
 #include "app/scene_file.h"
 
 namespace {
+// ---- The fault seam: every file operation of a save passes one of these. ----
+std::atomic<int32_t> operationsCounted{0};
+std::atomic<int32_t> failingOperation{0};
+std::atomic<int> failingError{0};
+
+// True (with errno set) when this operation is the one armed to fail.
+bool InjectedFailure() {
+    int32_t number = operationsCounted.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (number != failingOperation.load(std::memory_order_relaxed)) return false;
+    failingOperation.store(0, std::memory_order_relaxed);
+    errno = failingError.load(std::memory_order_relaxed);
+    return true;
+}
+
+int IoOpen(const char* path, int flags, mode_t mode) {
+    if (InjectedFailure()) return -1;
+    return open(path, flags, mode);
+}
+ssize_t IoWrite(int fd, const void* bytes, size_t size) {
+    if (InjectedFailure()) return -1;
+    return write(fd, bytes, size);
+}
+int IoFsync(int fd) {
+    if (InjectedFailure()) return -1;
+    return fsync(fd);
+}
+int IoClose(int fd) {
+    // Like a real failed close, the descriptor is gone either way.
+    if (InjectedFailure()) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return close(fd);
+}
+int IoRename(const char* from, const char* to) {
+    if (InjectedFailure()) return -1;
+    return rename(from, to);
+}
+
 std::string DirectoryOf(const std::string& path) {
     size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -50,7 +92,7 @@ bool FollowLinks(std::string& path, const char*& reason) {
 bool WriteAll(int fd, const void* bytes, size_t size) {
     const char* next = static_cast<const char*>(bytes);
     while (size > 0) {
-        ssize_t written = write(fd, next, size);
+        ssize_t written = IoWrite(fd, next, size);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
             if (written == 0) errno = EIO;
@@ -68,7 +110,7 @@ int CreateTemporaryBeside(const std::string& target, std::string& temporary) {
     std::string stem = DirectoryOf(target) + "/." + BaseNameOf(target) + ".";
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary = stem + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".tmp";
-        int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = IoOpen(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     errno = EEXIST;
@@ -105,23 +147,23 @@ bool ReplaceFileContents(const std::string& path, const void* bytes, size_t size
         fchmod(fd, existing.st_mode & 07777);
         [[maybe_unused]] int owned = fchown(fd, existing.st_uid, existing.st_gid);
     }
-    if (!WriteAll(fd, bytes, size) || fsync(fd) != 0) return fail(std::strerror(errno));
-    int closed = close(fd);
+    if (!WriteAll(fd, bytes, size) || IoFsync(fd) != 0) return fail(std::strerror(errno));
+    int closed = IoClose(fd);
     fd = -1;
     if (closed != 0) return fail(std::strerror(errno));
-    if (rename(temporary.c_str(), target.c_str()) != 0) return fail(std::strerror(errno));
+    if (IoRename(temporary.c_str(), target.c_str()) != 0) return fail(std::strerror(errno));
 
     // Makes the rename itself durable; a failure here still leaves a complete file.
-    int folder = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int folder = IoOpen(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (folder >= 0) {
-        fsync(folder);
-        close(folder);
+        IoFsync(folder);
+        IoClose(folder);
     }
     return true;
 }
 
-bool SaveScene(const std::string& path, const Vec2& start, const Vec2& goal) {
-    std::vector<char> bytes(16 + sizeof(Wall) * static_cast<size_t>(walls ? ListCount(walls) : 0));
+std::vector<uint8_t> SceneFileBytes(const Vec2& start, const Vec2& goal) {
+    std::vector<uint8_t> bytes(16 + sizeof(Wall) * static_cast<size_t>(walls ? ListCount(walls) : 0));
     std::memcpy(bytes.data(), &start, 8);
     std::memcpy(bytes.data() + 8, &goal, 8);
     size_t offset = 16;
@@ -129,5 +171,18 @@ bool SaveScene(const std::string& path, const Vec2& start, const Vec2& goal) {
         std::memcpy(bytes.data() + offset, &wall, sizeof(Wall));
         offset += sizeof(Wall);
     }
+    return bytes;
+}
+
+bool SaveScene(const std::string& path, const Vec2& start, const Vec2& goal) {
+    std::vector<uint8_t> bytes = SceneFileBytes(start, goal);
     return ReplaceFileContents(path, bytes.data(), bytes.size());
 }
+
+void FailSaveOperation(int32_t n, int error) {
+    failingError.store(error, std::memory_order_relaxed);
+    failingOperation.store(n, std::memory_order_relaxed);
+    operationsCounted.store(0, std::memory_order_relaxed);
+}
+
+int32_t SaveOperationCount() { return operationsCounted.load(std::memory_order_relaxed); }

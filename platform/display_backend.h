@@ -16,6 +16,13 @@ void OpenBackBuffer();
 void CloseBackBuffer();
 bool BackBufferOpen();
 uint32_t* BackBufferData();
+// Stores one pixel of the back buffer. Every shape and glyph that computes its own clipped
+// range writes through here, so a clipping fault drops the pixel and is counted instead of
+// landing on the wrong row or beside the buffer.
+void StoreBackBufferPixel(int64_t x, int64_t y, uint32_t pixel);
+// Pixels dropped by StoreBackBufferPixel because they lay outside the surface; stays 0 while
+// the clipping is right (the frame fuzz target checks it).
+int64_t PixelsOutsideSurface();
 
 // A 0x00BBGGRR colour as a back buffer pixel, 0x00RRGGBB.
 inline uint32_t ColourToPixel(int32_t colour) {

@@ -151,7 +151,6 @@ int32_t TextHeight() { return lineHeight; }
 
 void RenderText(int64_t x, int64_t y, std::string_view text, uint32_t pixel) {
     if (!font || !BackBufferOpen()) return;
-    uint32_t* buffer = BackBufferData();
     int64_t pen = x;
     for (char c : text) {
         const Glyph& glyph = GlyphFor(static_cast<uint8_t>(c));
@@ -165,7 +164,7 @@ void RenderText(int64_t x, int64_t y, std::string_view text, uint32_t pixel) {
         for (int64_t row = firstRow; row < lastRow; ++row) {
             for (int64_t column = firstColumn; column < lastColumn; ++column) {
                 if (glyph.mask[row * glyph.width + column]) {
-                    buffer[(top + row) * SURFACE_WIDTH + left + column] = pixel;
+                    StoreBackBufferPixel(left + column, top + row, pixel);
                 }
             }
         }

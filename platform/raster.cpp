@@ -6,6 +6,7 @@
 #include "platform/display_backend.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace {
@@ -14,6 +15,7 @@ using Wide = __int128;
 
 uint32_t backBuffer[SURFACE_WIDTH * SURFACE_HEIGHT];
 bool backBufferOpen = false;
+std::atomic<int64_t> pixelsOutside{0};
 
 struct DrawingContext {
     bool target;
@@ -83,7 +85,8 @@ void LineOffset(int64_t x, int64_t y, int64_t dx, int64_t dy, uint32_t pixel) {
     if (first >= last) return;
     ClipAxis(y, dy, n, SURFACE_HEIGHT, &first, &last);
     for (Wide i = first; i < last; ++i) {
-        PutPixel(x + AxisOffset(i, dx, n), y + AxisOffset(i, dy, n), pixel);
+        StoreBackBufferPixel(static_cast<int64_t>(x + AxisOffset(i, dx, n)),
+                             static_cast<int64_t>(y + AxisOffset(i, dy, n)), pixel);
     }
 }
 
@@ -102,7 +105,7 @@ void FillRect(int64_t left, int64_t top, int64_t right, int64_t bottom, uint32_t
     bottom = std::min<int64_t>(bottom, SURFACE_HEIGHT);
     for (int64_t row = top; row < bottom; ++row) {
         for (int64_t column = left; column < right; ++column) {
-            backBuffer[row * SURFACE_WIDTH + column] = pixel;
+            StoreBackBufferPixel(column, row, pixel);
         }
     }
 }
@@ -121,6 +124,16 @@ void CloseBackBuffer() { backBufferOpen = false; }
 bool BackBufferOpen() { return backBufferOpen; }
 
 uint32_t* BackBufferData() { return backBuffer; }
+
+void StoreBackBufferPixel(int64_t x, int64_t y, uint32_t pixel) {
+    if (x < 0 || y < 0 || x >= SURFACE_WIDTH || y >= SURFACE_HEIGHT) {
+        pixelsOutside.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    backBuffer[y * SURFACE_WIDTH + x] = pixel;
+}
+
+int64_t PixelsOutsideSurface() { return pixelsOutside.load(std::memory_order_relaxed); }
 
 const uint32_t* BackBufferPixels() { return backBuffer; }
 
@@ -181,7 +194,7 @@ void DrawDisc(int32_t x, int32_t y, int32_t radius, int32_t colour) {
         left = std::max({left, cx - r, Wide{0}});
         right = std::min({right, cx + r, Wide{SURFACE_WIDTH}});
         for (Wide px = left; px < right; ++px) {
-            backBuffer[static_cast<int64_t>(py) * SURFACE_WIDTH + static_cast<int64_t>(px)] = pixel;
+            StoreBackBufferPixel(static_cast<int64_t>(px), static_cast<int64_t>(py), pixel);
         }
     }
 }

@@ -87,7 +87,8 @@ TEST(Threads, KillDoesNotWaitForAnAbandonedThread) {
 TEST(Threads, StopRequestedIsFalseOutsideStartedThreads) { EXPECT_FALSE(ThreadStopRequested()); }
 
 TEST(Lock, TryFailsWhileHeld) {
-    Lock* lock = LockCreate();
+    // Locks are never freed: like SearchLock, this one is kept where it stays reachable.
+    static Lock* lock = LockCreate();
     LockAcquire(lock);
     std::atomic<int> taken{-1};
     std::thread other([&] { taken = LockTry(lock) ? 1 : 0; });
