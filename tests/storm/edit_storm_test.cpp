@@ -1,0 +1,393 @@
+// The edit storm: the real program under a private Xvfb, a 10,000-wall scene loaded with F6,
+// then a few hundred wall drags and start/goal moves one after the other with F5, F6 and F12
+// in between, each step given just the time for the program to see it in a frame of its own.
+// The program must keep presenting frames (counted through the X Damage extension), never
+// hang, end with Escape and status 0, and its last F5 file must be the scene the edits made,
+// which the test keeps with the program's own scene code.
+#include <gtest/gtest.h>
+// After gtest: Xlib's macros (None, Bool, Status) would break its headers.
+#include <X11/Xlib.h>
+#include <X11/extensions/Xdamage.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/scene_file.h"
+
+namespace {
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t SCENE_WALLS = 10000;
+constexpr int32_t EDITS = 240;
+constexpr int32_t EDITS_PER_BATCH = 20;
+// Long enough for a frame (its 10 ms pause, the 1/61 s present slot and drawing 10,000
+// walls) to fall between two steps, so no press, move or release shares a frame.
+constexpr const char* STEP_PAUSE = "0.06";
+
+// ---- Processes, each ended by its own PID ----------------------------------------------------
+
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+            const std::string& folder, const std::string& output, int keepOpen = -1) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // nothing outlives a killed test
+    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
+    int out = open(output.empty() ? "/dev/null" : output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    dup2(out, 1);
+    dup2(out, 2);
+    int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    for (int fd = 3; fd < 1024; ++fd)
+        if (fd != keepOpen) close(fd);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+// The wait status once the process has ended, or -1 if it still runs after the time.
+int WaitFor(pid_t pid, std::chrono::milliseconds limit) {
+    auto end = Clock::now() + limit;
+    for (;;) {
+        int status = 0;
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) return status;
+        if (done < 0 || Clock::now() >= end) return -1;
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+void Stop(pid_t& pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    if (WaitFor(pid, 2000ms) == -1) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    pid = 0;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+::Window FindNamedWindow(Display* x, ::Window under, const char* title) {
+    ::Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    ::Window found = 0;
+    if (!XQueryTree(x, under, &root, &parent, &children, &count)) return 0;
+    for (unsigned i = 0; i < count && !found; ++i) {
+        char* name = nullptr;
+        if (XFetchName(x, children[i], &name) && name) {
+            if (std::strcmp(name, title) == 0) found = children[i];
+            XFree(name);
+        }
+        if (!found) found = FindNamedWindow(x, children[i], title);
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+// ---- Frames seen: every present damages the window ----------------------------------------
+
+class FrameCounter {
+public:
+    bool Start(const std::string& display, ::Window window) {
+        x_ = XOpenDisplay(display.c_str());
+        int error;
+        if (!x_ || !XDamageQueryExtension(x_, &eventBase_, &error)) return false;
+        damage_ = XDamageCreate(x_, window, XDamageReportNonEmpty);
+        XSync(x_, False);
+        thread_ = std::thread([this] { Run(); });
+        return true;
+    }
+    // Stops counting; returns the frames seen and the longest time without one.
+    void Finish() {
+        running_ = false;
+        if (thread_.joinable()) thread_.join();
+        if (x_) XCloseDisplay(x_);
+        x_ = nullptr;
+    }
+    int64_t frames() const { return frames_; }
+    double longestGapSeconds() const { return longestGap_; }
+    ~FrameCounter() { Finish(); }
+
+private:
+    void Run() {
+        auto last = Clock::now();
+        while (running_) {
+            while (XPending(x_)) {
+                XEvent event;
+                XNextEvent(x_, &event);
+                if (event.type != eventBase_ + XDamageNotify) continue;
+                // Each report is one damaged state; taking it away arms the next.
+                XDamageSubtract(x_, damage_, 0, 0);
+                ++frames_;
+                auto now = Clock::now();
+                longestGap_ = std::max(longestGap_, std::chrono::duration<double>(now - last).count());
+                last = now;
+            }
+            pollfd ready{ConnectionNumber(x_), POLLIN, 0};
+            poll(&ready, 1, 20);
+            double gap = std::chrono::duration<double>(Clock::now() - last).count();
+            if (gap > longestGap_) longestGap_ = gap;
+        }
+    }
+
+    Display* x_ = nullptr;
+    Damage damage_ = 0;
+    int eventBase_ = 0;
+    std::thread thread_;
+    std::atomic<bool> running_{true};
+    std::atomic<int64_t> frames_{0};
+    double longestGap_ = 0;
+};
+
+// ---- The scene the edits make, kept with the program's own code ---------------------------
+
+struct Model {
+    Vec2 start;
+    Vec2 goal;
+    std::vector<uint8_t> saved;  // the last F5 file
+    std::vector<uint8_t> Bytes() const { return SceneFileBytes(start, goal); }
+};
+
+class EditStorm : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {XVFB_PATH, XDOTOOL_PATH})
+            ASSERT_EQ(access(tool, X_OK), 0) << tool << " is missing: install xvfb and xdotool";
+        char pattern[] = "/tmp/pfadlotse-storm-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        StartXvfb();
+        ASSERT_FALSE(display_.empty());
+        x_ = XOpenDisplay(display_.c_str());
+        ASSERT_NE(x_, nullptr);
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+        ListCreate(&walls, sizeof(Wall));
+    }
+
+    void TearDown() override {
+        frames_.Finish();
+        Stop(program_);
+        if (x_) XCloseDisplay(x_);
+        Stop(xvfb_);
+        if (HasFailure()) {
+            std::ifstream log(folder_ + "/program.log");
+            std::cerr << "program output:\n" << log.rdbuf() << "\n";
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+        ListRelease(&walls);
+    }
+
+    void StartXvfb() {
+        int pipeFds[2];
+        ASSERT_EQ(pipe(pipeFds), 0);
+        xvfb_ = Spawn({XVFB_PATH, "-displayfd", std::to_string(pipeFds[1]), "-screen", "0",
+                       "1024x768x24", "-nolisten", "tcp", "-noreset"},
+                      {}, folder_, folder_ + "/xvfb.log", pipeFds[1]);
+        close(pipeFds[1]);
+        std::string number;
+        auto end = Clock::now() + 10s;
+        while (Clock::now() < end) {
+            pollfd ready{pipeFds[0], POLLIN, 0};
+            if (poll(&ready, 1, 100) <= 0) continue;
+            char c;
+            if (read(pipeFds[0], &c, 1) != 1 || c == '\n') break;
+            number += c;
+        }
+        close(pipeFds[0]);
+        if (!number.empty()) display_ = ":" + number;
+    }
+
+    void StartProgram() {
+        mkdir((folder_ + "/home").c_str(), 0700);
+        program_ = Spawn({PFADLOTSE_PATH},
+                         {"DISPLAY=" + display_, "HOME=" + folder_ + "/home",
+                          "XDG_DATA_HOME=" + folder_ + "/home/data"},
+                         folder_, folder_ + "/program.log");
+        auto end = Clock::now() + 15s;
+        while (!window_ && Clock::now() < end) {
+            window_ = FindNamedWindow(x_, DefaultRootWindow(x_), "Fenster");
+            XWindowAttributes attributes;
+            if (window_ && !(XGetWindowAttributes(x_, window_, &attributes) &&
+                             attributes.map_state == IsViewable))
+                window_ = 0;
+            if (!window_) std::this_thread::sleep_for(50ms);
+        }
+        ASSERT_NE(window_, 0u) << "no window \"Fenster\" appeared";
+        ::Window focus = 0;
+        while (focus != window_ && Clock::now() < end) {
+            XSetInputFocus(x_, window_, RevertToParent, CurrentTime);
+            XSync(x_, False);
+            int revert;
+            XGetInputFocus(x_, &focus, &revert);
+            if (focus != window_) std::this_thread::sleep_for(50ms);
+        }
+        ASSERT_EQ(focus, window_) << "the window did not take the focus";
+    }
+
+    // Runs one xdotool with a chain of commands.
+    void Xdotool(std::vector<std::string> chain) {
+        chain.insert(chain.begin(), XDOTOOL_PATH);
+        pid_t pid = Spawn(chain, {"DISPLAY=" + display_}, folder_, folder_ + "/xdotool.log");
+        int status = WaitFor(pid, 120s);
+        if (status == -1) Stop(pid);
+        ASSERT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "xdotool failed";
+    }
+
+    // Steps appended to a chain; the harness keeps the program's mouse position.
+    void MoveTo(std::vector<std::string>& chain, int x, int y) {
+        chain.insert(chain.end(), {"mousemove_relative", "--", std::to_string(x - mouseX_),
+                                   std::to_string(y - mouseY_), "sleep", STEP_PAUSE});
+        mouseX_ = x;
+        mouseY_ = y;
+    }
+    static void Button(std::vector<std::string>& chain, const char* action, int button) {
+        chain.insert(chain.end(), {action, std::to_string(button), "sleep", STEP_PAUSE});
+    }
+    static void Key(std::vector<std::string>& chain, const char* key) {
+        chain.insert(chain.end(), {"keydown", key, "sleep", STEP_PAUSE, "keyup", key, "sleep", STEP_PAUSE});
+    }
+
+    bool ProgramRunning() { return program_ > 0 && WaitFor(program_, 0ms) == -1; }
+
+    std::string folder_;
+    std::string display_;
+    pid_t xvfb_ = 0;
+    pid_t program_ = 0;
+    Display* x_ = nullptr;
+    ::Window window_ = 0;
+    int mouseX_ = 0;
+    int mouseY_ = 0;
+    FrameCounter frames_;
+};
+
+}  // namespace
+
+TEST_F(EditStorm, TheProgramKeepsDrawingAndSavesExactlyTheSceneTheEditsMade) {
+    // Short walls in the lower part, far from where start and goal move.
+    std::mt19937 random(1209);
+    Model model{{50, 150}, {750, 150}, {}};
+    for (int32_t i = 0; i < SCENE_WALLS; ++i) {
+        int32_t x = 20 + static_cast<int32_t>(random() % 760);
+        int32_t y = 420 + static_cast<int32_t>(random() % 160);
+        AddWall(x, y, x + static_cast<int32_t>(random() % 31) - 15, y + static_cast<int32_t>(random() % 11) - 5);
+    }
+    model.saved = model.Bytes();
+    {
+        std::ofstream out(folder_ + "/PathFindLog.txt", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(model.saved.data()), static_cast<std::streamsize>(model.saved.size()));
+    }
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    ASSERT_TRUE(frames_.Start(display_, window_)) << "no X Damage extension";
+
+    std::vector<std::string> chain;
+    MoveTo(chain, -2000, -2000);  // the program's mouse stops at (0, 0), a known place
+    mouseX_ = mouseY_ = 0;
+    Key(chain, "F6");
+    ASSERT_NO_FATAL_FAILURE(Xdotool(chain));
+
+    const auto stormBegan = Clock::now();
+    const char* keys[] = {"F5", "F12", "F6"};
+    int32_t drags = 0, moves = 0, keyPresses = 0;
+    for (int32_t batch = 0; batch < EDITS / EDITS_PER_BATCH; ++batch) {
+        chain.clear();
+        for (int32_t i = 0; i < EDITS_PER_BATCH; ++i) {
+            int32_t edit = batch * EDITS_PER_BATCH + i;
+            if (edit % 10 < 7) {
+                // A wall anywhere above the loaded ones, so some cross the way and the
+                // running search is stopped by the next edit.
+                int x1 = 60 + static_cast<int>(random() % 680), y1 = 110 + static_cast<int>(random() % 280);
+                int x2 = 60 + static_cast<int>(random() % 680), y2 = 110 + static_cast<int>(random() % 280);
+                MoveTo(chain, x1, y1);
+                Button(chain, "mousedown", 1);
+                MoveTo(chain, x2, y2);
+                Button(chain, "mouseup", 1);
+                AddWall(x1, y1, x2, y2);
+                ++drags;
+            } else if (edit % 10 < 9) {
+                // Start or goal, picked on its marker and put somewhere in the upper band,
+                // never within reach of the other one's pick.
+                Vec2& point = edit % 2 ? model.start : model.goal;
+                Vec2& other = edit % 2 ? model.goal : model.start;
+                int x, y;
+                do {
+                    x = 30 + static_cast<int>(random() % 740);
+                    y = 100 + static_cast<int>(random() % 90);
+                } while (std::hypot(x - other.x, y - other.y) < 40 || std::hypot(x - point.x, y - point.y) < 1);
+                if (std::hypot(point.x - other.x, point.y - other.y) < 40) continue;
+                MoveTo(chain, static_cast<int>(point.x), static_cast<int>(point.y));
+                Button(chain, "mousedown", 3);
+                MoveTo(chain, x, y);
+                Button(chain, "mouseup", 3);
+                point = Vec2{static_cast<float>(x), static_cast<float>(y)};
+                ++moves;
+            } else {
+                const char* key = keys[keyPresses++ % 3];
+                Key(chain, key);
+                if (std::strcmp(key, "F5") == 0) model.saved = model.Bytes();
+                if (std::strcmp(key, "F6") == 0) {
+                    ASSERT_TRUE(ParseScene(model.saved, model.start, model.goal));
+                }
+            }
+        }
+        ASSERT_NO_FATAL_FAILURE(Xdotool(chain));
+        ASSERT_TRUE(ProgramRunning()) << "the program ended during batch " << batch;
+    }
+    chain.clear();
+    Key(chain, "F5");
+    ASSERT_NO_FATAL_FAILURE(Xdotool(chain));
+    const double stormSeconds = std::chrono::duration<double>(Clock::now() - stormBegan).count();
+    model.saved = model.Bytes();
+
+    // The save replaces the file whole; wait for the one with this content.
+    std::vector<uint8_t> last;
+    for (auto end = Clock::now() + 10s; Clock::now() < end; std::this_thread::sleep_for(50ms)) {
+        last = ReadFile(folder_ + "/PathFindLog.txt");
+        if (last == model.saved) break;
+    }
+    EXPECT_EQ(last.size(), model.saved.size());
+    EXPECT_TRUE(last == model.saved) << "the last F5 file is not the scene the edits made";
+
+    chain.clear();
+    chain.insert(chain.end(), {"keydown", "Escape", "sleep", "0.3", "keyup", "Escape"});
+    ASSERT_NO_FATAL_FAILURE(Xdotool(chain));
+    int status = WaitFor(program_, 10s);
+    ASSERT_NE(status, -1) << "Escape did not end the program";
+    program_ = 0;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+
+    frames_.Finish();
+    const double perSecond = static_cast<double>(frames_.frames()) / stormSeconds;
+    std::printf("edit storm: %d drags, %d start/goal moves, %d file keys on %d walls in %.1f s; "
+                "%lld frames seen (%.1f per second), longest gap %.3f s\n",
+                drags, moves, keyPresses, SCENE_WALLS, stormSeconds,
+                static_cast<long long>(frames_.frames()), perSecond, frames_.longestGapSeconds());
+    // Every step waits for a frame; a program that stopped presenting would show long gaps.
+    EXPECT_GT(perSecond, 10.0);
+    EXPECT_LT(frames_.longestGapSeconds(), 2.0) << "the program stopped presenting frames";
+}
