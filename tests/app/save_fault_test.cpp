@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 
@@ -94,6 +95,9 @@ TEST_P(SaveFaultTest, FailingAnyOperationKeepsTheOldFileWholeAndLeavesNoTemporar
         }
     }
     EXPECT_EQ(refused, committed);
+    std::printf("%s: %d operations failed in turn, %d saves refused with the old file kept, %d "
+                "after the rename with the new file whole\n",
+                kind.name, operations, refused, operations - refused);
 }
 
 TEST_P(SaveFaultTest, NoSpaceLeftIsReportedAndCostsNothing) {
