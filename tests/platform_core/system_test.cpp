@@ -76,7 +76,9 @@ void AbandonAndHang(void* raw) {
 }  // namespace
 
 TEST(Threads, KillDoesNotWaitForAnAbandonedThread) {
-    std::atomic<bool> release{false};
+    // The forgotten thread still reads the flag after the test has returned: it must outlive
+    // the test's stack frame.
+    static std::atomic<bool> release{false};
     int32_t thread = ThreadStart(AbandonAndHang, &release);
     SleepMilliseconds(20);
     ThreadKill(thread);  // would hang here if it waited
