@@ -201,7 +201,8 @@ const FaultCase FAULTS[] = {
 // UBSan stops a deliberate null access or division by zero before the processor faults.
 #define SKIP_UNDER_UBSAN() GTEST_SKIP() << "UBSan reports this deliberate fault first"
 bool UbsanCatchesFirst(const std::string& mode) {
-    return mode == "null-store" || mode == "divide" || mode == "geometry" || mode == "inline";
+    return mode == "null-store" || mode == "divide" || mode == "geometry" || mode == "inline" ||
+           mode == "fault-code";
 }
 #else
 #define SKIP_UNDER_UBSAN() (void)0
@@ -346,6 +347,7 @@ fs::path WriteHelper(const Child& child, const std::string& body) {
 }
 
 TEST(FaultReport, ATerminateWhileTheBoxIsOpenEndsTheReportWithTheFaultsStatus) {
+    SKIP_UNDER_UBSAN();
     for (const char* thread : {"worker", "main"}) {
         Child child;
         std::string tag = child.Path("").string();
@@ -366,6 +368,7 @@ TEST(FaultReport, ATerminateWhileTheBoxIsOpenEndsTheReportWithTheFaultsStatus) {
 }
 
 TEST(FaultReport, EndProgramWhileAWorkersBoxIsOpenEndsWithTheFaultsStatus) {
+    SKIP_UNDER_UBSAN();
     Child child;
     child.Start("end-during-report", "worker");
     ChildRun run = child.Finish(false);
@@ -378,6 +381,7 @@ TEST(FaultReport, EndProgramWhileAWorkersBoxIsOpenEndsWithTheFaultsStatus) {
 }
 
 TEST(FaultReport, AHelperThatNeverShowsItsBoxIsGivenUpAndLeavesNothingBehind) {
+    SKIP_UNDER_UBSAN();
     struct Case {
         const char* body;
         bool helperWroteTheLines;
@@ -412,6 +416,7 @@ TEST(FaultReport, AHelperThatNeverShowsItsBoxIsGivenUpAndLeavesNothingBehind) {
 }
 
 TEST(FaultReport, AKilledProgramTakesItsHelperWithIt) {
+    SKIP_UNDER_UBSAN();
     Child child;
     std::string tag = child.Path("").string();
     child.OnHold([](pid_t pid) {
@@ -426,6 +431,7 @@ TEST(FaultReport, AKilledProgramTakesItsHelperWithIt) {
 }
 
 TEST(FaultReport, AnExecutableReplacedOnDiskStillGivesTheRunningLine) {
+    SKIP_UNDER_UBSAN();
     Child child;
     // A copy of its own, so that replacing it harms nobody else.
     fs::path driver = child.Path("driver");
