@@ -52,6 +52,26 @@ extern SceneState scene;
 // Nothing for nullptr. Returns 0.
 int32_t DrawWall(const Wall* wall, int32_t colour);
 
+// What an edit does to the scene. Every edit of the walls, the start or the goal goes through
+// EditScene, which frees the current job first (its worker stops and no longer reads the
+// scene), makes the change, and creates the next job for the changed scene.
+enum SceneEditKind : int32_t {
+    EDIT_RECOMPUTE,   // nothing more changes: start or goal were moved while the job ran on copies
+    EDIT_ADD_WALL,    // AddWall from (x1, y1) to (x2, y2)
+    EDIT_LOAD_SCENE,  // LoadScene of the file OpenSceneFile opened
+    EDIT_SET_WALLS,   // walls := the wallCount records at wallRecords, in that order
+};
+struct SceneEdit {
+    int32_t kind = EDIT_RECOMPUTE;
+    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // EDIT_ADD_WALL
+    const Wall* wallRecords = nullptr;       // EDIT_SET_WALLS
+    int32_t wallCount = 0;
+    int32_t withoutJob = 0;  // 1: no next job is created (tools that only draw or time frames)
+};
+// Frees the job, applies the edit, creates the next job (unless withoutJob). The only way the
+// walls, start or goal change while a job may exist.
+void EditScene(const SceneEdit& edit);
+
 // Start-up up to the open drawing surface: zeroes the scene, makes the mouse table, installs
 // the fault report (when asked: tests and tools keep the default fault handling), makes the
 // search lock and the three global lists, opens display, mouse, keyboard, the window "Fenster"

@@ -14,6 +14,7 @@
 #include "platform/display.h"
 #include "platform/system.h"
 
+// Read and written by the main thread only; a job's worker sees only its own copies.
 SceneState scene;
 
 namespace {
@@ -25,12 +26,6 @@ void DrawMarker(const Vec2& point, const char* label, int32_t colour) {
     double width = LabelWidth(label);
     DrawLabel(Round(double{point.x} - width / 2.0), Round(double{point.y} + LABEL_OFFSET), label,
               colour);
-}
-
-// The job is freed before anything it reads changes, and the next one is made after.
-void ReplaceJob() {
-    FreePathJob(scene.job);
-    scene.job = CreatePathJob(scene.start, scene.goal);
 }
 
 // ---- The wall layer --------------------------------------------------------------------------
@@ -127,12 +122,7 @@ void HandleFileKeys() {
     }
     if (WasKeyReleased(KEY_F6)) {
         std::string path = PlaceFile(SCENE_FILE_NAME, false);
-        if (!path.empty() && OpenSceneFile(path)) {
-            FreePathJob(scene.job);
-            scene.job = nullptr;
-            LoadScene(scene.start, scene.goal);
-            scene.job = CreatePathJob(scene.start, scene.goal);
-        }
+        if (!path.empty() && OpenSceneFile(path)) EditScene(SceneEdit{.kind = EDIT_LOAD_SCENE});
     }
 }
 
@@ -146,7 +136,7 @@ void HandleRightButton() {
         else
             scene.selected = nullptr;
     } else if (flags & MOUSE_RELEASED) {
-        ReplaceJob();
+        EditScene(SceneEdit{.kind = EDIT_RECOMPUTE});
     } else if ((flags & MOUSE_DOWN) && scene.selected) {
         scene.selected->x = scene.mousePos.x;
         scene.selected->y = scene.mousePos.y;
@@ -159,11 +149,11 @@ void HandleLeftButton() {
         scene.dragging = 1;
         scene.dragStart = scene.mousePos;
     } else if (flags & MOUSE_RELEASED) {
-        FreePathJob(scene.job);
-        scene.job = nullptr;
-        AddWall(Round(scene.dragStart.x), Round(scene.dragStart.y), Round(scene.mousePos.x),
-                Round(scene.mousePos.y));
-        scene.job = CreatePathJob(scene.start, scene.goal);
+        EditScene(SceneEdit{.kind = EDIT_ADD_WALL,
+                            .x1 = Round(scene.dragStart.x),
+                            .y1 = Round(scene.dragStart.y),
+                            .x2 = Round(scene.mousePos.x),
+                            .y2 = Round(scene.mousePos.y)});
     } else if (flags == 0) {
         scene.dragging = 0;
     }
@@ -178,6 +168,30 @@ int32_t DrawWall(const Wall* wall, int32_t colour) {
     int32_t h = Round(wall->delta.y);
     DrawLineOffset(x, y, w, h, colour >= 0 ? colour : CURRENT_COLOUR);
     return 0;
+}
+
+void EditScene(const SceneEdit& edit) {
+    // The worker reads walls and the job's nodes: it must be gone before either changes.
+    FreePathJob(scene.job);
+    scene.job = nullptr;
+    switch (edit.kind) {
+        case EDIT_ADD_WALL:
+            AddWall(edit.x1, edit.y1, edit.x2, edit.y2);
+            break;
+        case EDIT_LOAD_SCENE:
+            LoadScene(scene.start, scene.goal);
+            break;
+        case EDIT_SET_WALLS:
+            ListClear(walls);
+            for (int32_t i = 0; i < edit.wallCount; ++i) {
+                auto* wall = static_cast<Wall*>(ListAppend(walls));
+                if (wall) *wall = edit.wallRecords[i];
+            }
+            break;
+        default:
+            break;
+    }
+    if (!edit.withoutJob) scene.job = CreatePathJob(scene.start, scene.goal);
 }
 
 bool StartPlatform(bool installFaultReport) {
@@ -195,10 +209,9 @@ bool StartPlatform(bool installFaultReport) {
         SetFaultReportFrameLoopStep(DropDisplayConnection);
     }
 
-    // The lock lives for the whole process; tests and tools may start up more than once.
-    if (!SearchLock) SearchLock = LockCreate();
-    ListCreate(&walls, sizeof(Wall));
-    CreateSearchLists();
+    // The lock, then walls, the node registry and the tested segments; tests and tools may
+    // start up more than once, and the lock lives for the whole process.
+    CreateSharedState();
 
     OpenDisplay();
     OpenMouse();

@@ -5,6 +5,7 @@
 
 #include <climits>
 
+// Made at start-up, then read and written by the main thread only (UpdateMouseState).
 MouseSlot* mouseState = nullptr;
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include "geometry/geometry.h"
 
+// Changed by the main thread only, and only while no path job's worker runs; read by the
+// main thread and by a worker, each with a walk position of its own. Made by CreateSharedState.
 CursorList* walls = nullptr;
 
 Wall WallBetween(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {

@@ -18,8 +18,11 @@
 #include "pathsearch/pathsearch.h"
 #include "pathsearch/wall_index.h"
 
+// The search's shared state. Written only by the worker that holds SearchLock, and by
+// CreatePathJob (the job's two nodes) while no worker exists; read by nobody else.
 CursorList* searchNodes = nullptr;
 CursorList* testedSegments = nullptr;
+// Made once per process by CreateSharedState and never freed; taken only by workers.
 Lock* SearchLock = nullptr;
 
 namespace {
@@ -32,14 +35,12 @@ void SetSearchObserver(SearchObserver observer, void* context) {
     searchObserverContext = context;
 }
 
-void CreateSearchLists() {
+bool CreateSharedState() {
+    if (!SearchLock) SearchLock = LockCreate();
+    ListCreate(&walls, sizeof(Wall));
     ListCreate(&searchNodes, sizeof(SearchNode*));
     ListCreate(&testedSegments, sizeof(Segment));
-}
-
-void CreateSearchState() {
-    if (!SearchLock) SearchLock = LockCreate();
-    CreateSearchLists();
+    return SearchLock && walls && searchNodes && testedSegments;
 }
 
 namespace {

@@ -33,11 +33,11 @@ extern CursorList* testedSegments;
 // Held by a worker from before its search until its nodes are released.
 extern Lock* SearchLock;
 
-// Start-up, once: SearchLock (if not made yet), then the empty registry and tested-segment list.
-// A program that keeps the start-up order lock, walls, registry, tested segments calls
-// `SearchLock = LockCreate()`, makes `walls`, then CreateSearchLists().
-void CreateSearchState();
-void CreateSearchLists();
+// Makes the state the search and the frame loop share, in this order: SearchLock (once per
+// process; a second start-up keeps it), then `walls`, the node registry and the tested-segment
+// list, each new and empty (a list made before is released). The program's start-up, the tools,
+// the bench and the tests all make it here. False when memory ran out for any of them.
+bool CreateSharedState();
 
 // ---- The search ------------------------------------------------------------------------------
 

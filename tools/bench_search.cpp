@@ -15,8 +15,7 @@ namespace {
 
 void Prepare() {
     if (walls) return;
-    ListCreate(&walls, sizeof(Wall));
-    CreateSearchState();
+    CreateSharedState();
 }
 
 // Random walls of up to 30 pixels, spread over a square that grows with their number so the

@@ -152,11 +152,10 @@ double PeakMemoryMb() {
 }
 
 void SetWallList(const std::vector<Wall>& records) {
-    ListClear(walls);
-    for (const Wall& record : records) {
-        auto* wall = static_cast<Wall*>(ListAppend(walls));
-        if (wall) *wall = record;
-    }
+    EditScene(SceneEdit{.kind = EDIT_SET_WALLS,
+                        .wallRecords = records.data(),
+                        .wallCount = static_cast<int32_t>(records.size()),
+                        .withoutJob = 1});
 }
 
 // The worker's whole run (search, path, release) on this thread, as the program's job runs it
@@ -231,9 +230,7 @@ bool BenchScene(const Options& options, const std::string& family, const std::st
 // (it draws them into the layer) and the frames after it.
 void BenchFrames(int32_t count, Row* row) {
     FamilyScene scene = RandomDenseScene(count, 1);
-    FreePathJob(::scene.job);
-    ::scene.job = nullptr;
-    SetWallList(scene.walls);
+    SetWallList(scene.walls);  // and no job: the frames are timed without a worker beside them
     row->family = "frame";
     row->name = std::to_string(count);
     row->walls = count;
@@ -289,12 +286,7 @@ void BenchSceneLoad(int32_t count, Row* row) {
     AddBox(10, 80, 780, 510);
     DrawFrame();
     auto start = Clock::now();
-    if (OpenSceneFile(path)) {
-        FreePathJob(::scene.job);
-        ::scene.job = nullptr;
-        LoadScene(::scene.start, ::scene.goal);
-        ::scene.job = CreatePathJob(::scene.start, ::scene.goal);
-    }
+    if (OpenSceneFile(path)) EditScene(SceneEdit{.kind = EDIT_LOAD_SCENE});
     row->productMs = MillisecondsSince(start);
     auto next = Clock::now();
     DrawFrame();
@@ -595,7 +587,7 @@ int main(int argc, char** argv) {
                 std::fputs(USAGE, stderr);
                 return 2;
             }
-            ListCreate(&walls, sizeof(Wall));
+            CreateSharedState();
             return SaveFamilyScene(argv + i + 1);
         } else {
             std::fprintf(stderr, "pfadlotse-bench: unknown argument %s\n\n%s", argv[i], USAGE);

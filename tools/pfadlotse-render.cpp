@@ -129,12 +129,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "pfadlotse-render: cannot read the scene %s\n", sceneFile.c_str());
             return 1;
         }
-        FreePathJob(scene.job);
-        scene.job = nullptr;
-        if (!sceneFile.empty()) LoadScene(scene.start, scene.goal);
-        // Only the job whose result is drawn is watched.
+        // The job is made after the trace starts: only the job whose result is drawn is watched.
+        EditScene(SceneEdit{.kind = sceneFile.empty() ? EDIT_RECOMPUTE : EDIT_LOAD_SCENE,
+                            .withoutJob = 1});
         if (search) StartSearchTrace(&trace);
-        scene.job = CreatePathJob(scene.start, scene.goal);
+        EditScene(SceneEdit{});
     }
     // The search always ends; a job that could not be created never does.
     while (scene.job && PathJobStatus(scene.job) == 0) SleepMilliseconds(1);
@@ -144,7 +143,7 @@ int main(int argc, char** argv) {
         std::vector<Wall> copy = CopyWalls(walls);
         DrawSearchOverlay(trace, FindShortestPath(copy, scene.start, scene.goal, ShortestPathBudget{0, OPTIMAL_BUDGET_MS}));
     }
-    if (!SaveScreenshot(output)) return 1;
+    bool saved = SaveScreenshot(output);
     FreePathJob(scene.job);
-    return 0;
+    return saved ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/scene_file.h"
+#include "pathsearch/pathsearch.h"
 #include "tools/scene_families.h"
 
 namespace {
@@ -112,7 +113,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    ListCreate(&walls, sizeof(Wall));
+    CreateSharedState();
     for (const Wall& wall : scene.walls) {
         auto* entry = static_cast<Wall*>(ListAppend(walls));
         if (!entry) {

@@ -280,9 +280,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    ListCreate(&walls, sizeof(Wall));
-    CreateSearchState();
-    if (!walls || !searchNodes || !testedSegments || !SearchLock) {
+    if (!CreateSharedState()) {
         std::fputs("pfadlotse-solve: out of memory\n", stderr);
         return 1;
     }

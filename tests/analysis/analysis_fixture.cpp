@@ -7,8 +7,7 @@
 
 void EnsureSearchState() {
     if (walls) return;
-    ListCreate(&walls, sizeof(Wall));
-    CreateSearchState();
+    CreateSharedState();
 }
 
 Wall MakeWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {

@@ -10,12 +10,13 @@
 #include <limits>
 
 #include "app/scene_file.h"
+#include "pathsearch/pathsearch.h"
 #include "tests/app/temp_folder.h"
 
 namespace {
 class SceneFileTest : public ::testing::Test {
 protected:
-    void SetUp() override { ListCreate(&walls, sizeof(Wall)); }
+    void SetUp() override { CreateSharedState(); }
     void TearDown() override { ListRelease(&walls); }
 
     std::vector<Wall> Walls() {
@@ -234,7 +235,7 @@ TEST(FilePlace, AnUnwritableCurrentDirectorySendsBothKeysToTheDataFolder) {
     int result = RunUnprivileged(folder, [&] {
         if (chdir("locked") != 0) return 2;
         if (access(".", W_OK) == 0) return 77;
-        ListCreate(&walls, sizeof(Wall));
+        CreateSharedState();
         AddWall(1, 2, 3, 4);
         // What F6 reads before anything was saved: nothing there, nothing created.
         std::string reading = PlaceFile(SCENE_FILE_NAME, false);
@@ -262,7 +263,7 @@ TEST(FilePlace, F6ReadsASceneLyingInAReadOnlyFolderUntilF5HasSavedOne) {
     TempFolder folder;
     const std::string saved = folder.path() + "/data/pfadlotse/" + SCENE_FILE_NAME;
     mkdir("handout", 0755);
-    ListCreate(&walls, sizeof(Wall));
+    CreateSharedState();
     AddWall(10, 20, 30, 40);
     ASSERT_TRUE(SaveScene(std::string("handout/") + SCENE_FILE_NAME, Vec2{1, 2}, Vec2{3, 4}));
     chmod("handout", 0555);

@@ -4,8 +4,7 @@
 
 void EnsureSearchState() {
     if (walls) return;
-    ListCreate(&walls, sizeof(Wall));
-    CreateSearchState();
+    CreateSharedState();
 }
 
 void SetWalls(const std::vector<Wall>& records) {
