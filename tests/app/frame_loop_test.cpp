@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "app/app.h"
 #include "app/scene_file.h"
@@ -415,4 +416,38 @@ TEST_F(FrameLoopTest, ASceneOfImpossibleValuesLoadsSearchesAndDraws) {
     EXPECT_NE(WaitForJob(), 0) << "the search did not end";
     Pass();
     EXPECT_NE(scene.jobStatus, 0);
+}
+
+// ---- EditScene -----------------------------------------------------------------------------
+
+TEST_F(FrameLoopTest, AnEditStopsAWaitingJobBeforeTheWallsChangeAndSearchesTheNewScene) {
+    // The worker waits for the lock, so it is still alive when the edit comes.
+    LockAcquire(SearchLock);
+    PathJob* before = scene.job;
+    ASSERT_NE(before, nullptr);
+    const std::vector<Wall> box = {WallBetween(730, 320, 770, 320), WallBetween(730, 320, 730, 360),
+                                   WallBetween(770, 320, 770, 360), WallBetween(730, 360, 770, 360)};
+    EditScene(SceneEdit{.kind = EDIT_SET_WALLS, .wallRecords = box.data(), .wallCount = 4});
+    LockRelease(SearchLock);
+    ASSERT_EQ(ListCount(walls), 4);
+    ASSERT_NE(scene.job, nullptr);
+    EXPECT_EQ(WaitForJob(), -1);  // the goal is boxed in: the new job read the new walls
+    EXPECT_EQ(ListCount(searchNodes), 0);
+
+    EditScene(SceneEdit{.kind = EDIT_ADD_WALL, .x1 = 1, .y1 = 2, .x2 = 3, .y2 = 4});
+    ASSERT_EQ(ListCount(walls), 5);
+    const Wall added = WallBetween(1, 2, 3, 4);
+    EXPECT_TRUE(BlockEqual(ListElementData(walls->last), &added, sizeof(Wall)));
+    EXPECT_EQ(WaitForJob(), -1);
+}
+
+TEST_F(FrameLoopTest, AnEditWithoutJobLeavesNoneAndTheFrameShowsComputing) {
+    EditScene(SceneEdit{.kind = EDIT_SET_WALLS, .withoutJob = 1});
+    EXPECT_EQ(scene.job, nullptr);
+    EXPECT_EQ(ListCount(walls), 0);
+    Pass();
+    EXPECT_EQ(scene.jobStatus, 0);
+    EditScene(SceneEdit{});  // recompute: the empty scene has the straight way
+    EXPECT_EQ(WaitForJob(), 1);
+    EXPECT_EQ(PathJobCollisionChecks(scene.job), 1);
 }
