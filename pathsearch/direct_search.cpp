@@ -15,8 +15,7 @@
 #include <memory>
 #include <utility>
 
-#include "pathsearch/pathsearch.h"
-#include "pathsearch/wall_index.h"
+#include "pathsearch/pathsearch_internal.h"
 
 // The search's shared state. Written only by the worker that holds SearchLock, and by
 // CreatePathJob (the job's two nodes) while no worker exists; read by nobody else.

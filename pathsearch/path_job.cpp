@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "pathsearch/pathsearch.h"
+#include "pathsearch/pathsearch_internal.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 // a job for the current start and goal, polls it once per frame, reads the statistics and walks
 // the path once it has finished, and frees it before the scene changes.
 //
-// Shared search state: the node registry and the tested-segment list are global and are used
-// by one search at a time, the one whose worker holds SearchLock. CreatePathJob adds the job's
-// two nodes without the lock, which is sound because the previous job has been freed first.
-// The search reads `walls`, which the frame loop changes only while no job exists.
+// The rule a caller keeps: at most one job at a time, and `walls` changes only while no job
+// exists (free the job, change the scene, create the next one). The search reads `walls` on
+// the worker thread; its own state, the worker and the acceleration are in
+// pathsearch_internal.h, for the search's sources, its tests and the bench.
 #pragma once
 
 #include <cstdint>
@@ -15,48 +15,15 @@
 #include "geometry/geometry.h"
 #include "platform/system.h"
 
-// ---- Search state ----------------------------------------------------------------------------
+struct SearchNode;  // the search's own record (pathsearch_internal.h)
 
-// One point the search reached, linked to the node it was reached from.
-struct SearchNode {
-    Vec2 point;               // never changes after creation
-    float cost;               // length of the way from the start node along the links
-    SearchNode* predecessor;  // nullptr for the start node, and for the goal until it is reached
-};
-
-// Every node of the running job, in order of creation (start node, goal node, corners); the
-// elements are SearchNode*, and the registry owns the nodes. Only the search's worker touches
-// it, under SearchLock, except CreatePathJob (see above).
-extern CursorList* searchNodes;
-// Segments found blocked and expanded by the running search (Segment elements).
-extern CursorList* testedSegments;
-// Held by a worker from before its search until its nodes are released.
-extern Lock* SearchLock;
+// ---- Start-up --------------------------------------------------------------------------------
 
 // Makes the state the search and the frame loop share, in this order: SearchLock (once per
 // process; a second start-up keeps it), then `walls`, the node registry and the tested-segment
 // list, each new and empty (a list made before is released). The program's start-up, the tools,
 // the bench and the tests all make it here. False when memory ran out for any of them.
 bool CreateSharedState();
-
-// ---- The search ------------------------------------------------------------------------------
-
-struct PathJob;
-
-// The Euclidean distance of the two nodes' points, as a float.
-float NodeDistance(const SearchNode* a, const SearchNode* b);
-// A new registered node at point ((0, 0) for none) linked to predecessor, its cost the
-// predecessor's plus the distance; nullptr (nothing registered) when memory runs out.
-SearchNode* CreateSearchNode(SearchNode* predecessor, const Vec2* point);
-// Searches from node from toward target (targetIsCorner 1: a wall corner, else the job's goal),
-// depth first over the nearest blocking walls' corners, until every branch has ended. Counts
-// job->collisionChecks and links job->goalNode when the goal is reached. Runs on an explicit
-// work stack, so no scene can overflow the thread's stack. Returns false when it stopped early
-// because the calling thread was asked to stop (ThreadStopRequested); the nodes are then in an
-// unfinished state and only fit for ReleaseSearchNodes.
-bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner);
-// Moves node up its chain of predecessors for as long as it sees the next ancestor directly.
-void ShortcutNode(SearchNode* node);
 
 // ---- Watching the search --------------------------------------------------------------------
 // For tools that show what the search did. An observer sees each step as it happens and can
@@ -118,10 +85,3 @@ int32_t PathJobTime(PathJob* job);
 int32_t NextPathPoint(PathJob* job);
 // The point under the cursor, valid after NextPathPoint returned non-zero.
 const Vec2* CurrentPathPoint(PathJob* job);
-
-// The worker thread's procedure (argument: the PathJob). Exposed so a test can run it on a
-// thread of its own choosing.
-void PathJobWorker(void* job);
-// Releases every registered node and empties the registry and the tested-segment list.
-// The worker calls it at its end, holding SearchLock.
-void ReleaseSearchNodes();

@@ -1,9 +1,9 @@
-// The plain wall scans and the uniform grid index (see wall_index.h for why it is exact).
+// The plain wall scans and the uniform grid index (why it is exact: pathsearch_internal.h).
 //
 // Sections: contact distance and plain scans; regularity and margins; walking the cells near
 // a segment; building; queries.
 
-#include "pathsearch/wall_index.h"
+#include "pathsearch/pathsearch_internal.h"
 
 #include <algorithm>
 #include <cmath>

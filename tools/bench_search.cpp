@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "pathsearch/pathsearch.h"
+#include "pathsearch/pathsearch_internal.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "analysis/analysis.h"
 #include "app/app.h"
 #include "app/scene_file.h"
-#include "pathsearch/pathsearch.h"
+#include "pathsearch/pathsearch_internal.h"
 #include "platform/display.h"
 #include "platform/system.h"
 #include "tests/pathsearch/plain_search.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "pathsearch/pathsearch_internal.h"
 #include "app/scene_file.h"
 #include "platform/display.h"
 #include "platform/null/null_platform.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "pathsearch/pathsearch.h"
+#include "pathsearch/pathsearch_internal.h"
 #include "plain_search.h"
 
 // Makes walls, the registry, the tested-segment list and SearchLock once per process.

@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "pathsearch/wall_index.h"
+#include "pathsearch/pathsearch_internal.h"
 #include "tools/scene_families.h"
 
 namespace {

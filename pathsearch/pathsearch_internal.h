@@ -1,3 +1,65 @@
+// The path search's internals, shared by its sources, its tests and the bench: the search
+// state and its nodes, the search itself, the worker's procedure, and the acceleration (the
+// wall index). A program that only runs path jobs reads pathsearch.h.
+//
+// Index:
+//   [SECTION] Search state
+//   [SECTION] The search
+//   [SECTION] The worker
+//   [SECTION] The wall index
+#pragma once
+
+#include <cstdint>
+
+#include "pathsearch/pathsearch.h"
+
+// ---- [SECTION] Search state ------------------------------------------------------------------
+
+// One point the search reached, linked to the node it was reached from.
+struct SearchNode {
+    Vec2 point;               // never changes after creation
+    float cost;               // length of the way from the start node along the links
+    SearchNode* predecessor;  // nullptr for the start node, and for the goal until it is reached
+};
+
+// Every node of the running job, in order of creation (start node, goal node, corners); the
+// elements are SearchNode*, and the registry owns the nodes. Only the search's worker touches
+// it, under SearchLock, except CreatePathJob, which adds the job's two nodes without
+// the lock: sound because the previous job has been freed first.
+extern CursorList* searchNodes;
+// Segments found blocked and expanded by the running search (Segment elements).
+extern CursorList* testedSegments;
+// Held by a worker from before its search until its nodes are released.
+extern Lock* SearchLock;
+
+// ---- [SECTION] The search --------------------------------------------------------------------
+
+// The Euclidean distance of the two nodes' points, as a float.
+float NodeDistance(const SearchNode* a, const SearchNode* b);
+// A new registered node at point ((0, 0) for none) linked to predecessor, its cost the
+// predecessor's plus the distance; nullptr (nothing registered) when memory runs out.
+SearchNode* CreateSearchNode(SearchNode* predecessor, const Vec2* point);
+// Searches from node from toward target (targetIsCorner 1: a wall corner, else the job's goal),
+// depth first over the nearest blocking walls' corners, until every branch has ended. Counts
+// job->collisionChecks and links job->goalNode when the goal is reached. Runs on an explicit
+// work stack, so no scene can overflow the thread's stack. Returns false when it stopped early
+// because the calling thread was asked to stop (ThreadStopRequested); the nodes are then in an
+// unfinished state and only fit for ReleaseSearchNodes.
+bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner);
+// Moves node up its chain of predecessors for as long as it sees the next ancestor directly.
+void ShortcutNode(SearchNode* node);
+
+// ---- [SECTION] The worker --------------------------------------------------------------------
+
+// The worker thread's procedure (argument: the PathJob). Exposed so a test can run it on a
+// thread of its own choosing.
+void PathJobWorker(void* job);
+// Releases every registered node and empties the registry and the tested-segment list.
+// The worker calls it at its end, holding SearchLock.
+void ReleaseSearchNodes();
+
+// ---- [SECTION] The wall index ----------------------------------------------------------------
+//
 // Which walls a segment meets: the plain scans over a wall array, and a uniform grid index that
 // answers the same two questions faster. The index only chooses which walls to test; every
 // answer is the plain scan's answer, bit for bit.
@@ -23,11 +85,6 @@
 // outwards; the nearest-wall query stops only when every wall still unvisited lies farther than
 // margin(S) beyond the best contact so far. Walls that are not regular are tested by every
 // query; a segment that is not regular is answered by the plain scan over all walls.
-#pragma once
-
-#include <cstdint>
-
-#include "geometry/geometry.h"
 
 // The contact distance nothing reaches: a scan starts with it, and no contact this far is taken.
 constexpr float NO_WALL_CONTACT = 1e10f;
