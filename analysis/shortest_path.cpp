@@ -15,7 +15,7 @@
 #include <unordered_map>
 
 #include "analysis/analysis.h"
-#include "pathsearch/wall_index.h"
+#include "pathsearch/pathsearch_internal.h"
 #include "platform/system.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "pathsearch/pathsearch_internal.h"
 #include "platform/memory.h"
 
 void EnsureSearchState() {
