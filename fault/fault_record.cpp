@@ -1,3 +1,4 @@
+// The fault record: the kinds of fault and their texts, and turning a signal into a record.
 #include "fault/fault_record.h"
 
 #include <signal.h>

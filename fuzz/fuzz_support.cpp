@@ -1,4 +1,5 @@
 #include "fuzz/fuzz_support.h"
+#include "pathsearch/pathsearch_internal.h"
 
 #include <time.h>
 

@@ -7,6 +7,7 @@
 
 #include "app/scene_file.h"
 #include "fuzz/fuzz_support.h"
+#include "pathsearch/pathsearch_internal.h"
 #include "tests/pathsearch/plain_search.h"
 
 namespace {
@@ -17,10 +18,7 @@ bool Same(const Vec2& a, const Vec2& b) { return std::memcmp(&a, &b, sizeof a) =
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (!walls) {
-        ListCreate(&walls, sizeof(Wall));
-        CreateSearchState();
-    }
+    if (!walls) CreateSharedState();
     ListClear(walls);
     AddBox(10, 80, 780, 510);
     Vec2 start{50, 340};

@@ -1,3 +1,4 @@
+// Walls: the walls list, AddWall and AddBox with their corner points, and IntersectSegments.
 #include <cmath>
 
 #include "geometry/geometry.h"

@@ -1,3 +1,4 @@
+// RoundHalfEven: floats become integers by rounding to the nearest, halves to even.
 #include <cmath>
 
 #include "geometry/geometry.h"

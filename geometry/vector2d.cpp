@@ -1,3 +1,4 @@
+// NormalizeVec2: a direction of length one, computed in double and stored as float.
 #include <cmath>
 
 #include "geometry/geometry.h"

@@ -1,3 +1,4 @@
+// Zero-filled memory blocks and arrays, and the CursorList operations.
 #include "platform/memory.h"
 
 #include <malloc.h>

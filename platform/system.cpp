@@ -1,3 +1,4 @@
+// Threads, the lock, the clock, texts and the end of the program.
 #include "platform/system.h"
 
 #include <pthread.h>

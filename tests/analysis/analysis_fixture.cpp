@@ -1,3 +1,4 @@
+// Shared helpers of the analysis tests: the search state, walls and a product run.
 #include "analysis_fixture.h"
 
 #include <cmath>

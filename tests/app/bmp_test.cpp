@@ -1,3 +1,4 @@
+// The BMP encoding of the screenshot: header, row order and padding.
 #include <gtest/gtest.h>
 
 #include <cstring>

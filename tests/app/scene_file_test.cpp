@@ -1,3 +1,4 @@
+// The scene file: loading, saving without damage, and where the files go.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// AddWall, AddBox and IntersectSegments, grouped by the cases the header names.
 #include <gtest/gtest.h>
 
 #include <bit>

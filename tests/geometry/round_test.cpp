@@ -1,3 +1,4 @@
+// Rounding floats to integers, halves to even.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Making BlockAllocate and ThreadStart fail on demand in the search tests.
 #include "fault_injection.h"
 
 #include <atomic>

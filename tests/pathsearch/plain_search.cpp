@@ -1,3 +1,4 @@
+// The plain reference search: linear wall scans, list lookups, recursion.
 #include "plain_search.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Shared helpers of the search tests: the shared state, setting walls, running a job.
 #include "search_fixture.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// The search and the path job on small scenes, case by case.
 #include <cmath>
 
 #include "fault_injection.h"

@@ -1,3 +1,4 @@
+// CursorList: its current element, walks of their own, adding, clearing.
 #include <gtest/gtest.h>
 
 #include <atomic>

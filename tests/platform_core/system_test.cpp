@@ -1,3 +1,4 @@
+// Threads, the lock, the clock and the texts services.
 #include <gtest/gtest.h>
 
 #include <atomic>
