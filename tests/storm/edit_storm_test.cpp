@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "app/scene_file.h"
+#include "tests/e2e/harness.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -42,56 +43,13 @@ constexpr int32_t EDITS_PER_BATCH = 20;
 // walls) to fall between two steps, so no press, move or release shares a frame.
 constexpr const char* STEP_PAUSE = "0.06";
 
-// ---- Processes, each ended by its own PID ----------------------------------------------------
+using e2e::ReadFile;
+using e2e::Spawn;
+using e2e::StartPrivateXvfb;
+using e2e::Stop;
+using e2e::WaitFor;
 
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-            const std::string& folder, const std::string& output, int keepOpen = -1) {
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-    prctl(PR_SET_PDEATHSIG, SIGKILL);  // nothing outlives a killed test
-    if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
-    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
-    int out = open(output.empty() ? "/dev/null" : output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    dup2(out, 1);
-    dup2(out, 2);
-    int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    for (int fd = 3; fd < 1024; ++fd)
-        if (fd != keepOpen) close(fd);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-}
-
-// The wait status once the process has ended, or -1 if it still runs after the time.
-int WaitFor(pid_t pid, std::chrono::milliseconds limit) {
-    auto end = Clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) return status;
-        if (done < 0 || Clock::now() >= end) return -1;
-        std::this_thread::sleep_for(10ms);
-    }
-}
-
-void Stop(pid_t& pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    if (WaitFor(pid, 2000ms) == -1) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    pid = 0;
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
+// Only a shown window: SDL may leave behind one it replaced while setting up.
 ::Window FindNamedWindow(Display* x, ::Window under, const char* title) {
     ::Window root, parent, *children = nullptr;
     unsigned count = 0;
@@ -100,7 +58,6 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
     for (unsigned i = 0; i < count && !found; ++i) {
         char* name = nullptr;
         if (XFetchName(x, children[i], &name) && name) {
-            // Only a shown window: SDL may leave behind one it replaced while setting up.
             XWindowAttributes attributes;
             if (std::strcmp(name, title) == 0 && XGetWindowAttributes(x, children[i], &attributes) &&
                 attributes.map_state == IsViewable)
@@ -214,25 +171,7 @@ protected:
         ListRelease(&walls);
     }
 
-    void StartXvfb() {
-        int pipeFds[2];
-        ASSERT_EQ(pipe(pipeFds), 0);
-        xvfb_ = Spawn({XVFB_PATH, "-displayfd", std::to_string(pipeFds[1]), "-screen", "0",
-                       "1024x768x24", "-nolisten", "tcp", "-noreset"},
-                      {}, folder_, folder_ + "/xvfb.log", pipeFds[1]);
-        close(pipeFds[1]);
-        std::string number;
-        auto end = Clock::now() + 10s;
-        while (Clock::now() < end) {
-            pollfd ready{pipeFds[0], POLLIN, 0};
-            if (poll(&ready, 1, 100) <= 0) continue;
-            char c;
-            if (read(pipeFds[0], &c, 1) != 1 || c == '\n') break;
-            number += c;
-        }
-        close(pipeFds[0]);
-        if (!number.empty()) display_ = ":" + number;
-    }
+    void StartXvfb() { display_ = StartPrivateXvfb(folder_, xvfb_); }
 
     void StartProgram() {
         mkdir((folder_ + "/home").c_str(), 0700);
