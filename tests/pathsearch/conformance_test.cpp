@@ -92,7 +92,7 @@ Json Expected() {
 
 }  // namespace
 
-TEST_F(SearchTest, EveryConformanceSceneGivesItsExpectedResult) {
+TEST_F(Conformance, EveryConformanceSceneGivesItsExpectedResult) {
     Json expected = Expected();
     ASSERT_GE(expected.object.size(), 20u);
     for (const auto& [name, answer] : expected.object) {
@@ -114,7 +114,7 @@ TEST_F(SearchTest, EveryConformanceSceneGivesItsExpectedResult) {
     }
 }
 
-TEST_F(SearchTest, EveryConformanceSceneFileHasAnExpectedResult) {
+TEST_F(Conformance, EveryConformanceSceneFileHasAnExpectedResult) {
     Json expected = Expected();
     for (const auto& entry : std::filesystem::directory_iterator(FOLDER)) {
         if (entry.path().extension() != ".scene") continue;

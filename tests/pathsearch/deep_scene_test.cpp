@@ -28,7 +28,7 @@ void WaitFor(int32_t thread) {
 
 }  // namespace
 
-TEST_F(SearchTest, AThousandsDeepSceneFinishesOnASmallStack) {
+TEST_F(DeepScene, AThousandsDeepSceneFinishesOnASmallStack) {
     std::vector<Wall> stairs = Staircase(STAIRS);
     SetWalls(stairs);
 

@@ -147,21 +147,21 @@ void CompareOn(const char* kind, Make make, uint32_t firstSeed, int32_t scenes) 
 
 }  // namespace
 
-TEST_F(SearchTest, AgreesWithThePlainSearchOnRandomWalls) {
+TEST_F(Differential, AgreesWithThePlainSearchOnRandomWalls) {
     CompareOn("random", &Generator::RandomWalls, 1000, 60);
     CompareOn("fractional", &Generator::FractionalWalls, 2000, 50);
 }
 
-TEST_F(SearchTest, AgreesWithThePlainSearchOnGridMazes) { CompareOn("grid maze", &Generator::GridMaze, 3000, 60); }
+TEST_F(Differential, AgreesWithThePlainSearchOnGridMazes) { CompareOn("grid maze", &Generator::GridMaze, 3000, 60); }
 
-TEST_F(SearchTest, AgreesWithThePlainSearchOnCollinearChains) {
+TEST_F(Differential, AgreesWithThePlainSearchOnCollinearChains) {
     CompareOn("collinear chain", &Generator::CollinearChain, 4000, 60);
 }
 
-TEST_F(SearchTest, AgreesWithThePlainSearchOnZeroLengthWalls) {
+TEST_F(Differential, AgreesWithThePlainSearchOnZeroLengthWalls) {
     CompareOn("zero-length", &Generator::ZeroLengthWalls, 5000, 50);
 }
 
-TEST_F(SearchTest, AgreesWithThePlainSearchOnWallsSharingEnds) {
+TEST_F(Differential, AgreesWithThePlainSearchOnWallsSharingEnds) {
     CompareOn("shared ends", &Generator::SharedEnds, 6000, 50);
 }

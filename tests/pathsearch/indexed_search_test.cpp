@@ -39,7 +39,7 @@ void Compare(const char* what, const std::vector<Wall>& scene, Vec2 start, Vec2 
 
 }  // namespace
 
-TEST_F(SearchTest, AgreesWithThePlainSearchOnTheSceneFamiliesWithTheIndex) {
+TEST_F(Differential, AgreesWithThePlainSearchOnTheSceneFamiliesWithTheIndex) {
     Count count;
     for (uint32_t seed = 1; seed <= 4; ++seed) {
         for (auto [family, size] : {std::pair{"random-dense", 400}, {"random-box", 60}, {"random-box", 150},
@@ -54,7 +54,7 @@ TEST_F(SearchTest, AgreesWithThePlainSearchOnTheSceneFamiliesWithTheIndex) {
     EXPECT_GE(count.detours, count.scenes / 2);
 }
 
-TEST_F(SearchTest, AgreesWithThePlainSearchOnCollinearAndZeroLengthWallsAlongTheWay) {
+TEST_F(Differential, AgreesWithThePlainSearchOnCollinearAndZeroLengthWallsAlongTheWay) {
     Count count;
     std::mt19937 random(31);
     for (int32_t n = 0; n < 24; ++n) {
@@ -77,7 +77,7 @@ TEST_F(SearchTest, AgreesWithThePlainSearchOnCollinearAndZeroLengthWallsAlongThe
     EXPECT_GE(count.detours, count.scenes / 4);
 }
 
-TEST_F(SearchTest, AgreesWithThePlainSearchOnFractionalHugeAndNonFiniteWalls) {
+TEST_F(Differential, AgreesWithThePlainSearchOnFractionalHugeAndNonFiniteWalls) {
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     Count count;
     std::mt19937 random(41);

@@ -64,12 +64,12 @@ extern "C" int32_t __wrap__Z17IntersectSegmentsRK7SegmentS1_R4Vec2(const Segment
     return __real__Z17IntersectSegmentsRK7SegmentS1_R4Vec2(first, second, hit);
 }
 
-TEST_F(SearchTest, NoJobAnswersRunningAndFreeingNoneDoesNothing) {
+TEST_F(PathJobs, NoJobAnswersRunningAndFreeingNoneDoesNothing) {
     EXPECT_EQ(PathJobStatus(nullptr), 0);
     FreePathJob(nullptr);
 }
 
-TEST_F(SearchTest, AFinishedJobIsWalkedFromTheStartAfterEveryStatusCall) {
+TEST_F(PathJobs, AFinishedJobIsWalkedFromTheStartAfterEveryStatusCall) {
     SetWalls({MakeWall(400, 200, 400, 480)});
     PathJob* job = CreatePathJob(START, GOAL);
     ASSERT_NE(job, nullptr);
@@ -84,7 +84,7 @@ TEST_F(SearchTest, AFinishedJobIsWalkedFromTheStartAfterEveryStatusCall) {
     FreePathJob(job);
 }
 
-TEST_F(SearchTest, TheJobSearchesFromItsOwnCopiesOfStartAndGoal) {
+TEST_F(PathJobs, TheJobSearchesFromItsOwnCopiesOfStartAndGoal) {
     SetWalls({MakeWall(400, 200, 400, 480)});
     Vec2 start = START, goal = GOAL;
     PathJob* job = CreatePathJob(start, goal);
@@ -96,7 +96,7 @@ TEST_F(SearchTest, TheJobSearchesFromItsOwnCopiesOfStartAndGoal) {
     FreePathJob(job);
 }
 
-TEST_F(SearchTest, AJobWaitingForTheLockRunsOnAndItsTimeLeavesTheWaitOut) {
+TEST_F(PathJobs, AJobWaitingForTheLockRunsOnAndItsTimeLeavesTheWaitOut) {
     SetWalls({MakeWall(400, 200, 400, 480)});
     LockAcquire(SearchLock);
     PathJob* job = CreatePathJob(START, GOAL);
@@ -111,7 +111,7 @@ TEST_F(SearchTest, AJobWaitingForTheLockRunsOnAndItsTimeLeavesTheWaitOut) {
     FreePathJob(job);
 }
 
-TEST_F(SearchTest, AJobFreedWhileSearchingLeavesACleanStateForTheNext) {
+TEST_F(PathJobs, AJobFreedWhileSearchingLeavesACleanStateForTheNext) {
     // Long enough (tens of milliseconds) to be caught searching.
     const int32_t stairs = 1000;
     SetWalls(Staircase(stairs));
@@ -139,7 +139,7 @@ TEST_F(SearchTest, AJobFreedWhileSearchingLeavesACleanStateForTheNext) {
     }
 }
 
-TEST_F(SearchTest, AThousandJobsFreedAtRandomMomentsLeaveNothingBehind) {
+TEST_F(PathJobs, AThousandJobsFreedAtRandomMomentsLeaveNothingBehind) {
     SetWalls(Maze(11, 10));
     JobResult idle = RunJob(MAZE_START, MAZE_GOAL);
     std::mt19937 random(42);
@@ -159,7 +159,7 @@ TEST_F(SearchTest, AThousandJobsFreedAtRandomMomentsLeaveNothingBehind) {
     EXPECT_TRUE(SamePath(idle.path, last.path));
 }
 
-TEST_F(SearchTest, AnAbandonedWorkerIsNotWaitedFor) {
+TEST_F(PathJobs, AnAbandonedWorkerIsNotWaitedFor) {
     SetWalls({MakeWall(400, 200, 400, 480)});
     holdMode = 1;
     PathJob* stuck = CreatePathJob(START, GOAL);

@@ -4,7 +4,7 @@
 #include "search_fixture.h"
 #include "tools/scene_families.h"
 
-TEST_F(SearchTest, JobsStoppedOnALargeSceneLeaveACleanStateAndTheNextJobTheSameAnswer) {
+TEST_F(PathJobs, JobsStoppedOnALargeSceneLeaveACleanStateAndTheNextJobTheSameAnswer) {
     FamilyScene scene = RandomDenseScene(20000, 2);
     SetWalls(scene.walls);
     JobResult whole = RunJob(scene.start, scene.goal);

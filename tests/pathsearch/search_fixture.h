@@ -50,3 +50,12 @@ protected:
     void SetUp() override { EnsureSearchState(); }
     void TearDown() override { EXPECT_TRUE(SearchStateIsClean()); }
 };
+
+// The suites are named after what they test; they share the fixture.
+using SearchSteps = SearchTest;
+using ShortcutLinks = SearchTest;
+using Conformance = SearchTest;
+using Differential = SearchTest;
+using DeepScene = SearchTest;
+using PathJobs = SearchTest;
+using StopStorm = SearchTest;

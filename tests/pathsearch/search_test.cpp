@@ -38,7 +38,7 @@ bool SamePoint(Vec2 a, Vec2 b) { return SameBits(a.x, b.x) && SameBits(a.y, b.y)
 
 // ---- The examples every implementation must reproduce ----------------------------------------
 
-TEST_F(SearchTest, WithoutWallsOneCheckLinksTheGoalToTheStart) {
+TEST_F(SearchSteps, WithoutWallsOneCheckLinksTheGoalToTheStart) {
     SetWalls({});
     DirectSearch search(START, GOAL);
     search.Run();
@@ -48,7 +48,7 @@ TEST_F(SearchTest, WithoutWallsOneCheckLinksTheGoalToTheStart) {
     EXPECT_EQ(search.job->goalNode->cost, 700.0f);
 }
 
-TEST_F(SearchTest, ASingleWallIsPassedAtItsUpperCornerAndTheEqualLowerWayIsNotTaken) {
+TEST_F(SearchSteps, ASingleWallIsPassedAtItsUpperCornerAndTheEqualLowerWayIsNotTaken) {
     SetWalls({MakeWall(400, 200, 400, 480)});
     JobResult result = RunJob(START, GOAL);
     EXPECT_EQ(result.status, 1);
@@ -57,7 +57,7 @@ TEST_F(SearchTest, ASingleWallIsPassedAtItsUpperCornerAndTheEqualLowerWayIsNotTa
     EXPECT_TRUE(SamePath({START, {400, 199}, GOAL}, result.path));
 }
 
-TEST_F(SearchTest, StartEqualToGoalGivesTwoEqualPoints) {
+TEST_F(SearchSteps, StartEqualToGoalGivesTwoEqualPoints) {
     SetWalls(BorderWalls());
     DirectSearch search(Vec2{300, 300}, Vec2{300, 300});
     search.Run();
@@ -67,7 +67,7 @@ TEST_F(SearchTest, StartEqualToGoalGivesTwoEqualPoints) {
     EXPECT_EQ(search.job->goalNode->cost, 0.0f);
 }
 
-TEST_F(SearchTest, AnEnclosedGoalIsUnreachableWithItsStatisticsSet) {
+TEST_F(SearchSteps, AnEnclosedGoalIsUnreachableWithItsStatisticsSet) {
     std::vector<Wall> scene = BorderWalls();
     for (Wall wall : {MakeWall(600, 300, 700, 300), MakeWall(700, 300, 700, 380), MakeWall(700, 380, 600, 380),
                       MakeWall(600, 380, 600, 300)})
@@ -80,7 +80,7 @@ TEST_F(SearchTest, AnEnclosedGoalIsUnreachableWithItsStatisticsSet) {
     EXPECT_TRUE(result.path.empty());
 }
 
-TEST_F(SearchTest, ASegmentAlreadyFoundBlockedIsRefusedUncounted) {
+TEST_F(SearchSteps, ASegmentAlreadyFoundBlockedIsRefusedUncounted) {
     SetWalls({MakeWall(400, 200, 400, 480)});
     DirectSearch search(START, GOAL);
     search.Run();
@@ -92,7 +92,7 @@ TEST_F(SearchTest, ASegmentAlreadyFoundBlockedIsRefusedUncounted) {
 
 // ---- ShortcutNode --------------------------------------------------------------------------
 
-TEST_F(SearchTest, ShortcutLinksANodeToTheStartWhenTheStartSeesIt) {
+TEST_F(ShortcutLinks, ShortcutLinksANodeToTheStartWhenTheStartSeesIt) {
     SetWalls({});
     Vec2 s{0, 0}, c1{10, 10}, c2{20, 0};
     SearchNode* start = CreateSearchNode(nullptr, &s);
@@ -107,7 +107,7 @@ TEST_F(SearchTest, ShortcutLinksANodeToTheStartWhenTheStartSeesIt) {
     ReleaseSearchNodes();
 }
 
-TEST_F(SearchTest, ShortcutStopsAtTheFirstAncestorItCannotSee) {
+TEST_F(ShortcutLinks, ShortcutStopsAtTheFirstAncestorItCannotSee) {
     // The small wall blocks both diagonals of the square, not its bottom edge.
     Vec2 s{0, 0}, c1{0, 10}, c2{10, 10}, c3{10, 0};
     for (bool blocked : {true, false}) {
@@ -134,7 +134,7 @@ TEST_F(SearchTest, ShortcutStopsAtTheFirstAncestorItCannotSee) {
 // the way to (300, 400) and counts at its nearer end, 150 away. (A diagonal line: on an axis the
 // signed zeros keep IntersectSegments from reporting this overlap at all.) Its outerA is moved
 // off the line, as a scene file may store it, so the way to it does not cross the other wall.
-TEST_F(SearchTest, ACollinearOverlapRanksByItsNearerEnd) {
+TEST_F(SearchSteps, ACollinearOverlapRanksByItsNearerEnd) {
     Wall collinear = MakeWall(90, 120, 180, 240);
     collinear.outerA = Vec2{200, 0};
     struct Case {
@@ -157,7 +157,7 @@ TEST_F(SearchTest, ACollinearOverlapRanksByItsNearerEnd) {
     }
 }
 
-TEST_F(SearchTest, ACollinearWallUnderTheOriginRanksAtDistanceZero) {
+TEST_F(SearchSteps, ACollinearWallUnderTheOriginRanksAtDistanceZero) {
     // The crossing wall comes first in the list and is 5 away, but the origin lies on the
     // collinear wall, which then wins, and every way around it runs along it: unreachable.
     SetWalls({MakeWall(50, -10, 50, 10), MakeWall(30, 0, 60, 0)});

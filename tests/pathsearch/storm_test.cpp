@@ -25,7 +25,7 @@ constexpr uint32_t STORM_SEED = 20261209;
 
 }  // namespace
 
-TEST_F(SearchTest, AThousandSeededStopStormsLeaveACleanStateAndTheRightNextAnswer) {
+TEST_F(StopStorm, AThousandSeededStopStormsLeaveACleanStateAndTheRightNextAnswer) {
     const std::vector<Wall> scene = Staircase(STAIRS);
     const Vec2 STORM_START = STAIRCASE_START;
     const Vec2 STORM_GOAL = StaircaseGoal(STAIRS);
