@@ -48,6 +48,8 @@ static_assert(sizeof(Wall) == 32 && alignof(Wall) == 4, "a Wall is exactly eight
 // every reader walks it with a position of its own (ListItems / ListWalk).
 extern CursorList* walls;
 
+// The wall with this origin and delta and its corner points one unit beyond each end.
+Wall WallWithCorners(const Vec2& origin, const Vec2& delta);
 // The wall from (x1, y1) to (x2, y2) with its corner points, as AddWall stores it.
 Wall WallBetween(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // Appends the wall from (x1, y1) to (x2, y2) to walls. Returns 0.

@@ -53,13 +53,6 @@ constexpr int32_t HASHED_LIST_MIN = 24;
 constexpr int32_t INDEXED_WALLS_MIN = 48;
 constexpr int32_t SHORT_WALL_LIST = 16;
 
-
-float Distance(const Vec2& a, const Vec2& b) {
-    double dx = double{a.x} - b.x;
-    double dy = double{a.y} - b.y;
-    return static_cast<float>(std::sqrt(dx * dx + dy * dy));
-}
-
 Segment SegmentToward(const Vec2& from, const Vec2& to) {
     return Segment{from, Vec2{static_cast<float>(double{to.x} - from.x),
                               static_cast<float>(double{to.y} - from.y)}};
@@ -335,7 +328,7 @@ bool Step(Search& search, const Task& task) {
 
 }  // namespace
 
-float NodeDistance(const SearchNode* a, const SearchNode* b) { return Distance(a->point, b->point); }
+float NodeDistance(const SearchNode* a, const SearchNode* b) { return PointDistance(a->point, b->point); }
 
 SearchNode* CreateSearchNode(SearchNode* predecessor, const Vec2* point) {
     auto* node = static_cast<SearchNode*>(BlockAllocate(sizeof(SearchNode)));

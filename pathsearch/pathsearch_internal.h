@@ -9,9 +9,18 @@
 //   [SECTION] The wall index
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "pathsearch/pathsearch.h"
+
+// The Euclidean distance of two points as a float: what node costs and wall contacts are
+// ranked by, the same in the search and in the index.
+inline float PointDistance(const Vec2& a, const Vec2& b) {
+    double dx = double{a.x} - b.x;
+    double dy = double{a.y} - b.y;
+    return static_cast<float>(std::sqrt(dx * dx + dy * dy));
+}
 
 // ---- [SECTION] Search state ------------------------------------------------------------------
 

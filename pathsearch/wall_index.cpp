@@ -21,12 +21,6 @@ constexpr double SMALLEST_DELTA = 9.094947017729282e-13;  // 2^-40
 constexpr int64_t CELLS_PER_WALL = 2;
 constexpr int64_t LISTINGS_PER_WALL = 24;
 
-float Distance(const Vec2& a, const Vec2& b) {
-    double dx = double{a.x} - b.x;
-    double dy = double{a.y} - b.y;
-    return static_cast<float>(std::sqrt(dx * dx + dy * dy));
-}
-
 float OverlapDistance(const Wall& wall, const Vec2& origin) {
     Vec2 a = wall.origin;
     Vec2 b{static_cast<float>(double{a.x} + wall.delta.x), static_cast<float>(double{a.y} + wall.delta.y)};
@@ -60,7 +54,7 @@ struct Best {
 int32_t WallContact(const Wall& wall, const Segment& segment, float* distance) {
     Vec2 contact{};
     int32_t result = IntersectSegments(wall, segment, contact);
-    if (result == 1) *distance = Distance(segment.origin, contact);
+    if (result == 1) *distance = PointDistance(segment.origin, contact);
     if (result == -1) *distance = OverlapDistance(wall, segment.origin);
     return result;
 }

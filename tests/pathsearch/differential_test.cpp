@@ -13,19 +13,6 @@ struct Scene {
     Vec2 goal;
 };
 
-// A wall from float end points, its corners made the way AddWall makes them.
-Wall FloatWall(Vec2 a, Vec2 b) {
-    Wall wall{};
-    wall.origin = a;
-    wall.delta = Vec2{static_cast<float>(double{b.x} - a.x), static_cast<float>(double{b.y} - a.y)};
-    Vec2 u;
-    NormalizeVec2(wall.delta, u);
-    wall.outerA = Vec2{static_cast<float>(double{a.x} - u.x), static_cast<float>(double{a.y} - u.y)};
-    Vec2 end{static_cast<float>(double{a.x} + wall.delta.x), static_cast<float>(double{a.y} + wall.delta.y)};
-    wall.outerB = Vec2{static_cast<float>(double{end.x} + u.x), static_cast<float>(double{end.y} + u.y)};
-    return wall;
-}
-
 class Generator {
 public:
     explicit Generator(uint32_t seed) : random_(seed) {}

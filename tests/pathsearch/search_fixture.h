@@ -17,6 +17,10 @@ void SetWalls(const std::vector<Wall>& records);
 std::vector<Wall> CurrentWalls();
 // A wall as AddWall makes it.
 Wall MakeWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// A wall between float end points, its corners made the way AddWall makes them.
+inline Wall FloatWall(Vec2 a, Vec2 b) {
+    return WallWithCorners(a, Vec2{static_cast<float>(double{b.x} - a.x), static_cast<float>(double{b.y} - a.y)});
+}
 // The start-up scene's four border walls.
 std::vector<Wall> BorderWalls();
 // Stair k is a wall at x = 10k from its lower end (10k, 3k) far up; its outerA, one unit

@@ -10,21 +10,10 @@
 #include <vector>
 
 #include "pathsearch/pathsearch_internal.h"
+#include "search_fixture.h"
 #include "tools/scene_families.h"
 
 namespace {
-
-Wall FloatWall(Vec2 a, Vec2 b) {
-    Wall wall{};
-    wall.origin = a;
-    wall.delta = Vec2{static_cast<float>(double{b.x} - a.x), static_cast<float>(double{b.y} - a.y)};
-    Vec2 u;
-    NormalizeVec2(wall.delta, u);
-    wall.outerA = Vec2{static_cast<float>(double{a.x} - u.x), static_cast<float>(double{a.y} - u.y)};
-    Vec2 end{static_cast<float>(double{a.x} + wall.delta.x), static_cast<float>(double{a.y} + wall.delta.y)};
-    wall.outerB = Vec2{static_cast<float>(double{end.x} + u.x), static_cast<float>(double{end.y} + u.y)};
-    return wall;
-}
 
 Segment Toward(Vec2 from, Vec2 to) {
     return Segment{from, Vec2{static_cast<float>(double{to.x} - from.x), static_cast<float>(double{to.y} - from.y)}};
