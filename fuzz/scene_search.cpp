@@ -5,10 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#include "analysis/plain_search.h"
 #include "app/scene_file.h"
 #include "fuzz/fuzz_support.h"
 #include "pathsearch/pathsearch_internal.h"
-#include "tests/pathsearch/plain_search.h"
 
 namespace {
 // The plain search has no stop and no budget: only scenes this small go to it.

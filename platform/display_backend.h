@@ -48,11 +48,6 @@ void QueueWindowEvent(int32_t code);
 int32_t TakeWindowEvent();
 void ClearWindowEvents();
 
-// Windows-1252 bytes as UTF-8 (for window titles and message boxes).
-std::string Windows1252ToUtf8(std::string_view text);
-// The Unicode code point of one Windows-1252 byte.
-uint32_t Windows1252CodePoint(uint8_t byte);
-
 // Notes the first failure of an open operation; PlatformOpenError reports it.
 void SetPlatformOpenError(std::string message);
 void ClearPlatformOpenError();

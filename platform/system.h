@@ -93,6 +93,11 @@ Text DecimalText(int32_t number);
 int32_t TextAreaGrowths();
 size_t TextAreaCapacity();
 
+// Windows-1252 bytes as UTF-8 (for window titles and message boxes).
+std::string Windows1252ToUtf8(std::string_view text);
+// The Unicode code point of one Windows-1252 byte (for the glyph lookup).
+uint32_t Windows1252CodePoint(uint8_t byte);
+
 // ---- Program end ---------------------------------------------------------------------------
 
 // The services EndProgram closes, in its order. Each service registers its own close step

@@ -18,12 +18,12 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/plain_search.h"
 #include "app/app.h"
 #include "app/scene_file.h"
 #include "pathsearch/pathsearch_internal.h"
 #include "platform/display.h"
 #include "platform/system.h"
-#include "tests/pathsearch/plain_search.h"
 #include "tools/scene_families.h"
 
 namespace {

@@ -263,11 +263,6 @@ TEST_F(SceneToolTest, BadArgumentsWriteNothing) {
     EXPECT_EQ(Execute(std::string(PFAD_SCENE) + " --help").exitCode, 0);
 }
 
-}  // namespace
-
-#ifdef PFAD_BENCH
-namespace {
-
 TEST(BenchGaps, TheGapTableHasOneRowPerFamilyWithNoDefect) {
     ToolRun run = Execute(std::string(PFAD_BENCH) + " --only gaps --gap-seeds 3 --quick --json");
     ASSERT_EQ(run.exitCode, 0) << run.out;
@@ -289,4 +284,3 @@ TEST(BenchGaps, TheGapTableHasOneRowPerFamilyWithNoDefect) {
 }
 
 }  // namespace
-#endif

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "analysis/plain_search.h"
 #include "pathsearch/pathsearch_internal.h"
-#include "plain_search.h"
 
 // Makes walls, the registry, the tested-segment list and SearchLock once per process.
 void EnsureSearchState();

@@ -162,12 +162,6 @@ TEST_F(InputTest, MessageBoxesAreRecorded) {
     EXPECT_EQ(NullMessageBoxes()[0].text, "Zeile 1\nZeile 2");
 }
 
-TEST(TextTest, Windows1252BecomesUtf8) {
-    EXPECT_EQ(Windows1252ToUtf8("Gr\xFC\xDF" "e \x80\x96\x9F"),
-              "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\xE2\x80\x93\xC5\xB8");
-    EXPECT_EQ(Windows1252ToUtf8("\x81"), "\xC2\x81");
-}
-
 // ---- Mouse device --------------------------------------------------------------------------
 
 TEST_F(InputTest, ThePositionStartsAtTheCornerAndStaysOnTheSurface) {

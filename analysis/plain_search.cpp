@@ -1,5 +1,5 @@
 // The plain reference search: linear wall scans, list lookups, recursion.
-#include "plain_search.h"
+#include "analysis/plain_search.h"
 
 #include <cmath>
 #include <cstring>

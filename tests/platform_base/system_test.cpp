@@ -215,6 +215,12 @@ void SayFault() { fputs("fault ", stderr); }
 void SayFiles() { fputs("files\n", stderr); }
 }  // namespace
 
+TEST(Texts, Windows1252BecomesUtf8) {
+    EXPECT_EQ(Windows1252ToUtf8("Gr\xFC\xDF" "e \x80\x96\x9F"),
+              "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\xE2\x80\x93\xC5\xB8");
+    EXPECT_EQ(Windows1252ToUtf8("\x81"), "\xC2\x81");
+}
+
 TEST(EndProgramDeathTest, RunsTheCloseStepsInOrderAndExitsWithZero) {
     EXPECT_EXIT(
         {
