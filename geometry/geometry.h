@@ -48,11 +48,18 @@ static_assert(sizeof(Wall) == 32 && alignof(Wall) == 4, "a Wall is exactly eight
 // every reader walks it with a position of its own (ListItems / ListWalk).
 extern CursorList* walls;
 
+// Path jobs that exist now, each of which may have a worker reading `walls`. The path job
+// counts itself in when it is created and out when it is freed; AddWall asserts that none
+// exists. Any thread.
+void CountWallReader(int32_t change);
+int32_t WallReaderCount();
+
 // The wall with this origin and delta and its corner points one unit beyond each end.
 Wall WallWithCorners(const Vec2& origin, const Vec2& delta);
 // The wall from (x1, y1) to (x2, y2) with its corner points, as AddWall stores it.
 Wall WallBetween(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
-// Appends the wall from (x1, y1) to (x2, y2) to walls. Returns 0.
+// Appends the wall from (x1, y1) to (x2, y2) to walls. Returns 0. Only while no path job
+// exists (free the job first).
 int32_t AddWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // Adds the walls top, left, right, bottom of the box from (x, y) of that width and height.
 // Returns 0.

@@ -1,11 +1,20 @@
 // Walls: the walls list, AddWall and AddBox with their corner points, and IntersectSegments.
+#include <atomic>
 #include <cmath>
 
 #include "geometry/geometry.h"
+#include "platform/assert.h"
 
 // Changed by the main thread only, and only while no path job's worker runs; read by the
 // main thread and by a worker, each with a walk position of its own. Made by CreateSharedState.
 CursorList* walls = nullptr;
+
+// Kept here rather than in the path job, so that geometry can check it without knowing jobs.
+static std::atomic<int32_t> wallReaders{0};
+
+void CountWallReader(int32_t change) { wallReaders.fetch_add(change, std::memory_order_acq_rel); }
+
+int32_t WallReaderCount() { return wallReaders.load(std::memory_order_acquire); }
 
 Wall WallWithCorners(const Vec2& origin, const Vec2& delta) {
     Wall wall{};
@@ -28,6 +37,9 @@ Wall WallBetween(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
 }
 
 int32_t AddWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    PFAD_ASSERT(WallReaderCount() == 0,
+                "AddWall while a path job exists, whose worker may be reading the walls: free the "
+                "job first (EditScene does: free, change, create the next job)");
     auto* wall = static_cast<Wall*>(ListAppend(walls));
     if (wall) *wall = WallBetween(x1, y1, x2, y2);
     return 0;

@@ -4,15 +4,28 @@
 #include <atomic>
 
 #include "pathsearch/pathsearch_internal.h"
+#include "platform/assert.h"
 
 namespace {
 
 // How long a waiting worker sleeps between two tries of the lock, so it still sees a stop.
 constexpr int32_t LOCK_RETRY_MS = 1;
 
+// Set once a job's worker abandoned itself (it faulted and is blocked in the fault report)
+// holding the search state: the registry is then never empty again, and the program ends with
+// the report.
+std::atomic<bool> searchStateAbandoned{false};
+
 void MarkWorkerReturned(PathJob* job) {
     std::atomic_ref<int32_t>(job->workerReturned).store(1, std::memory_order_release);
 }
+
+bool WorkerReturned(PathJob* job) {
+    return std::atomic_ref<int32_t>(job->workerReturned).load(std::memory_order_acquire) != 0;
+}
+
+// What PathJobStatus calls finished: the worker thread has ended.
+[[maybe_unused]] bool JobFinished(PathJob* job) { return job && WorkerReturned(job) && !ThreadRunning(job->thread); }
 
 // The goal node's chain, start first, as a new array; nullptr when memory runs out.
 Vec2* ExtractPath(const PathJob* job, int32_t* pointCount) {
@@ -80,6 +93,11 @@ bool HandOffSearchNodes() {
 }  // namespace
 
 PathJob* CreatePathJob(const Vec2& start, const Vec2& goal) {
+    PFAD_ASSERT(WallReaderCount() == 0,
+                "CreatePathJob while another path job exists: free the current job first");
+    PFAD_ASSERT(searchStateAbandoned.load() || ListCount(searchNodes) == 0,
+                "CreatePathJob with search nodes left in the registry: only a finished or freed "
+                "job's worker empties it; free the previous job before creating the next");
     auto* job = static_cast<PathJob*>(BlockAllocate(sizeof(PathJob)));
     if (!job) return nullptr;
     job->start = start;
@@ -93,14 +111,20 @@ PathJob* CreatePathJob(const Vec2& start, const Vec2& goal) {
         BlockRelease(job);
         return nullptr;
     }
+    CountWallReader(1);
     return job;
 }
 
 void FreePathJob(PathJob* job) {
     if (!job) return;
     if (ThreadRunning(job->thread)) ThreadKill(job->thread);
+    // Stopped or ended, or blocked for good: the worker reads no more walls either way.
+    CountWallReader(-1);
     // A worker that abandoned itself may still hold pointers into the job: leave it be.
-    if (!std::atomic_ref<int32_t>(job->workerReturned).load(std::memory_order_acquire)) return;
+    if (!WorkerReturned(job)) {
+        searchStateAbandoned.store(true);
+        return;
+    }
     BlockRelease(job->points);
     BlockRelease(job);
 }
@@ -111,17 +135,36 @@ int32_t PathJobStatus(PathJob* job) {
     return job->points ? 1 : -1;
 }
 
-int32_t PathJobCollisionChecks(PathJob* job) { return job->collisionChecks; }
-int32_t PathJobNodeCount(PathJob* job) { return job->nodeCount; }
-int32_t PathJobTime(PathJob* job) { return job->timeMs; }
+int32_t PathJobCollisionChecks(PathJob* job) {
+    PFAD_ASSERT(JobFinished(job), "PathJobCollisionChecks of a job still running: read the "
+                                  "statistics only once PathJobStatus has answered 1 or -1");
+    return job->collisionChecks;
+}
+int32_t PathJobNodeCount(PathJob* job) {
+    PFAD_ASSERT(JobFinished(job), "PathJobNodeCount of a job still running: read the statistics "
+                                  "only once PathJobStatus has answered 1 or -1");
+    return job->nodeCount;
+}
+int32_t PathJobTime(PathJob* job) {
+    PFAD_ASSERT(JobFinished(job), "PathJobTime of a job still running: read the statistics only "
+                                  "once PathJobStatus has answered 1 or -1");
+    return job->timeMs;
+}
 
 int32_t NextPathPoint(PathJob* job) {
+    PFAD_ASSERT(JobFinished(job), "NextPathPoint of a job still running: walk the path only once "
+                                  "PathJobStatus has answered 1");
     // The cursor stops one past the end, so further calls keep answering 0.
     if (job->cursor < job->pointCount) job->cursor++;
     return job->cursor < job->pointCount ? 1 : 0;
 }
 
-const Vec2* CurrentPathPoint(PathJob* job) { return &job->points[job->cursor]; }
+const Vec2* CurrentPathPoint(PathJob* job) {
+    PFAD_ASSERT(job->points && job->cursor >= 0 && job->cursor < job->pointCount,
+                "CurrentPathPoint off the path: ask for it only after NextPathPoint answered "
+                "non-zero, and after PathJobStatus answered 1");
+    return &job->points[job->cursor];
+}
 
 void PathJobWorker(void* argument) {
     auto* job = static_cast<PathJob*>(argument);

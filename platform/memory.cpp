@@ -1,6 +1,8 @@
 // Zero-filled memory blocks and arrays, and the CursorList operations.
 #include "platform/memory.h"
 
+#include "platform/assert.h"
+
 #include <malloc.h>
 
 #include <atomic>
@@ -112,7 +114,12 @@ void* ListAddBefore(CursorList* list) {
     return ListElementData(element);
 }
 
-void* ListCurrent(CursorList* list) { return list->current ? ListElementData(list->current) : nullptr; }
+void* ListCurrent(CursorList* list) {
+    PFAD_ASSERT(list->current, "ListCurrent while the current element is none (after ListCreate, "
+                               "ListRewind or ListClear): move onto an element with ListNext or "
+                               "add one first");
+    return list->current ? ListElementData(list->current) : nullptr;
+}
 
 int32_t ListCount(const CursorList* list) { return list->count; }
 

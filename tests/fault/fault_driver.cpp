@@ -3,7 +3,7 @@
 // report must name) and, where known, "ADDRESS a" (the faulting instruction).
 //
 //   fault_driver MODE THREAD COUNTFILE
-//   MODE   null-store | divide | trap | int3 | bus | recursion | geometry | raise-fpe |
+//   MODE   null-store | divide | trap | int3 | bus | recursion | geometry | assert | raise-fpe |
 //          inline | library | fault-code | tail | both | handler-fault | before-install | quit |
 //          on-go | end-during-report
 //   THREAD main | worker: the thread that faults; the other one counts into COUNTFILE
@@ -84,6 +84,11 @@ void Fault() {
     } else if (mode == "geometry") {
         // The wall list was never made: AddWall's append fails inside the list code, and the
         // report names AddWall's line.
+        Announce(0); AddWall(1, 2, 3, 4);
+    } else if (mode == "assert") {
+        // A broken precondition: AddWall while a path job counts as reading the walls. The
+        // assert in AddWall stops on a breakpoint, and the report names the assert's line.
+        CountWallReader(1);
         Announce(0); AddWall(1, 2, 3, 4);
     } else if (mode == "inline") {
         // Faults in code inlined from a library header: the report names this line.

@@ -191,6 +191,7 @@ const FaultCase FAULTS[] = {
     {"bus", FAULT_ACCESS_VIOLATION, SIGBUS},
     {"recursion", FAULT_STACK_OVERFLOW, SIGSEGV},
     {"geometry", FAULT_ACCESS_VIOLATION, SIGSEGV},
+    {"assert", FAULT_BREAKPOINT, SIGTRAP},
     {"inline", FAULT_ACCESS_VIOLATION, SIGSEGV},
     {"library", FAULT_ACCESS_VIOLATION, SIGSEGV},
     {"tail", FAULT_ACCESS_VIOLATION, SIGSEGV},
@@ -233,6 +234,17 @@ TEST_P(FaultTable, ReportsOnceWithKindLineAndAddressThenEndsBySignal) {
         file = "geometry/line2d.cpp";
         line = LineContaining("geometry/line2d.cpp", "ListAppend(walls)");
         ASSERT_GT(line, 0);
+    }
+    if (std::string(fault.mode) == "assert") {
+        file = "geometry/line2d.cpp";
+        line = LineContaining("geometry/line2d.cpp", "PFAD_ASSERT(WallReaderCount() == 0");
+        ASSERT_GT(line, 0);
+        // The assert says what went wrong before the report's lines.
+        std::string said = "geometry/line2d.cpp:" + std::to_string(line) +
+                           ": Assertion failed: WallReaderCount() == 0 — AddWall while a path job exists";
+        size_t at = run.err.find(said);
+        EXPECT_NE(at, std::string::npos) << run.err;
+        EXPECT_LT(at, run.err.find("Typ: ")) << run.err;
     }
     std::string expected = Kind(fault.kind) + "\nFile: " + file + "   Line: " +
                            std::to_string(line) + "\nMemory: ";

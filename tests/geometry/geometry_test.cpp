@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "geometry/geometry.h"
+#include "tests/assert_death.h"
 
 namespace {
 
@@ -166,4 +167,19 @@ TEST_F(WallsList, AddWallAppendsWhereverTheCurrentElementStands) {
 TEST_F(WallsList, ExtremeCoordinatesDoNotOverflow) {
     AddWall(INT32_MIN, 0, INT32_MAX, 0);
     EXPECT_EQ(All()[0].delta.x, 4294967295.0f);
+}
+
+// ---- Asserted misuse -----------------------------------------------------------------------
+
+using AddWallDeathTest = WallsList;
+
+TEST_F(AddWallDeathTest, WhileAPathJobMayReadTheWallsItStopsAndTheListStaysAsItWas) {
+    AddWall(1, 2, 3, 4);
+    CountWallReader(1);  // as a path job does while it exists
+    EXPECT_ASSERT_FAILS(AddWall(5, 6, 7, 8), "AddWall while a path job exists.*free the job first");
+    EXPECT_ASSERT_FAILS(AddBox(10, 80, 780, 510), "AddWall while a path job exists");
+    CountWallReader(-1);
+    EXPECT_EQ(ListCount(walls), 1);  // the children's walls were never ours
+    AddWall(5, 6, 7, 8);
+    EXPECT_EQ(ListCount(walls), 2);
 }

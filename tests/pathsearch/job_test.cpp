@@ -5,6 +5,7 @@
 #include <random>
 
 #include "search_fixture.h"
+#include "tests/assert_death.h"
 
 namespace {
 
@@ -184,4 +185,80 @@ TEST_F(PathJobs, AnAbandonedWorkerIsNotWaitedFor) {
     while (!std::atomic_ref<int32_t>(stuck->workerReturned).load()) SleepMilliseconds(1);
     EXPECT_EQ(stuck->pointCount, 0);
     BlockRelease(stuck);
+}
+
+// ---- Asserted misuse -----------------------------------------------------------------------
+
+using PathJobDeathTest = SearchTest;
+
+TEST_F(PathJobDeathTest, ASecondJobOrNodesLeftInTheRegistryStopCreation) {
+    SetWalls({MakeWall(400, 200, 400, 480)});
+    PathJob* job = CreatePathJob(START, GOAL);
+    ASSERT_NE(job, nullptr);
+    EXPECT_ASSERT_FAILS(CreatePathJob(START, GOAL), "CreatePathJob while another path job exists");
+    FreePathJob(job);
+
+    Vec2 point{1, 2};
+    ASSERT_NE(CreateSearchNode(nullptr, &point), nullptr);  // a node no worker will release
+    EXPECT_ASSERT_FAILS(CreatePathJob(START, GOAL), "CreatePathJob with search nodes left in the registry");
+    ReleaseSearchNodes();
+    EXPECT_EQ(RunJob(START, GOAL).status, 1);  // freed and empty: the next job is welcome
+}
+
+TEST_F(PathJobDeathTest, AddWallStopsWhileAJobExistsEvenAFinishedOne) {
+    SetWalls({MakeWall(400, 200, 400, 480)});
+    PathJob* job = CreatePathJob(START, GOAL);
+    ASSERT_NE(job, nullptr);
+    EXPECT_ASSERT_FAILS(AddWall(1, 2, 3, 4), "AddWall while a path job exists");
+    while (PathJobStatus(job) == 0) SleepMilliseconds(1);
+    EXPECT_ASSERT_FAILS(AddWall(1, 2, 3, 4), "AddWall while a path job exists");
+    FreePathJob(job);
+    AddWall(1, 2, 3, 4);
+    EXPECT_EQ(ListCount(walls), 2);
+}
+
+TEST_F(PathJobDeathTest, StatisticsAndThePathOfARunningJobAreNotRead) {
+    SetWalls({MakeWall(400, 200, 400, 480)});
+    LockAcquire(SearchLock);  // the worker waits: the job is still running
+    PathJob* job = CreatePathJob(START, GOAL);
+    ASSERT_NE(job, nullptr);
+    const char* fix = "of a job still running: .* once PathJobStatus has answered 1";
+    EXPECT_ASSERT_FAILS(PathJobCollisionChecks(job), std::string("PathJobCollisionChecks ") + fix);
+    EXPECT_ASSERT_FAILS(PathJobNodeCount(job), std::string("PathJobNodeCount ") + fix);
+    EXPECT_ASSERT_FAILS(PathJobTime(job), std::string("PathJobTime ") + fix);
+    EXPECT_ASSERT_FAILS(NextPathPoint(job), std::string("NextPathPoint ") + fix);
+    LockRelease(SearchLock);
+    JobResult result;
+    while ((result.status = PathJobStatus(job)) == 0) SleepMilliseconds(1);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(PathJobCollisionChecks(job), 5);  // read once finished, as the frame loop does
+    FreePathJob(job);
+}
+
+TEST_F(PathJobDeathTest, CurrentPathPointOffThePathStops) {
+    SetWalls({MakeWall(400, 200, 400, 480)});
+    PathJob* job = CreatePathJob(START, GOAL);
+    ASSERT_NE(job, nullptr);
+    while (PathJobStatus(job) == 0) SleepMilliseconds(1);
+    const char* fix = "CurrentPathPoint off the path: .* after NextPathPoint answered non-zero";
+    EXPECT_ASSERT_FAILS(CurrentPathPoint(job), fix);  // before the first point
+    int32_t points = 0;
+    while (NextPathPoint(job)) {
+        EXPECT_NE(CurrentPathPoint(job), nullptr);
+        ++points;
+    }
+    EXPECT_EQ(points, 3);
+    EXPECT_ASSERT_FAILS(CurrentPathPoint(job), fix);  // after the last one
+    FreePathJob(job);
+
+    // The goal boxed in: no path at all.
+    SetWalls({MakeWall(740, 330, 760, 330), MakeWall(740, 330, 740, 350), MakeWall(760, 330, 760, 350),
+              MakeWall(740, 350, 760, 350)});
+    job = CreatePathJob(START, GOAL);
+    ASSERT_NE(job, nullptr);
+    while (PathJobStatus(job) == 0) SleepMilliseconds(1);
+    EXPECT_EQ(PathJobStatus(job), -1);
+    EXPECT_EQ(NextPathPoint(job), 0);
+    EXPECT_ASSERT_FAILS(CurrentPathPoint(job), fix);
+    FreePathJob(job);
 }

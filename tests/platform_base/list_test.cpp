@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/memory.h"
+#include "tests/assert_death.h"
 
 namespace {
 
@@ -28,7 +29,24 @@ protected:
 TEST_F(IntList, NextOnAnEmptyListKeepsCurrentNone) {
     EXPECT_EQ(ListNext(list), nullptr);
     EXPECT_EQ(ListPosition(list), -1);
-    EXPECT_EQ(ListCurrent(list), nullptr);
+}
+
+// ---- Asserted misuse -----------------------------------------------------------------------
+
+using ListDeathTest = IntList;
+
+TEST_F(ListDeathTest, TheCurrentElementAskedForWhileItIsNoneStops) {
+    const char* fix = "ListCurrent while the current element is none .* move onto an element";
+    EXPECT_ASSERT_FAILS(ListCurrent(list), fix);  // a new, empty list
+    Append(7);
+    ListRewind(list);
+    EXPECT_ASSERT_FAILS(ListCurrent(list), fix);
+    ListNext(list);
+    EXPECT_EQ(Current(), 7);
+    ListNext(list);  // past the end: current stays on the last element
+    EXPECT_EQ(Current(), 7);
+    ListClear(list);
+    EXPECT_ASSERT_FAILS(ListCurrent(list), fix);
 }
 
 TEST_F(IntList, AFullWalkEndsOnTheLastElementSoAddAfterAppends) {
