@@ -90,7 +90,34 @@ bool HandOffSearchNodes() {
     return true;
 }
 
+#if PFAD_CHECKS
+std::atomic<bool> holdNextWorker{false};
+std::atomic<bool> workerHeld{false};
+std::atomic<bool> heldWorkerMayGo{false};
+
+// The held worker of HoldNextWorker; true when this worker was the one held.
+bool HeldAsIfFaulted() {
+    if (!holdNextWorker.exchange(false)) return false;
+    ThreadAbandon();
+    workerHeld.store(true);
+    while (!heldWorkerMayGo.exchange(false)) SleepMilliseconds(1);
+    workerHeld.store(false);
+    return true;
+}
+#else
+constexpr bool HeldAsIfFaulted() { return false; }
+#endif
+
 }  // namespace
+
+#if PFAD_CHECKS
+void HoldNextWorker() {
+    heldWorkerMayGo.store(false);
+    holdNextWorker.store(true);
+}
+bool WorkerHeld() { return workerHeld.load(); }
+void LetHeldWorkerGo() { heldWorkerMayGo.store(true); }
+#endif
 
 PathJob* CreatePathJob(const Vec2& start, const Vec2& goal) {
     PFAD_ASSERT(WallReaderCount() == 0,
@@ -178,7 +205,7 @@ void PathJobWorker(void* argument) {
         SleepMilliseconds(LOCK_RETRY_MS);
     }
     uint32_t t0 = TickMilliseconds();
-    bool finished = SearchToward(job, job->startNode, &job->goal, 0);
+    bool finished = HeldAsIfFaulted() || SearchToward(job, job->startNode, &job->goal, 0);
     if (finished && job->goalNode->predecessor) {
         job->points = ExtractPath(job, &job->pointCount);
         job->cursor = -1;

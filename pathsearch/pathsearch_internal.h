@@ -67,6 +67,17 @@ void PathJobWorker(void* job);
 // The worker calls it at its end, holding SearchLock.
 void ReleaseSearchNodes();
 
+#if PFAD_CHECKS
+// Test seam, in builds with checks only: the next worker to take SearchLock behaves as one that
+// faulted at the start of its search and is blocked in the fault report. It abandons itself
+// (ThreadAbandon) and waits, holding the lock and the nodes, until LetHeldWorkerGo; then it
+// goes on as if its search had found no way.
+void HoldNextWorker();
+// True while a worker is held.
+bool WorkerHeld();
+void LetHeldWorkerGo();
+#endif
+
 // ---- [SECTION] The wall index ----------------------------------------------------------------
 //
 // Which walls a segment meets: the plain scans over a wall array, and a uniform grid index that

@@ -14,8 +14,34 @@
 // and a search asked to stop would then wait for megabytes of clearing).
 static const int largeBlocksMapped = mallopt(M_MMAP_THRESHOLD, 1 << 20);
 
+#if PFAD_CHECKS
+namespace {
+std::atomic<int32_t> failSize{0};
+std::atomic<int32_t> failCountdown{0};
+}  // namespace
+
+void FailBlockAllocate(int32_t size, int32_t count) {
+    failSize.store(0);
+    failCountdown.store(count > 0 ? count : 0);
+    failSize.store(count > 0 ? size : 0);
+}
+
+// True for the one call the countdown was armed for; calls racing on other threads each take
+// one step, and exactly one of them takes the last.
+static bool AllocationFails(int32_t size) {
+    if (failSize.load(std::memory_order_relaxed) != size) return false;
+    int32_t left = failCountdown.load();
+    while (left > 0)
+        if (failCountdown.compare_exchange_weak(left, left - 1)) return left == 1;
+    return false;
+}
+#endif
+
 void* BlockAllocate(int32_t size) {
     if (size <= 0) return nullptr;
+#if PFAD_CHECKS
+    if (AllocationFails(size)) return nullptr;
+#endif
     return std::calloc(1, static_cast<size_t>(size));
 }
 

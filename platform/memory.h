@@ -16,6 +16,11 @@ void BlockRelease(void* block);
 // 1 when the first size bytes of a and b are equal byte for byte (0.0f and -0.0f differ);
 // two missing blocks are equal, one missing block is not.
 int32_t BlockEqual(const void* a, const void* b, int32_t size);
+#if PFAD_CHECKS
+// Test seam, in builds with checks only: the count-th BlockAllocate of exactly size bytes from
+// now on returns nullptr, once (counting every thread's calls). A size or count of 0 disarms.
+void FailBlockAllocate(int32_t size, int32_t count);
+#endif
 // Copies size bytes from source to destination.
 void BlockCopy(const void* source, void* destination, int32_t size);
 // Releases the array the variable holds, then stores a new zero-filled array of

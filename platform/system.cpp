@@ -98,7 +98,25 @@ void ThreadInstallSignalStack() {
     signalStack = memory;
 }
 
+#if PFAD_CHECKS
+namespace {
+std::atomic<int32_t> threadStartCountdown{0};
+
+bool ThreadStartFails() {
+    int32_t left = threadStartCountdown.load(std::memory_order_relaxed);
+    while (left > 0)
+        if (threadStartCountdown.compare_exchange_weak(left, left - 1)) return left == 1;
+    return false;
+}
+}  // namespace
+
+void FailThreadStart(int32_t count) { threadStartCountdown.store(count > 0 ? count : 0); }
+#endif
+
 int32_t ThreadStartWithStack(ThreadProcedure procedure, void* argument, size_t stackBytes) {
+#if PFAD_CHECKS
+    if (ThreadStartFails()) return 0;  // before the table: a failed start uses no number
+#endif
     auto record = std::make_shared<ThreadRecord>();
     record->procedure = procedure;
     record->argument = argument;

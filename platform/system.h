@@ -19,6 +19,11 @@ using ThreadProcedure = void (*)(void* argument);
 int32_t ThreadStart(ThreadProcedure procedure, void* argument);
 // The same with a stack of the given size (at least the system minimum).
 int32_t ThreadStartWithStack(ThreadProcedure procedure, void* argument, size_t stackBytes);
+#if PFAD_CHECKS
+// Test seam, in builds with checks only: the count-th thread start from now on (ThreadStart or
+// ThreadStartWithStack, on any thread) fails as if no thread could be had, once. 0 disarms.
+void FailThreadStart(int32_t count);
+#endif
 // Non-zero while the thread runs; 0 once its procedure has returned, and for 0, unknown or
 // forgotten numbers. Never waits. Once it answers 0, everything the thread wrote is visible.
 int32_t ThreadRunning(int32_t thread);

@@ -35,26 +35,7 @@ void WaitUntilSearching() {
     }
 }
 
-// ---- The seam for the fault report: the search entry can be held on the worker thread. ----
-std::atomic<int32_t> holdMode{0};  // 1: the next search abandons itself and waits
-std::atomic<int32_t> held{0};      // 1 while a worker is held
-std::atomic<int32_t> letGo{0};
-
 }  // namespace
-
-extern "C" bool __real__Z12SearchTowardP7PathJobP10SearchNodePK4Vec2i(PathJob*, SearchNode*, const Vec2*, int32_t);
-extern "C" bool __wrap__Z12SearchTowardP7PathJobP10SearchNodePK4Vec2i(PathJob* job, SearchNode* from,
-                                                                      const Vec2* target, int32_t corner) {
-    if (holdMode.exchange(0) == 1) {
-        // As a worker that faulted: it will never honour a stop while the report is shown.
-        ThreadAbandon();
-        held = 1;
-        while (!letGo.load()) SleepMilliseconds(1);
-        held = 0;
-        return true;  // searched nothing: the goal stays unreachable
-    }
-    return __real__Z12SearchTowardP7PathJobP10SearchNodePK4Vec2i(job, from, target, corner);
-}
 
 // Every wall test the search makes passes here.
 std::atomic<int64_t> wallTests{0};
@@ -162,10 +143,10 @@ TEST_F(PathJobs, AThousandJobsFreedAtRandomMomentsLeaveNothingBehind) {
 
 TEST_F(PathJobs, AnAbandonedWorkerIsNotWaitedFor) {
     SetWalls({MakeWall(400, 200, 400, 480)});
-    holdMode = 1;
+    HoldNextWorker();  // as a worker that faulted: it never honours a stop again
     PathJob* stuck = CreatePathJob(START, GOAL);
     ASSERT_NE(stuck, nullptr);
-    while (!held.load()) SleepMilliseconds(1);
+    while (!WorkerHeld()) SleepMilliseconds(1);
 
     // The frame loop goes on editing while the report is shown: neither call may hang, and
     // the job waiting behind the held lock gives up when stopped.
@@ -177,9 +158,8 @@ TEST_F(PathJobs, AnAbandonedWorkerIsNotWaitedFor) {
     FreePathJob(next);
 
     // Here the program would end; let the worker go so the remaining tests start clean.
-    letGo = 1;
-    while (held.load() || !SearchStateIsClean()) SleepMilliseconds(1);
-    letGo = 0;
+    LetHeldWorkerGo();
+    while (WorkerHeld() || !SearchStateIsClean()) SleepMilliseconds(1);
     // The record FreePathJob left alone is still there (a sanitizer build would see a second
     // release) and is given back once its worker is done with it.
     while (!std::atomic_ref<int32_t>(stuck->workerReturned).load()) SleepMilliseconds(1);

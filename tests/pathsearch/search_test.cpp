@@ -1,7 +1,6 @@
 // The search and the path job on small scenes, case by case.
 #include <cmath>
 
-#include "fault_injection.h"
 #include "search_fixture.h"
 
 namespace {
@@ -171,14 +170,15 @@ TEST_F(SearchSteps, ACollinearWallUnderTheOriginRanksAtDistanceZero) {
 class SearchFailureTest : public SearchTest {
 protected:
     void TearDown() override {
-        DisarmFailures();
+        FailBlockAllocate(0, 0);
+        FailThreadStart(0);
         SearchTest::TearDown();
     }
 };
 
 TEST_F(SearchFailureTest, ACornerWithoutMemoryForItsNodeEndsOnlyThatStep) {
     SetWalls({MakeWall(400, 200, 400, 480)});
-    FailAllocation(sizeof(SearchNode), 3);  // start, goal, then the upper corner fails
+    FailBlockAllocate(sizeof(SearchNode), 3);  // start, goal, then the upper corner fails
     JobResult result = RunJob(START, GOAL);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.collisionChecks, 4);
@@ -189,7 +189,7 @@ TEST_F(SearchFailureTest, ACornerWithoutMemoryForItsNodeEndsOnlyThatStep) {
 TEST_F(SearchFailureTest, APathWithoutMemoryForItsPointsIsReportedUnreachable) {
     SetWalls({MakeWall(400, 200, 400, 480)});
     static_assert(3 * sizeof(Vec2) == sizeof(SearchNode));
-    FailAllocation(3 * sizeof(Vec2), 5);  // after the four nodes: the three-point array
+    FailBlockAllocate(3 * sizeof(Vec2), 5);  // after the four nodes: the three-point array
     JobResult result = RunJob(START, GOAL);
     EXPECT_EQ(result.status, -1);
     EXPECT_EQ(result.collisionChecks, 5);
@@ -198,13 +198,13 @@ TEST_F(SearchFailureTest, APathWithoutMemoryForItsPointsIsReportedUnreachable) {
 
 TEST_F(SearchFailureTest, AJobThatCannotStartLeavesNothingBehind) {
     SetWalls({MakeWall(400, 200, 400, 480)});
-    FailNextThreadStart();
+    FailThreadStart(1);
     EXPECT_EQ(CreatePathJob(START, GOAL), nullptr);
     EXPECT_TRUE(SearchStateIsClean());
-    FailAllocation(sizeof(SearchNode), 2);  // the goal node
+    FailBlockAllocate(sizeof(SearchNode), 2);  // the goal node
     EXPECT_EQ(CreatePathJob(START, GOAL), nullptr);
     EXPECT_TRUE(SearchStateIsClean());
-    FailAllocation(sizeof(PathJob), 1);
+    FailBlockAllocate(sizeof(PathJob), 1);
     EXPECT_EQ(CreatePathJob(START, GOAL), nullptr);
     EXPECT_TRUE(SearchStateIsClean());
 

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
+#include "platform/memory.h"
 #include "platform/system.h"
 
 namespace {
@@ -231,4 +233,44 @@ TEST(EndProgramDeathTest, RunsTheCloseStepsInOrderAndExitsWithZero) {
             EndProgram();
         },
         ::testing::ExitedWithCode(0), "windows fault files");
+}
+
+// ---- The tests' failure seams ----------------------------------------------------------------
+
+TEST(FailureSeams, TheArmedThreadStartFailsOnceAndUsesNoNumber) {
+    FailThreadStart(2);
+    int32_t first = ThreadStart(Nothing, nullptr);
+    ASSERT_GT(first, 0);
+    EXPECT_EQ(ThreadStartWithStack(Nothing, nullptr, 1 << 20), 0);
+    int32_t next = ThreadStart(Nothing, nullptr);
+    EXPECT_EQ(next, first + 1);
+    FailThreadStart(1);
+    FailThreadStart(0);  // disarmed again
+    int32_t last = ThreadStart(Nothing, nullptr);
+    EXPECT_EQ(last, next + 1);
+    for (int32_t thread : {first, next, last}) WaitUntilEnded(thread);
+}
+
+TEST(FailureSeams, AmongManyThreadsExactlyTheArmedAllocationOfItsSizeFails) {
+    constexpr int THREADS = 4, EACH = 2000, SIZE = 40;
+    FailBlockAllocate(SIZE, THREADS * EACH / 2);
+    std::atomic<int> failed{0}, otherSizeFailed{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < THREADS; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < EACH; ++i) {
+                void* block = BlockAllocate(SIZE);
+                void* other = BlockAllocate(SIZE + 8);
+                if (!block) failed.fetch_add(1);
+                if (!other) otherSizeFailed.fetch_add(1);
+                BlockRelease(block);
+                BlockRelease(other);
+            }
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failed.load(), 1);
+    EXPECT_EQ(otherSizeFailed.load(), 0);
+    void* after = BlockAllocate(SIZE);  // spent: nothing is armed any more
+    EXPECT_NE(after, nullptr);
+    BlockRelease(after);
 }
