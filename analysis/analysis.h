@@ -1,6 +1,6 @@
 // Judging the direct search from outside: the shortest way over the same waypoints, and a
 // record of the search's steps as they happened. The search does not know this exists; it only
-// offers an observer that is empty unless a trace is running.
+// offers a trace list that it fills when one is set.
 //
 // In order of use: FindShortestPath on a copy of the walls; PathLength and PathGap to compare
 // the direct path with it; StartSearchTrace before a path job is created and StopSearchTrace

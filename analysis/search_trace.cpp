@@ -1,14 +1,10 @@
-// Recording the direct search's steps through its observer, for the tools that show them.
+// Recording the direct search's steps in the trace it fills, for the tools that show them.
 
 #include "analysis/analysis.h"
 
-namespace {
-void Record(const SearchEvent& event, void* trace) { static_cast<std::vector<SearchEvent>*>(trace)->push_back(event); }
-}  // namespace
-
 void StartSearchTrace(std::vector<SearchEvent>* trace) {
     trace->clear();
-    SetSearchObserver(Record, trace);
+    SetSearchTrace(trace);
 }
 
-void StopSearchTrace() { SetSearchObserver(nullptr, nullptr); }
+void StopSearchTrace() { SetSearchTrace(nullptr); }

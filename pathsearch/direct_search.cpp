@@ -25,14 +25,10 @@ CursorList* testedSegments = nullptr;
 Lock* SearchLock = nullptr;
 
 namespace {
-SearchObserver searchObserver = nullptr;
-void* searchObserverContext = nullptr;
+std::vector<SearchEvent>* searchTrace = nullptr;
 }  // namespace
 
-void SetSearchObserver(SearchObserver observer, void* context) {
-    searchObserver = observer;
-    searchObserverContext = context;
-}
+void SetSearchTrace(std::vector<SearchEvent>* trace) { searchTrace = trace; }
 
 bool CreateSharedState() {
     if (!SearchLock) SearchLock = LockCreate();
@@ -130,15 +126,14 @@ bool SegmentBlocked(const WallView& view, const Segment& segment, bool* stopped)
     return blocked;
 }
 
-// The observer a search took when it started; call is nullptr when nobody watches.
+// The trace a search took when it started; nullptr when nobody watches.
 struct Watch {
-    SearchObserver call;
-    void* context;
+    std::vector<SearchEvent>* trace;
 };
 
 [[gnu::noinline, gnu::cold]] void Report(const Watch& watch, int32_t kind, const Vec2& from, const Vec2& to, int32_t wall,
                                          float cost) {
-    watch.call(SearchEvent{kind, from, to, wall, cost}, watch.context);
+    watch.trace->push_back(SearchEvent{kind, from, to, wall, cost});
 }
 
 // The wall's position in list order.
@@ -165,7 +160,7 @@ bool Shortcut(const WallView& view, SearchNode* node, const Watch& watch) {
         if (blocked) return true;
         node->predecessor = ancestor;
         node->cost = static_cast<float>(double{ancestor->cost} + NodeDistance(node, ancestor));
-        if (watch.call) [[unlikely]] Report(watch, SEARCH_EVENT_SHORTCUT, ancestor->point, node->point, -1, node->cost);
+        if (watch.trace) [[unlikely]] Report(watch, SEARCH_EVENT_SHORTCUT, ancestor->point, node->point, -1, node->cost);
         parent = ancestor;
     }
     return true;
@@ -277,7 +272,7 @@ bool Step(Search& search, const Task& task) {
     bool stopped = false;
     const Wall* wall = NearestWall(search.walls, segment, &stopped);
     if (stopped) return false;
-    if (search.watch.call) [[unlikely]]
+    if (search.watch.trace) [[unlikely]]
         Report(search.watch, SEARCH_EVENT_TESTED, from->point, task.target, wall ? WallIndexOf(search.walls, wall) : -1, 0);
     if (wall) {
         // A blocked segment is expanded once only; one that cannot be recorded is not expanded,
@@ -299,14 +294,14 @@ bool Step(Search& search, const Task& task) {
             if (cost < node->cost) {
                 node->predecessor = from;
                 node->cost = cost;
-                if (search.watch.call) [[unlikely]]
+                if (search.watch.trace) [[unlikely]]
                     Report(search.watch, SEARCH_EVENT_RELINKED, from->point, node->point, -1, cost);
             }
         } else {
             node = CreateSearchNode(from, &task.target);
             if (!node) return true;  // no memory for the corner: this branch ends here
             NoteNode(search, node);
-            if (search.watch.call) [[unlikely]]
+            if (search.watch.trace) [[unlikely]]
                 Report(search.watch, SEARCH_EVENT_NODE_MADE, from->point, node->point, -1, node->cost);
         }
         if (!Shortcut(search.walls, node, search.watch)) return false;
@@ -317,7 +312,7 @@ bool Step(Search& search, const Task& task) {
     SearchNode* goal = job->goalNode;
     float cost = static_cast<float>(double{from->cost} + NodeDistance(from, goal));
     if (!goal->predecessor || cost < goal->cost) {
-        if (search.watch.call) [[unlikely]]
+        if (search.watch.trace) [[unlikely]]
             Report(search.watch, goal->predecessor ? SEARCH_EVENT_RELINKED : SEARCH_EVENT_GOAL_REACHED, from->point,
                    goal->point, -1, cost);
         goal->predecessor = from;
@@ -348,7 +343,7 @@ SearchNode* CreateSearchNode(SearchNode* predecessor, const Vec2* point) {
 
 void ShortcutNode(SearchNode* node) {
     WallView view = activeWalls ? *activeWalls : ListView();
-    Shortcut(view, node, Watch{nullptr, nullptr});
+    Shortcut(view, node, Watch{nullptr});
 }
 
 namespace {
@@ -416,7 +411,7 @@ void ReleaseSearch(Search& search, bool finished) {
 }  // namespace
 
 bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner) {
-    Search search{job, ListView(), Watch{searchObserver, searchObserverContext}, nullptr, nullptr, {}, 0,
+    Search search{job, ListView(), Watch{searchTrace}, nullptr, nullptr, {}, 0,
                   FIRST_TASK_CAPACITY, {}, {}};
     search.tasks = search.firstTasks;
     bool finished = PrepareWalls(search);

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "geometry/geometry.h"
 #include "platform/system.h"
@@ -25,9 +26,10 @@ struct SearchNode;  // the search's own record (pathsearch_internal.h)
 // the bench and the tests all make it here. False when memory ran out for any of them.
 bool CreateSharedState();
 
-// ---- Watching the search --------------------------------------------------------------------
-// For tools that show what the search did. An observer sees each step as it happens and can
-// change nothing; without one the search only tests a null pointer at each step.
+// ---- Recording the search -------------------------------------------------------------------
+// For tools that show what the search did. A trace is a list the search appends its steps to
+// as it takes them; it changes nothing in the search, and without one the search only tests a
+// null pointer at each step.
 
 constexpr int32_t SEARCH_EVENT_TESTED = 1;       // from -> to tested; wall: nearest blocking wall's index, or -1
 constexpr int32_t SEARCH_EVENT_NODE_MADE = 2;    // corner node `to` made, linked to `from` at cost
@@ -42,12 +44,11 @@ struct SearchEvent {
     int32_t wall;  // SEARCH_EVENT_TESTED only; -1 otherwise
     float cost;    // the node's new cost; 0 for SEARCH_EVENT_TESTED
 };
-using SearchObserver = void (*)(const SearchEvent& event, void* context);
-
-// Every search started after this call reports to observer (nullptr: none). Set it before the
-// job is created and clear it only after the job has finished: a running search keeps the
-// observer it started with, and calls it on its worker thread.
-void SetSearchObserver(SearchObserver observer, void* context);
+// Every search started after this call appends each of its steps, in order, to *trace
+// (nullptr: none). Set it before the job is created and clear it, and read the trace, only
+// after the job has finished: a running search keeps the trace it started with and appends to
+// it on its worker thread.
+void SetSearchTrace(std::vector<SearchEvent>* trace);
 
 // ---- The path job ----------------------------------------------------------------------------
 

@@ -1,4 +1,4 @@
-// The search's observer and the trace built on it: the steps as they happened, and answers
+// The search's trace: the steps as they happened, and answers
 // that do not change whether anyone watches.
 
 #include <gtest/gtest.h>
