@@ -37,12 +37,27 @@ static bool AllocationFails(int32_t size) {
 }
 #endif
 
+// Up to this size a block is taken with malloc and cleared here. glibc's calloc never takes
+// from the per-thread cache that free fills, so a job's few dozen small blocks and list
+// elements would each go the slow way twice, in calloc and again in free (the cache full).
+constexpr size_t SMALL_BLOCK = 1024;
+
+static void* ZeroFilled(size_t size) {
+    if (size > SMALL_BLOCK) return std::calloc(1, size);
+    void* block = std::malloc(size);
+    if (!block) return nullptr;
+    // Hides where the block came from: the compiler would fold malloc and memset back into calloc.
+    asm("" : "+r"(block));
+    std::memset(block, 0, size);
+    return block;
+}
+
 void* BlockAllocate(int32_t size) {
     if (size <= 0) return nullptr;
 #if PFAD_CHECKS
     if (AllocationFails(size)) return nullptr;
 #endif
-    return std::calloc(1, static_cast<size_t>(size));
+    return ZeroFilled(static_cast<size_t>(size));
 }
 
 void BlockRelease(void* block) { std::free(block); }
@@ -65,13 +80,24 @@ void* ArrayCreate(void** arrayVariable, int32_t upperIndex, int32_t elementSize)
     return *arrayVariable;
 }
 
-static std::atomic<uint64_t> listChanges{0};
+// Stamps are handed to each thread in ranges of its own, so a change of a list costs no
+// atomic operation; every stamp is still given out once in the process.
+constexpr uint64_t STAMP_RANGE = uint64_t{1} << 16;
+static std::atomic<uint64_t> stampRanges{0};
+static thread_local uint64_t nextStamp = 0;
+static thread_local uint64_t stampRangeEnd = 0;
 
-static uint64_t NextStamp() { return listChanges.fetch_add(1, std::memory_order_relaxed) + 1; }
+static uint64_t NextStamp() {
+    if (nextStamp == stampRangeEnd) {
+        nextStamp = stampRanges.fetch_add(STAMP_RANGE, std::memory_order_relaxed) + 1;
+        stampRangeEnd = nextStamp + STAMP_RANGE;
+    }
+    return nextStamp++;
+}
 
 void ListCreate(CursorList** listVariable, int32_t dataSize) {
     ListRelease(listVariable);
-    auto* list = static_cast<CursorList*>(std::calloc(1, sizeof(CursorList)));
+    auto* list = static_cast<CursorList*>(ZeroFilled(sizeof(CursorList)));
     if (!list) return;
     list->position = -1;
     list->dataSize = dataSize;
@@ -92,9 +118,62 @@ void* ListNext(CursorList* list) {
     return ListElementData(next);
 }
 
-static ListElement* NewElement(const CursorList* list) {
+// ---- Element slabs ---------------------------------------------------------------------------
+// A list loses elements only all at once (ListClear, ListRelease), so its elements are cut from
+// slabs of its own instead of one heap block each: a job's registry and tested segments, or a
+// million walls, cost a few allocations. Slabs double from FIRST_SLAB_ELEMENTS up to
+// MAX_SLAB_BYTES; ListClear keeps the newest slab when it is small, for the next fill.
+
+struct ElementSlab {
+    ElementSlab* older;
+    size_t bytes;  // of elements, after this header
+};
+static_assert(sizeof(ElementSlab) % 16 == 0, "elements in a slab stay 16-byte aligned");
+
+constexpr size_t FIRST_SLAB_ELEMENTS = 8;
+constexpr size_t MAX_SLAB_BYTES = size_t{1} << 22;
+constexpr size_t KEPT_SLAB_BYTES = size_t{1} << 16;
+
+static size_t ElementStride(const CursorList* list) {
     size_t dataSize = list->dataSize > 0 ? static_cast<size_t>(list->dataSize) : 0;
-    return static_cast<ListElement*>(std::calloc(1, sizeof(ListElement) + dataSize));
+    return sizeof(ListElement) + (dataSize + 15) / 16 * 16;
+}
+
+static char* SlabElements(ElementSlab* slab) { return reinterpret_cast<char*>(slab + 1); }
+
+// Frees every slab but keep (nullptr: all).
+static void FreeSlabs(CursorList* list, ElementSlab* keep) {
+    ElementSlab* slab = list->slabs;
+    while (slab) {
+        ElementSlab* older = slab->older;
+        if (slab != keep) std::free(slab);
+        slab = older;
+    }
+    list->slabs = keep;
+    if (keep) keep->older = nullptr;
+    list->slabNext = keep ? SlabElements(keep) : nullptr;
+    list->slabEnd = keep ? SlabElements(keep) + keep->bytes : nullptr;
+}
+
+static ListElement* NewElement(CursorList* list) {
+    size_t stride = ElementStride(list);
+    if (static_cast<size_t>(list->slabEnd - list->slabNext) < stride) {
+        size_t bytes = list->slabs ? 2 * list->slabs->bytes : FIRST_SLAB_ELEMENTS * stride;
+        if (bytes > MAX_SLAB_BYTES) bytes = MAX_SLAB_BYTES / stride * stride;
+        if (bytes < stride) bytes = stride;
+        // Not zero-filled here: each element is cleared when it is handed out.
+        auto* slab = static_cast<ElementSlab*>(std::malloc(sizeof(ElementSlab) + bytes));
+        if (!slab) return nullptr;
+        slab->older = list->slabs;
+        slab->bytes = bytes;
+        list->slabs = slab;
+        list->slabNext = SlabElements(slab);
+        list->slabEnd = list->slabNext + bytes;
+    }
+    auto* element = reinterpret_cast<ListElement*>(list->slabNext);
+    list->slabNext += stride;
+    std::memset(element, 0, stride);
+    return element;
 }
 
 // Links element in between previous and next (either may be nullptr: list ends).
@@ -152,12 +231,8 @@ int32_t ListCount(const CursorList* list) { return list->count; }
 int32_t ListPosition(const CursorList* list) { return list->position; }
 
 void ListClear(CursorList* list) {
-    ListElement* element = list->first;
-    while (element) {
-        ListElement* next = element->next;
-        std::free(element);
-        element = next;
-    }
+    ElementSlab* newest = list->slabs;
+    FreeSlabs(list, newest && newest->bytes <= KEPT_SLAB_BYTES ? newest : nullptr);
     list->first = list->last = list->current = nullptr;
     list->count = 0;
     list->position = -1;
@@ -166,7 +241,7 @@ void ListClear(CursorList* list) {
 
 void ListRelease(CursorList** listVariable) {
     if (!*listVariable) return;
-    ListClear(*listVariable);
+    FreeSlabs(*listVariable, nullptr);
     std::free(*listVariable);
     *listVariable = nullptr;
 }

@@ -40,6 +40,8 @@ struct ListElement {
 };
 static_assert(sizeof(ListElement) == 16);
 
+struct ElementSlab;
+
 struct CursorList {
     ListElement* first;
     ListElement* last;
@@ -47,9 +49,14 @@ struct CursorList {
     int32_t count;
     int32_t position;  // index of current, -1 when current is nullptr
     int32_t dataSize;
-    // Renewed by every change of the elements (added, cleared) and at creation, from one
-    // process-wide counter: a list showing the stamp it showed before has not changed since.
+    // Renewed by every change of the elements (added, cleared) and at creation, never the same
+    // value twice in the process (never 0): a list showing the stamp it showed before has not
+    // changed since.
     uint64_t stamp;
+    // Where the elements live: slabs released only all together (memory.cpp).
+    ElementSlab* slabs;
+    char* slabNext;
+    char* slabEnd;
 };
 
 // The data area of an element.

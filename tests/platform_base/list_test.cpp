@@ -1,7 +1,11 @@
 // CursorList: its current element, walks of their own, adding, clearing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -103,6 +107,72 @@ TEST_F(IntList, NewElementsAreZeroFilledAndClearResets) {
     EXPECT_EQ(Values(), (std::vector<int>{7}));
 }
 
+// Elements come from slabs that a cleared list keeps for its next fill: they must come back
+// zero-filled, aligned and in the order they were added.
+TEST(ElementReuse, ElementsAddedAfterAClearAreZeroFilledAgain) {
+    using Data = std::array<unsigned char, 32>;
+    CursorList* list = nullptr;
+    ListCreate(&list, sizeof(Data));
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 100; ++i) {
+            auto* data = static_cast<unsigned char*>(i % 2 ? ListAddAfter(list) : ListAddBefore(list));
+            ASSERT_NE(data, nullptr);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(data) % 16, 0u);
+            EXPECT_TRUE(std::all_of(data, data + sizeof(Data), [](unsigned char b) { return b == 0; }))
+                << "round " << round << ", element " << i;
+            std::memset(data, 0xA5, sizeof(Data));
+        }
+        EXPECT_EQ(ListCount(list), 100);
+        ListClear(list);
+    }
+    ListRelease(&list);
+}
+
+TEST_F(IntList, AListOfManySlabsKeepsItsOrderAndInsertions) {
+    // More elements than one slab holds at its largest.
+    const int count = 300000;
+    for (int i = 0; i < count; ++i) Append(2 * i);
+    ListRewind(list);
+    for (int i = 0; i < 4; ++i) ListNext(list);  // current: the fourth, 6
+    *static_cast<int*>(ListAddBefore(list)) = 5;
+    ListRewind(list);
+    *static_cast<int*>(ListAddAfter(list)) = -1;  // at the front
+    std::vector<int> values = Values();
+    ASSERT_EQ(values.size(), static_cast<size_t>(count + 2));
+    EXPECT_EQ((std::vector<int>(values.begin(), values.begin() + 6)), (std::vector<int>{-1, 0, 2, 4, 5, 6}));
+    EXPECT_EQ(values.back(), 2 * (count - 1));
+    ListClear(list);
+    Append(3);
+    EXPECT_EQ(Values(), (std::vector<int>{3}));
+}
+
+TEST(ListStamps, EveryChangeOnAnyThreadShowsAStampNotSeenBefore) {
+    auto collect = [](std::vector<uint64_t>* stamps) {
+        CursorList* list = nullptr;
+        ListCreate(&list, sizeof(int));
+        stamps->push_back(list->stamp);
+        for (int i = 0; i < 50000; ++i) {
+            if (i % 100 == 99)
+                ListClear(list);
+            else
+                ListAppend(list);
+            stamps->push_back(list->stamp);
+        }
+        ListRelease(&list);
+    };
+    std::vector<uint64_t> a, b, c;
+    std::thread first(collect, &a), second(collect, &b);
+    collect(&c);
+    first.join();
+    second.join();
+    std::vector<uint64_t> all = a;
+    all.insert(all.end(), b.begin(), b.end());
+    all.insert(all.end(), c.begin(), c.end());
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
+    EXPECT_NE(all.front(), 0u);
+}
+
 TEST_F(IntList, AWalkOfItsOwnNeverMovesTheCurrentElement) {
     for (int i = 0; i < 5; ++i) Append(i);
     ListRewind(list);
@@ -148,6 +218,19 @@ TEST(Blocks, AllocateRefusesEmptyAndNegativeSizes) {
     ASSERT_NE(block, nullptr);
     for (int i = 0; i < 64; ++i) ASSERT_EQ(block[i], 0);
     BlockRelease(block);
+}
+
+TEST(Blocks, ABlockMadeFromReleasedMemoryIsZeroFilled) {
+    for (int size : {8, 24, 40, 200, 1024, 1025, 5000}) {
+        for (int round = 0; round < 20; ++round) {
+            auto* block = static_cast<unsigned char*>(BlockAllocate(size));
+            ASSERT_NE(block, nullptr);
+            ASSERT_TRUE(std::all_of(block, block + size, [](unsigned char b) { return b == 0; }))
+                << size << " bytes, round " << round;
+            std::memset(block, 0xCD, static_cast<size_t>(size));
+            BlockRelease(block);
+        }
+    }
 }
 
 TEST(Blocks, EqualComparesBytesSoZeroAndNegativeZeroDiffer) {
