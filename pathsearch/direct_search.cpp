@@ -195,16 +195,18 @@ struct Task {
 // there" without walking them. The node map keeps the first node for each point, as the walk
 // from the registry's first entry finds it.
 struct Search {
-    PathJob* job;
-    WallView walls;
-    Watch watch;
-    Wall* wallCopy;
-    Task* tasks;                        // firstTasks until the stack outgrows it
-    Task firstTasks[FIRST_TASK_CAPACITY];
-    int32_t taskCount;
-    int32_t taskCapacity;
+    PathJob* job = nullptr;
+    WallView walls{};
+    Watch watch{};
+    Wall* wallCopy = nullptr;
+    Task* tasks = firstTasks;  // firstTasks until the stack outgrows it
+    int32_t taskCount = 0;
+    int32_t taskCapacity = FIRST_TASK_CAPACITY;
     absl::flat_hash_set<SegmentKey> tested;
     absl::flat_hash_map<PointKey, SearchNode*> nodes;
+    // Left unset: only pushed tasks are read, and clearing it would cost a small search more
+    // than its walls do.
+    Task firstTasks[FIRST_TASK_CAPACITY];
 };
 
 bool AlreadyTested(Search& search, const Segment& segment) {
@@ -245,18 +247,22 @@ void NoteNode(Search& search, SearchNode* node) {
     if (!search.nodes.empty()) search.nodes.emplace(KeyOf(node->point), node);
 }
 
+// Doubles the task stack; false (nothing changed) when memory ran out.
+[[gnu::noinline]] bool GrowTasks(Search& search) {
+    if (search.taskCapacity > INT32_MAX / 2 / static_cast<int32_t>(sizeof(Task))) return false;
+    int32_t capacity = search.taskCapacity * 2;
+    auto* grown = static_cast<Task*>(BlockAllocate(capacity * static_cast<int32_t>(sizeof(Task))));
+    if (!grown) return false;
+    BlockCopy(search.tasks, grown, search.taskCount * static_cast<int32_t>(sizeof(Task)));
+    if (search.tasks != search.firstTasks) BlockRelease(search.tasks);
+    search.tasks = grown;
+    search.taskCapacity = capacity;
+    return true;
+}
+
 // A task that cannot be stored (memory ran out) is dropped: its branch ends, the rest goes on.
-void Push(Search& search, SearchNode* from, const Vec2& target, int32_t targetIsCorner) {
-    if (search.taskCount == search.taskCapacity) {
-        if (search.taskCapacity > INT32_MAX / 2 / static_cast<int32_t>(sizeof(Task))) return;
-        int32_t capacity = search.taskCapacity * 2;
-        auto* grown = static_cast<Task*>(BlockAllocate(capacity * static_cast<int32_t>(sizeof(Task))));
-        if (!grown) return;
-        BlockCopy(search.tasks, grown, search.taskCount * static_cast<int32_t>(sizeof(Task)));
-        if (search.tasks != search.firstTasks) BlockRelease(search.tasks);
-        search.tasks = grown;
-        search.taskCapacity = capacity;
-    }
+inline void Push(Search& search, SearchNode* from, const Vec2& target, int32_t targetIsCorner) {
+    if (search.taskCount == search.taskCapacity && !GrowTasks(search)) return;
     search.tasks[search.taskCount++] = Task{from, target, targetIsCorner};
 }
 
@@ -411,9 +417,10 @@ void ReleaseSearch(Search& search, bool finished) {
 }  // namespace
 
 bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner) {
-    Search search{job, ListView(), Watch{searchTrace}, nullptr, nullptr, {}, 0,
-                  FIRST_TASK_CAPACITY, {}, {}};
-    search.tasks = search.firstTasks;
+    Search search;
+    search.job = job;
+    search.walls = ListView();
+    search.watch = Watch{searchTrace};
     bool finished = PrepareWalls(search);
 
     const WallView* outerWalls = activeWalls;
@@ -425,7 +432,10 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
                 finished = false;
                 break;
             }
-            Task task = search.tasks[--search.taskCount];
+            // Field by field, as Push stored them: one wide copy of the whole task would wait
+            // for the stores to drain instead of taking their values from the store buffer.
+            const Task& top = search.tasks[--search.taskCount];
+            Task task{top.from, Vec2{top.target.x, top.target.y}, top.targetIsCorner};
             if (!Step(search, task)) {
                 finished = false;
                 break;

@@ -111,11 +111,25 @@ constexpr float NO_WALL_CONTACT = 1e10f;
 // Walls and segments with a coordinate larger than this in magnitude are not put in the grid.
 constexpr float WALL_INDEX_LIMIT = 16777216.0f;
 
+// How far from origin a wall lies that overlaps a segment from there collinearly: 0 when the
+// origin lies between the wall's ends (within the circle over them), else the distance to the
+// nearer end.
+float OverlapDistance(const Wall& wall, const Vec2& origin);
+
 // IntersectSegments(wall, segment); when it is non-zero, *distance := how far from the segment's
-// origin the wall blocks it: to the contact point for 1; for a collinear overlap (-1), 0 when
-// the origin lies between the wall's ends (within the circle over them) and otherwise the
-// distance to the nearer end.
-int32_t WallContact(const Wall& wall, const Segment& segment, float* distance);
+// origin the wall blocks it: to the contact point for 1, OverlapDistance for a collinear
+// overlap (-1). Inline: it runs once per wall and segment, most often to "no contact".
+inline int32_t WallContact(const Wall& wall, const Segment& segment, float* distance) {
+    Vec2 contact{};
+    int32_t result = IntersectSegments(wall, segment, contact);
+    if (result == 1)
+        *distance = PointDistance(segment.origin, contact);
+    else if (result == 0)
+        *distance = NO_WALL_CONTACT;  // never read; set so no caller reads an unset float
+    else [[unlikely]]
+        *distance = OverlapDistance(wall, segment.origin);
+    return result;
+}
 
 // The plain scans, the definition both queries keep. The nearest blocking wall: the smallest
 // contact distance below NO_WALL_CONTACT, the earliest wall of equally near ones; its index

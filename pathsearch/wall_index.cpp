@@ -21,19 +21,6 @@ constexpr double SMALLEST_DELTA = 9.094947017729282e-13;  // 2^-40
 constexpr int64_t CELLS_PER_WALL = 2;
 constexpr int64_t LISTINGS_PER_WALL = 24;
 
-float OverlapDistance(const Wall& wall, const Vec2& origin) {
-    Vec2 a = wall.origin;
-    Vec2 b{static_cast<float>(double{a.x} + wall.delta.x), static_cast<float>(double{a.y} + wall.delta.y)};
-    double dot = (double{origin.x} - a.x) * (double{origin.x} - b.x) +
-                 (double{origin.y} - a.y) * (double{origin.y} - b.y);
-    if (dot <= 0.0) return 0.0f;
-    double ax = double{a.x} - origin.x, ay = double{a.y} - origin.y;
-    double bx = double{b.x} - origin.x, by = double{b.y} - origin.y;
-    double lengthA = std::sqrt(ax * ax + ay * ay);
-    double lengthB = std::sqrt(bx * bx + by * by);
-    return static_cast<float>(std::min(lengthA, lengthB));
-}
-
 // The best contact so far: smaller distance first, then the earlier wall. A NaN distance and
 // one at NO_WALL_CONTACT or beyond are never taken, as in the plain scan's "strictly nearer".
 struct Best {
@@ -51,12 +38,17 @@ struct Best {
 
 // ---- Contact distance and plain scans ------------------------------------------------------
 
-int32_t WallContact(const Wall& wall, const Segment& segment, float* distance) {
-    Vec2 contact{};
-    int32_t result = IntersectSegments(wall, segment, contact);
-    if (result == 1) *distance = PointDistance(segment.origin, contact);
-    if (result == -1) *distance = OverlapDistance(wall, segment.origin);
-    return result;
+float OverlapDistance(const Wall& wall, const Vec2& origin) {
+    Vec2 a = wall.origin;
+    Vec2 b{static_cast<float>(double{a.x} + wall.delta.x), static_cast<float>(double{a.y} + wall.delta.y)};
+    double dot = (double{origin.x} - a.x) * (double{origin.x} - b.x) +
+                 (double{origin.y} - a.y) * (double{origin.y} - b.y);
+    if (dot <= 0.0) return 0.0f;
+    double ax = double{a.x} - origin.x, ay = double{a.y} - origin.y;
+    double bx = double{b.x} - origin.x, by = double{b.y} - origin.y;
+    double lengthA = std::sqrt(ax * ax + ay * ay);
+    double lengthB = std::sqrt(bx * bx + by * by);
+    return static_cast<float>(std::min(lengthA, lengthB));
 }
 
 int32_t LinearNearestWall(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
