@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,7 @@ namespace {
 const char* USAGE =
     "usage: pfadlotse-bench [--json] [--quick] [--only FAMILY] [--reference-limit N]\n"
     "                       [--conformance DIR] [--no-frames] [--no-gaps] [--gap-seeds N]\n"
+    "                       [--bare-reference]\n"
     "       pfadlotse-bench --save-scene FAMILY SIZE SEED FILE\n"
     "\n"
     "Runs the product's path search and the plain reference search (linear wall scans and\n"
@@ -51,6 +53,8 @@ const char* USAGE =
     "  --no-frames          skip the frame drawing rows\n"
     "  --no-gaps            skip the gap table\n"
     "  --gap-seeds N        scenes per family and size in the gap table (default 20)\n"
+    "  --bare-reference     time the reference search alone; by default it runs in the\n"
+    "                       frame of the product's job (a record, the lock, the clock)\n"
     "  --save-scene ...     write that family scene as a scene file (as F5 saves) and exit\n"
     "\n"
     "The free-job row gives the longest FreePathJob of a job still running on that many walls,\n"
@@ -74,6 +78,7 @@ struct Options {
     bool quick = false;
     bool frames = true;
     bool gaps = true;
+    bool bareReference = false;
     int32_t gapSeeds = 20;
     std::string only;
     int64_t referenceLimit = 100000;
@@ -158,22 +163,48 @@ void SetWallList(const std::vector<Wall>& records) {
                         .withoutJob = 1});
 }
 
-// The worker's whole run (search, path, release) on this thread, as the program's job runs it
-// on its own, so the figures hold no thread start or polling.
-PlainResult RunProduct(Vec2 start, Vec2 goal) {
+// One job of the product: the record and the two nodes CreatePathJob makes, then the worker's
+// whole run (lock, clock, search, path, release) on this thread, so the figures hold no thread
+// start or polling. The caller frees it with FreeProductJob.
+PathJob* RunProductJob(Vec2 start, Vec2 goal) {
     auto* job = static_cast<PathJob*>(BlockAllocate(sizeof(PathJob)));
     job->start = start;
     job->goal = goal;
     job->startNode = CreateSearchNode(nullptr, &job->start);
     job->goalNode = CreateSearchNode(nullptr, &job->goal);
     PathJobWorker(job);
+    return job;
+}
+
+void FreeProductJob(PathJob* job) {
+    BlockRelease(job->points);
+    BlockRelease(job);
+}
+
+PlainResult RunProduct(Vec2 start, Vec2 goal) {
+    PathJob* job = RunProductJob(start, goal);
     PlainResult result;
     result.status = job->points ? 1 : -1;
     result.collisionChecks = job->collisionChecks;
     result.nodeCount = job->nodeCount;
     if (job->points) result.path.assign(job->points, job->points + job->pointCount);
-    BlockRelease(job->points);
-    BlockRelease(job);
+    FreeProductJob(job);
+    return result;
+}
+
+// The reference search in the frame the product's job has around its search: a record of the
+// same size, a lock tried and released, the clock read before and after. Without it the
+// ratio of a small scene would compare the job's bookkeeping, not the searches (--bare-reference
+// times the search alone).
+Lock* referenceLock = nullptr;
+
+PlainResult RunReferenceJob(const std::vector<Wall>& records, Vec2 start, Vec2 goal) {
+    auto record = std::make_unique<PathJob>();
+    if (!LockTry(referenceLock)) std::abort();  // only this thread takes it
+    uint32_t t0 = TickMilliseconds();
+    PlainResult result = PlainSearch(records, start, goal);
+    record->timeMs = static_cast<int32_t>(TickMilliseconds() - t0);
+    LockRelease(referenceLock);
     return result;
 }
 
@@ -221,8 +252,15 @@ bool BenchScene(const Options& options, const std::string& family, const std::st
         }
     }
     Progress("timing", family, name);
-    MedianMs([&] { PlainSearch(records, start, goal); }, [&] { RunProduct(start, goal); }, withReference,
-             &row->referenceMs, &row->productMs, referenceOnceMs);
+    // Each side's timing holds its own work only: the product's answer stays in its job record.
+    auto reference = [&] {
+        if (options.bareReference)
+            PlainSearch(records, start, goal);
+        else
+            RunReferenceJob(records, start, goal);
+    };
+    MedianMs(reference, [&] { FreeProductJob(RunProductJob(start, goal)); }, withReference, &row->referenceMs,
+             &row->productMs, referenceOnceMs);
     return true;
 }
 
@@ -300,7 +338,8 @@ void BenchSceneLoad(int32_t count, Row* row) {
 std::string Format(double ms) {
     if (ms < 0) return "-";
     char text[32];
-    std::snprintf(text, sizeof text, ms < 10 ? "%.3f" : ms < 1000 ? "%.1f" : "%.0f", ms);
+    // Three significant digits below 10 ms: a small scene's job takes a fraction of a microsecond.
+    std::snprintf(text, sizeof text, ms < 10 ? "%.3g" : ms < 1000 ? "%.1f" : "%.0f", ms);
     return text;
 }
 
@@ -555,6 +594,8 @@ int main(int argc, char** argv) {
             options.quick = true;
         } else if (argument == "--no-frames") {
             options.frames = false;
+        } else if (argument == "--bare-reference") {
+            options.bareReference = true;
         } else if (argument == "--no-gaps") {
             options.gaps = false;
         } else if (argument == "--gap-seeds") {
@@ -598,6 +639,11 @@ int main(int argc, char** argv) {
     // The frame rows draw with the program's own frame code on the null platform.
     if (!StartPlatform(false)) {
         std::fprintf(stderr, "pfadlotse-bench: %s\n", PlatformOpenError());
+        return 1;
+    }
+    referenceLock = LockCreate();
+    if (!referenceLock) {
+        std::fputs("pfadlotse-bench: cannot make a lock\n", stderr);
         return 1;
     }
     // The reference recurses as deep as the scene nests.
