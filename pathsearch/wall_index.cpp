@@ -15,6 +15,9 @@ namespace {
 
 // How many walls a scan tests between two looks at the stop request.
 constexpr int32_t STOP_CHECK_WALLS = 4096;
+// The same while the grid is filled: listing a wall in its cells costs a microsecond or more, so
+// looking only every STOP_CHECK_WALLS walls would keep a stop waiting for milliseconds.
+constexpr int32_t STOP_CHECK_LISTED_WALLS = 128;
 // Non-zero delta components below this could make the float cross product underflow.
 constexpr double SMALLEST_DELTA = 9.094947017729282e-13;  // 2^-40
 // Cells per regular wall at most, and listings per regular wall at most before the cells grow.
@@ -294,7 +297,7 @@ WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, doub
         int64_t entries = 0;
         int64_t allowed = LISTINGS_PER_WALL * regularCount + 4096;
         for (int32_t i = 0; i < count && entries <= allowed; ++i) {
-            if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+            if (i % STOP_CHECK_LISTED_WALLS == STOP_CHECK_LISTED_WALLS - 1 && ThreadStopRequested()) {
                 *stopped = true;
                 BlockRelease(counts);
                 BlockRelease(regular);
@@ -342,7 +345,7 @@ WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, doub
     }
     index->cellStart[cells] = offset;
     for (int32_t i = 0; i < count; ++i) {
-        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+        if (i % STOP_CHECK_LISTED_WALLS == STOP_CHECK_LISTED_WALLS - 1 && ThreadStopRequested()) {
             *stopped = true;
             BlockRelease(counts);
             BlockRelease(regular);
