@@ -396,7 +396,9 @@ void ReleaseSearchLeftovers(void* argument) { std::unique_ptr<SearchLeftovers> l
 // Frees what the search made; apart from a stopped search of many walls.
 void ReleaseSearch(Search& search, bool finished) {
     Task* heapTasks = search.tasks != search.firstTasks ? search.tasks : nullptr;
-    if (!finished && search.walls.count >= RELEASE_APART_MIN_WALLS) {
+    // A stop that came as the search ended waits for the release just the same.
+    bool stopping = !finished || ThreadStopRequested();
+    if (stopping && search.walls.count >= RELEASE_APART_MIN_WALLS) {
         auto leftovers = std::make_unique<SearchLeftovers>();
         leftovers->wallCopy = search.wallCopy;
         leftovers->index = search.walls.index;

@@ -212,7 +212,8 @@ void PathJobWorker(void* argument) {
     }
     job->nodeCount = ListCount(searchNodes);
     // A stopped job's caller is waiting: its nodes go at once, the memory a little later.
-    if (finished || !HandOffSearchNodes()) ReleaseSearchNodes();
+    // A stop may also come once the search is over; its caller waits all the same.
+    if ((finished && !ThreadStopRequested()) || !HandOffSearchNodes()) ReleaseSearchNodes();
     job->startNode = job->goalNode = nullptr;  // released with the rest
     job->timeMs = static_cast<int32_t>(TickMilliseconds() - t0);
     LockRelease(SearchLock);
