@@ -63,6 +63,10 @@ public:
         if (walls.empty() || walls.size() > static_cast<size_t>(INT32_MAX)) return;
         bool stopped = false;
         index_ = CreateWallIndex(walls.data(), static_cast<int32_t>(walls.size()), &stopped);
+        if (stopped) {  // a partial index answers nothing
+            FreeWallIndex(index_);
+            index_ = nullptr;
+        }
         stopped_ = stopped;
     }
     ~Visibility() { FreeWallIndex(index_); }

@@ -363,19 +363,23 @@ bool PrepareWalls(Search& search) {
     if (wallCount > 0 && wallCount <= INT32_MAX / static_cast<int32_t>(sizeof(Wall)))
         search.wallCopy = static_cast<Wall*>(BlockAllocate(wallCount * static_cast<int32_t>(sizeof(Wall))));
     if (!search.wallCopy) return !ThreadStopRequested();
+    // Counted before the copy, so that a stop during it releases the copy as a large one.
+    search.walls = WallView{search.wallCopy, wallCount, nullptr, nullptr};
     int32_t i = 0;
     for (const Wall& wall : ListItems<Wall>(walls)) {
         if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) return false;
         search.wallCopy[i++] = wall;
     }
     bool stopped = false;
-    WallIndex* index = wallCount >= INDEXED_WALLS_MIN ? CreateWallIndex(search.wallCopy, wallCount, &stopped) : nullptr;
-    search.walls = WallView{search.wallCopy, wallCount, nullptr, index};
+    // A stopped build's partial index goes to ReleaseSearch with the rest, never to a query.
+    search.walls.index = wallCount >= INDEXED_WALLS_MIN ? CreateWallIndex(search.wallCopy, wallCount, &stopped) : nullptr;
     return !stopped;
 }
 
-// What a stopped search leaves to free: on a thread of its own when it is large, since the
-// caller of the stop is waiting (unmapping a million walls' worth takes milliseconds).
+}  // namespace
+
+// What a stopped search leaves to free: apart from the stop when it is large, since the caller
+// of the stop is waiting (unmapping a million walls' worth takes milliseconds).
 struct SearchLeftovers {
     Wall* wallCopy = nullptr;
     WallIndex* index = nullptr;
@@ -389,9 +393,12 @@ struct SearchLeftovers {
     }
 };
 
+namespace {
+
 constexpr int32_t RELEASE_APART_MIN_WALLS = 16384;
 
-void ReleaseSearchLeftovers(void* argument) { std::unique_ptr<SearchLeftovers> leftovers(static_cast<SearchLeftovers*>(argument)); }
+// A stopped search's leftovers until the worker takes them; one per thread.
+thread_local SearchLeftovers* pendingLeftovers = nullptr;
 
 // Frees what the search made; apart from a stopped search of many walls.
 void ReleaseSearch(Search& search, bool finished) {
@@ -405,11 +412,9 @@ void ReleaseSearch(Search& search, bool finished) {
         leftovers->tasks = heapTasks;
         leftovers->tested = std::move(search.tested);
         leftovers->nodes = std::move(search.nodes);
-        if (ThreadStart(ReleaseSearchLeftovers, leftovers.get()) != 0) {
-            leftovers.release();
-            return;
-        }
-        return;  // leftovers frees them here and now
+        ReleaseSearchLeftovers(pendingLeftovers);  // none, unless nobody took the last ones
+        pendingLeftovers = leftovers.release();
+        return;
     }
     BlockRelease(heapTasks);
     FreeWallIndex(search.walls.index);
@@ -417,6 +422,14 @@ void ReleaseSearch(Search& search, bool finished) {
 }
 
 }  // namespace
+
+SearchLeftovers* TakeSearchLeftovers() {
+    SearchLeftovers* leftovers = pendingLeftovers;
+    pendingLeftovers = nullptr;
+    return leftovers;
+}
+
+void ReleaseSearchLeftovers(SearchLeftovers* leftovers) { std::unique_ptr<SearchLeftovers> owned(leftovers); }
 
 bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner) {
     Search search;

@@ -48,24 +48,42 @@ Vec2* ExtractPath(const PathJob* job, int32_t* pointCount) {
 struct Leftovers {
     CursorList* nodes;
     CursorList* tested;
+    SearchLeftovers* search;  // what the search itself left, if it was stopped on many walls
+    int32_t workerDone;       // set (atomically) once the worker has returned
 };
+
+// How long the release waits for the worker that handed it over to return first, and then
+// for the caller of the stop, which returns well within this after the worker.
+constexpr int32_t RELEASE_WAIT_MS = 100;
+constexpr int32_t RELEASE_AFTER_WORKER_MS = 2;
 
 constexpr int32_t HAND_OFF_MIN_ENTRIES = 4096;
 
 void ReleaseLeftovers(void* argument) {
     auto* leftovers = static_cast<Leftovers*>(argument);
+    // The caller of the stop waits for the worker, and unmapping this much holds a processor
+    // (and the address space's lock) for milliseconds: started at once, it delays the worker's
+    // last steps and the waiting caller's wake-up. So the worker returns first, and the caller
+    // gets a moment to return too (a worker that never returns is not waited for long).
+    std::atomic_ref<int32_t> workerDone(leftovers->workerDone);
+    for (int32_t waited = 0; !workerDone.load(std::memory_order_acquire) && waited < RELEASE_WAIT_MS; ++waited)
+        SleepMilliseconds(1);
+    SleepMilliseconds(RELEASE_AFTER_WORKER_MS);
+    ReleaseSearchLeftovers(leftovers->search);
     for (SearchNode* node : ListItems<SearchNode*>(leftovers->nodes)) BlockRelease(node);
     ListRelease(&leftovers->nodes);
     ListRelease(&leftovers->tested);
     BlockRelease(leftovers);
 }
 
-// Puts fresh empty lists in place of the full ones and releases those on another thread.
-// False (nothing changed) when that cannot be done or is not worth it.
-bool HandOffSearchNodes() {
-    if (ListCount(searchNodes) + ListCount(testedSegments) < HAND_OFF_MIN_ENTRIES) return false;
+// Puts fresh empty lists in place of the full ones and releases those, with what the search
+// left, on one thread apart; returns the handed-over record, whose workerDone the worker sets
+// as its last act. nullptr (nothing changed) when that cannot be done or is not worth it (few
+// nodes and nothing left by the search).
+Leftovers* HandOffSearchNodes(SearchLeftovers* searchRest) {
+    if (!searchRest && ListCount(searchNodes) + ListCount(testedSegments) < HAND_OFF_MIN_ENTRIES) return nullptr;
     auto* leftovers = static_cast<Leftovers*>(BlockAllocate(sizeof(Leftovers)));
-    if (!leftovers) return false;
+    if (!leftovers) return nullptr;
     CursorList* freshNodes = nullptr;
     CursorList* freshTested = nullptr;
     ListCreate(&freshNodes, sizeof(SearchNode*));
@@ -74,9 +92,9 @@ bool HandOffSearchNodes() {
         ListRelease(&freshNodes);
         ListRelease(&freshTested);
         BlockRelease(leftovers);
-        return false;
+        return nullptr;
     }
-    *leftovers = Leftovers{searchNodes, testedSegments};
+    *leftovers = Leftovers{searchNodes, testedSegments, searchRest, 0};
     searchNodes = freshNodes;
     testedSegments = freshTested;
     if (ThreadStart(ReleaseLeftovers, leftovers) == 0) {
@@ -85,9 +103,9 @@ bool HandOffSearchNodes() {
         ListRelease(&freshNodes);
         ListRelease(&freshTested);
         BlockRelease(leftovers);
-        return false;
+        return nullptr;
     }
-    return true;
+    return leftovers;
 }
 
 #if PFAD_CHECKS
@@ -213,11 +231,18 @@ void PathJobWorker(void* argument) {
     job->nodeCount = ListCount(searchNodes);
     // A stopped job's caller is waiting: its nodes go at once, the memory a little later.
     // A stop may also come once the search is over; its caller waits all the same.
-    if ((finished && !ThreadStopRequested()) || !HandOffSearchNodes()) ReleaseSearchNodes();
+    SearchLeftovers* searchRest = TakeSearchLeftovers();
+    Leftovers* handedOff = nullptr;
+    if (!(finished && !ThreadStopRequested())) handedOff = HandOffSearchNodes(searchRest);
+    if (!handedOff) {
+        ReleaseSearchNodes();
+        ReleaseSearchLeftovers(searchRest);
+    }
     job->startNode = job->goalNode = nullptr;  // released with the rest
     job->timeMs = static_cast<int32_t>(TickMilliseconds() - t0);
     LockRelease(SearchLock);
     MarkWorkerReturned(job);
+    if (handedOff) std::atomic_ref<int32_t>(handedOff->workerDone).store(1, std::memory_order_release);
 }
 
 void ReleaseSearchNodes() {

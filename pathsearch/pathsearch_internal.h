@@ -55,6 +55,13 @@ SearchNode* CreateSearchNode(SearchNode* predecessor, const Vec2* point);
 // because the calling thread was asked to stop (ThreadStopRequested); the nodes are then in an
 // unfinished state and only fit for ReleaseSearchNodes.
 bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner);
+// What a search of many walls stopped on the calling thread left to free (its wall copy, index
+// and lookups), handed over so that the worker frees it with the nodes on one thread apart:
+// unmapping it takes milliseconds, and a second thread started meanwhile would queue behind
+// that unmapping. nullptr when nothing is left. ReleaseSearchLeftovers(nullptr) does nothing.
+struct SearchLeftovers;
+SearchLeftovers* TakeSearchLeftovers();
+void ReleaseSearchLeftovers(SearchLeftovers* leftovers);
 // Moves node up its chain of predecessors for as long as it sees the next ancestor directly.
 void ShortcutNode(SearchNode* node);
 
@@ -142,8 +149,10 @@ bool LinearAnyWallHit(const Wall* walls, int32_t count, const Segment& segment, 
 struct WallIndex;
 
 // Builds the index over count walls at walls (which must stay unchanged while it lives).
-// nullptr when memory runs out or when the calling thread was asked to stop (*stopped set);
-// the caller then uses the plain scans. Queries on one index must not run concurrently.
+// nullptr when memory runs out; the caller then uses the plain scans. When the calling thread
+// is asked to stop, *stopped is set and the partly built index comes back, fit only for
+// FreeWallIndex: the caller chooses where that memory is given back (a stopped job's caller
+// is waiting, and unmapping a million walls' index takes milliseconds). Queries on one index must not run concurrently.
 // cellSize 0 lets the index choose (about one cell per wall); tests pass their own, and the
 // index still grows it when the walls would be listed too often.
 WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, double cellSize = 0);

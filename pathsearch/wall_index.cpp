@@ -129,6 +129,10 @@ struct WallIndex {
     int32_t alwaysCount;
     uint32_t* stamps;       // per wall, the last query that tested it
     uint32_t stamp;
+    // While building: which walls are gridded, and the per-cell counts. A stopped build hands
+    // them over with the index, so that the caller decides where their memory is given back.
+    uint8_t* regular;
+    uint32_t* counts;
 };
 
 // ---- Walking the cells near a segment ------------------------------------------------------
@@ -198,6 +202,10 @@ void ReleaseParts(WallIndex* index) {
     BlockRelease(index->cellWalls);
     BlockRelease(index->always);
     BlockRelease(index->stamps);
+    BlockRelease(index->regular);
+    BlockRelease(index->counts);
+    index->regular = nullptr;
+    index->counts = nullptr;
     index->cellStart = nullptr;
     index->cellWalls = nullptr;
     index->always = nullptr;
@@ -214,6 +222,19 @@ T* AllocateArray(int64_t count) {
 }  // namespace
 
 // ---- Building ------------------------------------------------------------------------------
+
+namespace {
+
+// A build asked to stop: the partial index, its temporaries with it, only fit for FreeWallIndex.
+WallIndex* StoppedBuild(WallIndex* index, uint8_t* regular, uint32_t* counts, bool* stopped) {
+    index->regular = regular;
+    index->counts = counts;
+    index->gridded = false;
+    *stopped = true;
+    return index;
+}
+
+}  // namespace
 
 WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, double cellSizeWanted) {
     *stopped = false;
@@ -237,10 +258,7 @@ WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, doub
     int64_t regularCount = 0;
     for (int32_t i = 0; i < count; ++i) {
         if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
-            *stopped = true;
-            BlockRelease(regular);
-            FreeWallIndex(index);
-            return nullptr;
+            return StoppedBuild(index, regular, nullptr, stopped);
         }
         const Wall& wall = walls[i];
         double magnitude;
@@ -298,11 +316,7 @@ WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, doub
         int64_t allowed = LISTINGS_PER_WALL * regularCount + 4096;
         for (int32_t i = 0; i < count && entries <= allowed; ++i) {
             if (i % STOP_CHECK_LISTED_WALLS == STOP_CHECK_LISTED_WALLS - 1 && ThreadStopRequested()) {
-                *stopped = true;
-                BlockRelease(counts);
-                BlockRelease(regular);
-                FreeWallIndex(index);
-                return nullptr;
+                return StoppedBuild(index, regular, counts, stopped);
             }
             if (!regular[i]) continue;
             const Wall& w = walls[i];
@@ -333,11 +347,7 @@ WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, doub
     uint32_t offset = 0;
     for (int64_t cell = 0; cell < cells; ++cell) {
         if (cell % (16 * STOP_CHECK_WALLS) == 0 && ThreadStopRequested()) {
-            *stopped = true;
-            BlockRelease(counts);
-            BlockRelease(regular);
-            FreeWallIndex(index);
-            return nullptr;
+            return StoppedBuild(index, regular, counts, stopped);
         }
         index->cellStart[cell] = offset;
         offset += counts[cell];
@@ -346,11 +356,7 @@ WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, doub
     index->cellStart[cells] = offset;
     for (int32_t i = 0; i < count; ++i) {
         if (i % STOP_CHECK_LISTED_WALLS == STOP_CHECK_LISTED_WALLS - 1 && ThreadStopRequested()) {
-            *stopped = true;
-            BlockRelease(counts);
-            BlockRelease(regular);
-            FreeWallIndex(index);
-            return nullptr;
+            return StoppedBuild(index, regular, counts, stopped);
         }
         if (!regular[i]) continue;
         const Wall& w = walls[i];

@@ -62,10 +62,13 @@ void* ThreadTrampoline(void* raw) {
     ThreadInstallSignalStack();
     MakeTextArea();
     record->procedure(record->argument);
-    FreeTextArea();
-    RemoveSignalStack();
+    // Ended as soon as the procedure has returned: a caller waiting in ThreadKill waits for the
+    // procedure, not for the unmapping of this thread's own stacks, which queues behind any
+    // other thread's large unmapping (a stopped search frees its memory on a thread apart).
     currentThread = nullptr;
     record->ended.store(true, std::memory_order_release);
+    FreeTextArea();
+    RemoveSignalStack();
     return nullptr;
 }
 

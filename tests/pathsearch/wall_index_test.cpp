@@ -7,9 +7,11 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <time.h>
 #include <vector>
 
 #include "pathsearch/pathsearch_internal.h"
+#include "platform/system.h"
 #include "search_fixture.h"
 #include "tools/scene_families.h"
 
@@ -252,4 +254,48 @@ TEST(WallIndex, ListsEachWallNearWhereItLies) {
     EXPECT_EQ(NearestWallHit(index, Segment{Vec2{0, 0}, Vec2{10, 10}}, &stopped), -1);
     EXPECT_FALSE(AnyWallHit(index, Segment{Vec2{0, 0}, Vec2{10, 10}}, &stopped));
     FreeWallIndex(index);
+}
+
+namespace {
+
+struct StoppableBuild {
+    const std::vector<Wall>* walls;
+    WallIndex* index = nullptr;
+    bool stopped = false;
+};
+
+void BuildOnThread(void* argument) {
+    auto* build = static_cast<StoppableBuild*>(argument);
+    build->index = CreateWallIndex(build->walls->data(), static_cast<int32_t>(build->walls->size()), &build->stopped);
+}
+
+}  // namespace
+
+// A stop at any moment of the build hands back the partial index (the caller gives its memory
+// back where it likes) and never a half-built one that claims to be whole; the sanitizer build
+// checks that every partial index frees cleanly.
+TEST(WallIndex, AStoppedBuildHandsBackItsPartialIndexAtAnyMoment) {
+    FamilyScene scene = RandomDenseScene(200000, 2);
+    std::vector<Segment> segments = Pairs(SearchPoints(scene.walls, {scene.start, scene.goal}), 2, 200);
+    int32_t stoppedBuilds = 0;
+    for (int32_t delayUs : {0, 200, 500, 1000, 2000, 4000, 8000, 16000, 32000, 64000, 250000}) {
+        StoppableBuild build{&scene.walls};
+        int32_t thread = ThreadStart(BuildOnThread, &build);
+        ASSERT_NE(thread, 0);
+        struct timespec pause{delayUs / 1000000, (delayUs % 1000000) * 1000L};
+        nanosleep(&pause, nullptr);
+        ThreadKill(thread);
+        ASSERT_NE(build.index, nullptr) << "after " << delayUs << " us";
+        if (build.stopped) {
+            ++stoppedBuilds;
+        } else {
+            for (const Segment& segment : segments) {
+                bool stopped = false;
+                ASSERT_EQ(NearestWallHit(build.index, segment, &stopped),
+                          LinearNearestWall(scene.walls.data(), static_cast<int32_t>(scene.walls.size()), segment, &stopped));
+            }
+        }
+        FreeWallIndex(build.index);
+    }
+    EXPECT_GT(stoppedBuilds, 0);  // the first delays stop it, whatever the machine
 }
