@@ -143,13 +143,9 @@ PathJob* CreatePathJob(const Vec2& start, const Vec2& goal) {
     PFAD_ASSERT(searchStateAbandoned.load() || ListCount(searchNodes) == 0,
                 "CreatePathJob with search nodes left in the registry: only a finished or freed "
                 "job's worker empties it; free the previous job before creating the next");
-    auto* job = static_cast<PathJob*>(BlockAllocate(sizeof(PathJob)));
+    PathJob* job = MakePathJobRecord(start, goal);
     if (!job) return nullptr;
-    job->start = start;
-    job->goal = goal;
-    job->startNode = CreateSearchNode(nullptr, &job->start);
-    if (job->startNode) job->goalNode = CreateSearchNode(nullptr, &job->goal);
-    if (job->goalNode) job->thread = ThreadStart(PathJobWorker, job);
+    job->thread = ThreadStart(PathJobWorker, job);
     if (job->thread == 0) {
         // No other job exists, so the registry holds only what was made here.
         ReleaseSearchNodes();
@@ -157,6 +153,21 @@ PathJob* CreatePathJob(const Vec2& start, const Vec2& goal) {
         return nullptr;
     }
     CountWallReader(1);
+    return job;
+}
+
+PathJob* MakePathJobRecord(const Vec2& start, const Vec2& goal) {
+    auto* job = static_cast<PathJob*>(BlockAllocate(sizeof(PathJob)));
+    if (!job) return nullptr;
+    job->start = start;
+    job->goal = goal;
+    job->startNode = CreateSearchNode(nullptr, &job->start);
+    if (job->startNode) job->goalNode = CreateSearchNode(nullptr, &job->goal);
+    if (!job->goalNode) {
+        ReleaseSearchNodes();
+        BlockRelease(job);
+        return nullptr;
+    }
     return job;
 }
 

@@ -48,6 +48,10 @@ float NodeDistance(const SearchNode* a, const SearchNode* b);
 // A new registered node at point ((0, 0) for none) linked to predecessor, its cost the
 // predecessor's plus the distance; nullptr (nothing registered) when memory runs out.
 SearchNode* CreateSearchNode(SearchNode* predecessor, const Vec2* point);
+// The record CreatePathJob makes — start, goal and their two nodes in the registry — without
+// starting a worker, for running PathJobWorker (or the search) on a thread of the caller's
+// choosing. nullptr when memory runs out; what was made is released then.
+PathJob* MakePathJobRecord(const Vec2& start, const Vec2& goal);
 // Searches from node from toward target (targetIsCorner 1: a wall corner, else the job's goal),
 // depth first over the nearest blocking walls' corners, until every branch has ended. Counts
 // job->collisionChecks and links job->goalNode when the goal is reached. Runs on an explicit

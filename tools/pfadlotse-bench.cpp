@@ -167,11 +167,7 @@ void SetWallList(const std::vector<Wall>& records) {
 // whole run (lock, clock, search, path, release) on this thread, so the figures hold no thread
 // start or polling. The caller frees it with FreeProductJob.
 PathJob* RunProductJob(Vec2 start, Vec2 goal) {
-    auto* job = static_cast<PathJob*>(BlockAllocate(sizeof(PathJob)));
-    job->start = start;
-    job->goal = goal;
-    job->startNode = CreateSearchNode(nullptr, &job->start);
-    job->goalNode = CreateSearchNode(nullptr, &job->goal);
+    PathJob* job = MakePathJobRecord(start, goal);
     PathJobWorker(job);
     return job;
 }

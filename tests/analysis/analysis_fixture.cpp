@@ -12,17 +12,7 @@ void EnsureSearchState() {
     CreateSharedState();
 }
 
-Wall MakeWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-    CursorList* saved = walls;
-    CursorList* one = nullptr;
-    ListCreate(&one, sizeof(Wall));
-    walls = one;
-    AddWall(x1, y1, x2, y2);
-    Wall wall = *static_cast<Wall*>(ListElementData(one->first));
-    walls = saved;
-    ListRelease(&one);
-    return wall;
-}
+Wall MakeWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2) { return WallBetween(x1, y1, x2, y2); }
 
 std::vector<Wall> BoxWalls(int32_t x, int32_t y, int32_t width, int32_t height) {
     return {MakeWall(x, y, x + width, y), MakeWall(x, y, x, y + height), MakeWall(x + width, y, x + width, y + height),
@@ -33,11 +23,7 @@ DirectResult RunDirectSearch(const std::vector<Wall>& records, Vec2 start, Vec2 
     EnsureSearchState();
     ListClear(walls);
     for (const Wall& record : records) *static_cast<Wall*>(ListAppend(walls)) = record;
-    auto* job = static_cast<PathJob*>(BlockAllocate(sizeof(PathJob)));
-    job->start = start;
-    job->goal = goal;
-    job->startNode = CreateSearchNode(nullptr, &job->start);
-    job->goalNode = CreateSearchNode(nullptr, &job->goal);
+    PathJob* job = MakePathJobRecord(start, goal);
     PathJobWorker(job);
     DirectResult result;
     result.status = job->points ? 1 : -1;

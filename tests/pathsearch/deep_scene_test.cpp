@@ -38,11 +38,8 @@ TEST_F(DeepScene, AThousandsDeepSceneFinishesOnASmallStack) {
     ASSERT_GT(plain.result.deepestCall, 2 * STAIRS);  // at 16 bytes a level, far beyond 64 KiB
     ASSERT_EQ(plain.result.status, 1);
 
-    auto* job = static_cast<PathJob*>(BlockAllocate(sizeof(PathJob)));
-    job->start = START;
-    job->goal = GOAL;
-    job->startNode = CreateSearchNode(nullptr, &job->start);
-    job->goalNode = CreateSearchNode(nullptr, &job->goal);
+    PathJob* job = MakePathJobRecord(START, GOAL);
+    ASSERT_NE(job, nullptr);
     WaitFor(ThreadStartWithStack(PathJobWorker, job, SMALL_STACK));
     JobResult result{job->points ? 1 : -1, job->collisionChecks, job->nodeCount, job->timeMs,
                      std::vector<Vec2>(job->points, job->points + job->pointCount)};

@@ -19,17 +19,7 @@ std::vector<Wall> CurrentWalls() {
     return records;
 }
 
-Wall MakeWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-    CursorList* saved = walls;
-    CursorList* one = nullptr;
-    ListCreate(&one, sizeof(Wall));
-    walls = one;
-    AddWall(x1, y1, x2, y2);
-    Wall wall = *static_cast<Wall*>(ListElementData(one->first));
-    walls = saved;
-    ListRelease(&one);
-    return wall;
-}
+Wall MakeWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2) { return WallBetween(x1, y1, x2, y2); }
 
 std::vector<Wall> BorderWalls() {
     return {MakeWall(10, 80, 790, 80), MakeWall(10, 80, 10, 590), MakeWall(790, 80, 790, 590),

@@ -12,11 +12,7 @@ const Vec2 GOAL{750, 340};
 struct DirectSearch {
     PathJob* job;
     DirectSearch(Vec2 start, Vec2 goal) {
-        job = static_cast<PathJob*>(BlockAllocate(sizeof(PathJob)));
-        job->start = start;
-        job->goal = goal;
-        job->startNode = CreateSearchNode(nullptr, &job->start);
-        job->goalNode = CreateSearchNode(nullptr, &job->goal);
+        job = MakePathJobRecord(start, goal);
     }
     void Run() { EXPECT_TRUE(SearchToward(job, job->startNode, &job->goal, 0)); }
     ~DirectSearch() {
