@@ -115,7 +115,8 @@ std::atomic<bool> heldWorkerMayGo{false};
 
 // The held worker of HoldNextWorker; true when this worker was the one held.
 bool HeldAsIfFaulted() {
-    if (!holdNextWorker.exchange(false)) return false;
+    // Read before the exchange: a locked exchange on every job would cost a small job dearly.
+    if (!holdNextWorker.load(std::memory_order_relaxed) || !holdNextWorker.exchange(false)) return false;
     ThreadAbandon();
     workerHeld.store(true);
     while (!heldWorkerMayGo.exchange(false)) SleepMilliseconds(1);

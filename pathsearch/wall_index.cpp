@@ -57,13 +57,17 @@ float OverlapDistance(const Wall& wall, const Vec2& origin) {
 int32_t LinearNearestWall(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
     *stopped = false;
     Best best;
-    for (int32_t i = 0; i < count; ++i) {
-        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+    // In runs of STOP_CHECK_WALLS, so a scan of a few walls pays nothing for the stop check.
+    for (int32_t begin = 0; begin < count; begin += STOP_CHECK_WALLS) {
+        if (begin > 0 && ThreadStopRequested()) {
             *stopped = true;
             return -1;
         }
-        float d;
-        if (WallContact(walls[i], segment, &d) != 0) best.Offer(d, i);
+        int32_t end = count - begin < STOP_CHECK_WALLS ? count : begin + STOP_CHECK_WALLS;
+        for (int32_t i = begin; i < end; ++i) {
+            float d;
+            if (WallContact(walls[i], segment, &d) != 0) best.Offer(d, i);
+        }
     }
     return best.wall;
 }
@@ -71,12 +75,14 @@ int32_t LinearNearestWall(const Wall* walls, int32_t count, const Segment& segme
 bool LinearAnyWallHit(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
     *stopped = false;
     Vec2 contact{};
-    for (int32_t i = 0; i < count; ++i) {
-        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+    for (int32_t begin = 0; begin < count; begin += STOP_CHECK_WALLS) {
+        if (begin > 0 && ThreadStopRequested()) {
             *stopped = true;
             return false;
         }
-        if (IntersectSegments(walls[i], segment, contact) != 0) return true;
+        int32_t end = count - begin < STOP_CHECK_WALLS ? count : begin + STOP_CHECK_WALLS;
+        for (int32_t i = begin; i < end; ++i)
+            if (IntersectSegments(walls[i], segment, contact) != 0) return true;
     }
     return false;
 }

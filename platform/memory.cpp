@@ -141,8 +141,10 @@ static size_t ElementStride(const CursorList* list) {
 
 static char* SlabElements(ElementSlab* slab) { return reinterpret_cast<char*>(slab + 1); }
 
-// Frees every slab but keep (nullptr: all).
+// Frees every slab but keep (nullptr: all), the newest; what was used of keep is cleared again,
+// so a slab's free part is always zero-filled.
 static void FreeSlabs(CursorList* list, ElementSlab* keep) {
+    if (keep) std::memset(SlabElements(keep), 0, static_cast<size_t>(list->slabNext - SlabElements(keep)));
     ElementSlab* slab = list->slabs;
     while (slab) {
         ElementSlab* older = slab->older;
@@ -161,8 +163,8 @@ static ListElement* NewElement(CursorList* list) {
         size_t bytes = list->slabs ? 2 * list->slabs->bytes : FIRST_SLAB_ELEMENTS * stride;
         if (bytes > MAX_SLAB_BYTES) bytes = MAX_SLAB_BYTES / stride * stride;
         if (bytes < stride) bytes = stride;
-        // Not zero-filled here: each element is cleared when it is handed out.
-        auto* slab = static_cast<ElementSlab*>(std::malloc(sizeof(ElementSlab) + bytes));
+        // Zero-filled as a whole: one clearing per slab instead of one per element.
+        auto* slab = static_cast<ElementSlab*>(ZeroFilled(sizeof(ElementSlab) + bytes));
         if (!slab) return nullptr;
         slab->older = list->slabs;
         slab->bytes = bytes;
@@ -172,7 +174,6 @@ static ListElement* NewElement(CursorList* list) {
     }
     auto* element = reinterpret_cast<ListElement*>(list->slabNext);
     list->slabNext += stride;
-    std::memset(element, 0, stride);
     return element;
 }
 
@@ -200,10 +201,16 @@ void* ListAddAfter(CursorList* list) {
     return ListElementData(element);
 }
 
+// ListAddAfter with the last element current, spelt out: the registry and the tested segments
+// grow by it on every step of a search.
 void* ListAppend(CursorList* list) {
     list->current = list->last;
     list->position = list->count - 1;
-    return ListAddAfter(list);
+    ListElement* element = NewElement(list);
+    if (!element) return nullptr;
+    Link(list, element, list->last, nullptr);
+    list->position++;
+    return ListElementData(element);
 }
 
 void* ListAddBefore(CursorList* list) {
@@ -225,8 +232,6 @@ void* ListCurrent(CursorList* list) {
                                "add one first");
     return list->current ? ListElementData(list->current) : nullptr;
 }
-
-int32_t ListCount(const CursorList* list) { return list->count; }
 
 int32_t ListPosition(const CursorList* list) { return list->position; }
 

@@ -80,7 +80,7 @@ void* ListAppend(CursorList* list);
 void* ListAddBefore(CursorList* list);
 // The current element's data; only valid while current is not none.
 void* ListCurrent(CursorList* list);
-int32_t ListCount(const CursorList* list);
+inline int32_t ListCount(const CursorList* list) { return list->count; }
 // 0-based position of current; -1 when current is none.
 int32_t ListPosition(const CursorList* list);
 // Removes and releases every element; current := none.

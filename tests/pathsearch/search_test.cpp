@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "search_fixture.h"
+#include "tools/scene_families.h"
 
 namespace {
 
@@ -190,6 +191,29 @@ TEST_F(SearchFailureTest, APathWithoutMemoryForItsPointsIsReportedUnreachable) {
     EXPECT_EQ(result.status, -1);
     EXPECT_EQ(result.collisionChecks, 5);
     EXPECT_EQ(result.nodeCount, 4);
+}
+
+TEST_F(SearchFailureTest, WithoutMemoryForTheWallCopyTheSearchReadsTheWallListToTheSameAnswer) {
+    // A few walls are copied without a memory request; above that the copy is a block, and
+    // without it the search reads the list itself (and builds no index: there is nothing to
+    // index). Sizes just above the short list and past the index threshold.
+    for (int32_t count : {8, 13, 30, 60}) {
+        for (uint32_t seed : {1u, 2u, 3u}) {
+            FamilyScene scene = RandomBoxScene(count, seed);
+            SetWalls(scene.walls);
+            PlainResult plain = PlainSearch(scene.walls, scene.start, scene.goal);
+            int32_t copySize = static_cast<int32_t>(scene.walls.size() * sizeof(Wall));
+            FailBlockAllocate(copySize, 1);
+            JobResult result = RunJob(scene.start, scene.goal);
+            EXPECT_TRUE(SameAsPlain(plain, result)) << scene.walls.size() << " walls, seed " << seed;
+            // The failure was spent on the copy exactly when the walls were too many for the
+            // search's own array: then this block comes; else the armed failure takes it.
+            void* probe = BlockAllocate(copySize);
+            EXPECT_EQ(probe != nullptr, scene.walls.size() > 16) << scene.walls.size() << " walls";
+            BlockRelease(probe);
+            FailBlockAllocate(0, 0);
+        }
+    }
 }
 
 TEST_F(SearchFailureTest, AJobThatCannotStartLeavesNothingBehind) {

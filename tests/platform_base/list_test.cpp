@@ -113,16 +113,20 @@ TEST(ElementReuse, ElementsAddedAfterAClearAreZeroFilledAgain) {
     using Data = std::array<unsigned char, 32>;
     CursorList* list = nullptr;
     ListCreate(&list, sizeof(Data));
-    for (int round = 0; round < 3; ++round) {
-        for (int i = 0; i < 100; ++i) {
-            auto* data = static_cast<unsigned char*>(i % 2 ? ListAddAfter(list) : ListAddBefore(list));
+    // Fills of changing size, so elements come both from the part of the kept slab a fill used
+    // before and from beyond it, and from every way of adding.
+    const int fills[] = {100, 30, 200, 7, 150};
+    for (int round = 0; round < 5; ++round) {
+        for (int i = 0; i < fills[round]; ++i) {
+            void* added = i % 3 == 0 ? ListAddAfter(list) : i % 3 == 1 ? ListAddBefore(list) : ListAppend(list);
+            auto* data = static_cast<unsigned char*>(added);
             ASSERT_NE(data, nullptr);
             EXPECT_EQ(reinterpret_cast<uintptr_t>(data) % 16, 0u);
             EXPECT_TRUE(std::all_of(data, data + sizeof(Data), [](unsigned char b) { return b == 0; }))
                 << "round " << round << ", element " << i;
             std::memset(data, 0xA5, sizeof(Data));
         }
-        EXPECT_EQ(ListCount(list), 100);
+        EXPECT_EQ(ListCount(list), fills[round]);
         ListClear(list);
     }
     ListRelease(&list);
