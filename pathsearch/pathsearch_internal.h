@@ -133,12 +133,11 @@ float OverlapDistance(const Wall& wall, const Vec2& origin);
 inline int32_t WallContact(const Wall& wall, const Segment& segment, float* distance) {
     Vec2 contact{};
     int32_t result = IntersectSegments(wall, segment, contact);
-    if (result == 1)
-        *distance = PointDistance(segment.origin, contact);
-    else if (result == 0)
+    if (result == 0) [[likely]] {
         *distance = NO_WALL_CONTACT;  // never read; set so no caller reads an unset float
-    else [[unlikely]]
-        *distance = OverlapDistance(wall, segment.origin);
+        return 0;
+    }
+    *distance = result == 1 ? PointDistance(segment.origin, contact) : OverlapDistance(wall, segment.origin);
     return result;
 }
 
