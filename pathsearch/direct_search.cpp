@@ -201,6 +201,8 @@ struct Search {
     WallView walls{};
     Watch watch{};
     Wall* wallCopy = nullptr;
+    bool wallsDeferred = false;  // walls still read from the list, copied at the next check
+    int32_t checks = 0;          // segments checked against the walls so far
     Task* tasks = firstTasks;  // firstTasks until the stack outgrows it
     int32_t taskCount = 0;
     int32_t taskCapacity = FIRST_TASK_CAPACITY;
@@ -269,6 +271,34 @@ inline void Push(Search& search, SearchNode* from, const Vec2& target, int32_t t
     search.tasks[search.taskCount++] = Task{from, target, targetIsCorner};
 }
 
+// The walls as one flat array with its index, so the hot loop neither walks the list nor tests
+// every wall. False when the thread was asked to stop on the way; without memory for the copy
+// or the index the search falls back to the list or to plain scans.
+bool PrepareWalls(Search& search) {
+    int32_t wallCount = ListCount(walls);
+    if (wallCount <= SHORT_WALL_LIST) {
+        // Too few for a stop to wait on.
+        int32_t i = 0;
+        for (const Wall& wall : ListItems<Wall>(walls)) search.shortWalls[i++] = wall;
+        search.walls = WallView{search.shortWalls, wallCount, nullptr, nullptr};
+        return true;
+    }
+    if (wallCount > 0 && wallCount <= INT32_MAX / static_cast<int32_t>(sizeof(Wall)))
+        search.wallCopy = static_cast<Wall*>(BlockAllocate(wallCount * static_cast<int32_t>(sizeof(Wall))));
+    if (!search.wallCopy) return !ThreadStopRequested();
+    // Counted before the copy, so that a stop during it releases the copy as a large one.
+    search.walls = WallView{search.wallCopy, wallCount, nullptr, nullptr};
+    int32_t i = 0;
+    for (const Wall& wall : ListItems<Wall>(walls)) {
+        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) return false;
+        search.wallCopy[i++] = wall;
+    }
+    bool stopped = false;
+    // A stopped build's partial index goes to ReleaseSearch with the rest, never to a query.
+    search.walls.index = wallCount >= INDEXED_WALLS_MIN ? CreateWallIndex(search.wallCopy, wallCount, &stopped) : nullptr;
+    return !stopped;
+}
+
 // One step: everything the recursive call does before its own sub-calls, which are pushed.
 // False when the thread was asked to stop.
 bool Step(Search& search, const Task& task) {
@@ -277,6 +307,11 @@ bool Step(Search& search, const Task& task) {
     Segment segment = SegmentToward(from->point, task.target);
     if (AlreadyTested(search, segment)) return true;
     job->collisionChecks++;
+    if (search.wallsDeferred && search.checks > 0) [[unlikely]] {
+        search.wallsDeferred = false;
+        if (!PrepareWalls(search)) return false;
+    }
+    search.checks++;
 
     bool stopped = false;
     const Wall* wall = NearestWall(search.walls, segment, &stopped);
@@ -355,38 +390,6 @@ void ShortcutNode(SearchNode* node) {
     Shortcut(view, node, Watch{nullptr});
 }
 
-namespace {
-
-// The walls as one flat array with its index, so the hot loop neither walks the list nor tests
-// every wall. False when the thread was asked to stop on the way; without memory for the copy
-// or the index the search falls back to the list or to plain scans.
-bool PrepareWalls(Search& search) {
-    int32_t wallCount = ListCount(walls);
-    if (wallCount <= SHORT_WALL_LIST) {
-        // Too few for a stop to wait on.
-        int32_t i = 0;
-        for (const Wall& wall : ListItems<Wall>(walls)) search.shortWalls[i++] = wall;
-        search.walls = WallView{search.shortWalls, wallCount, nullptr, nullptr};
-        return true;
-    }
-    if (wallCount > 0 && wallCount <= INT32_MAX / static_cast<int32_t>(sizeof(Wall)))
-        search.wallCopy = static_cast<Wall*>(BlockAllocate(wallCount * static_cast<int32_t>(sizeof(Wall))));
-    if (!search.wallCopy) return !ThreadStopRequested();
-    // Counted before the copy, so that a stop during it releases the copy as a large one.
-    search.walls = WallView{search.wallCopy, wallCount, nullptr, nullptr};
-    int32_t i = 0;
-    for (const Wall& wall : ListItems<Wall>(walls)) {
-        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) return false;
-        search.wallCopy[i++] = wall;
-    }
-    bool stopped = false;
-    // A stopped build's partial index goes to ReleaseSearch with the rest, never to a query.
-    search.walls.index = wallCount >= INDEXED_WALLS_MIN ? CreateWallIndex(search.wallCopy, wallCount, &stopped) : nullptr;
-    return !stopped;
-}
-
-}  // namespace
-
 // What a stopped search leaves to free: apart from the stop when it is large, since the caller
 // of the stop is waiting (unmapping a million walls' worth takes milliseconds).
 struct SearchLeftovers {
@@ -445,7 +448,11 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
     search.job = job;
     search.walls = ListView();
     search.watch = Watch{searchTrace};
-    bool finished = PrepareWalls(search);
+    // Walls enough for an index are copied and indexed only for a second check: a search whose
+    // first segment is free then costs one walk over the list, not a copy and a build many
+    // times as long; a longer search pays that one walk more.
+    search.wallsDeferred = ListCount(walls) >= INDEXED_WALLS_MIN;
+    bool finished = search.wallsDeferred || PrepareWalls(search);
 
     const WallView* outerWalls = activeWalls;
     activeWalls = &search.walls;

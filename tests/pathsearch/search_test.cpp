@@ -216,6 +216,30 @@ TEST_F(SearchFailureTest, WithoutMemoryForTheWallCopyTheSearchReadsTheWallListTo
     }
 }
 
+TEST_F(SearchFailureTest, ASearchOfOneCheckCopiesNoWallsAndALongerOneDoes) {
+    // Enough walls for the index; once with start and goal in the open beside them (one check,
+    // answered from the list), once across them. The copy's block is set to fail: a search that
+    // makes it runs on from the list, and one that never asks leaves the failure unspent.
+    FamilyScene scene = RandomDenseScene(1000, 1);
+    SetWalls(scene.walls);
+    const int32_t copySize = static_cast<int32_t>(scene.walls.size() * sizeof(Wall));
+    struct Case {
+        Vec2 start, goal;
+        bool oneCheck;
+    };
+    for (const Case& c : {Case{{-500, -500}, {-400, -450}, true}, Case{scene.start, scene.goal, false}}) {
+        PlainResult plain = PlainSearch(scene.walls, c.start, c.goal);
+        FailBlockAllocate(copySize, 1);
+        JobResult result = RunJob(c.start, c.goal);
+        EXPECT_TRUE(SameAsPlain(plain, result));
+        EXPECT_EQ(result.collisionChecks == 1, c.oneCheck) << result.collisionChecks << " checks";
+        void* probe = BlockAllocate(copySize);
+        EXPECT_EQ(probe == nullptr, c.oneCheck) << "the wall copy was " << (probe ? "" : "not ") << "asked for";
+        BlockRelease(probe);
+        FailBlockAllocate(0, 0);
+    }
+}
+
 TEST_F(SearchFailureTest, AJobThatCannotStartLeavesNothingBehind) {
     SetWalls({MakeWall(400, 200, 400, 480)});
     FailThreadStart(1);
