@@ -448,11 +448,11 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
     search.job = job;
     search.walls = ListView();
     search.watch = Watch{searchTrace};
-    // Walls enough for an index are copied and indexed only for a second check: a search whose
-    // first segment is free then costs one walk over the list, not a copy and a build many
-    // times as long; a longer search pays that one walk more.
-    search.wallsDeferred = ListCount(walls) >= INDEXED_WALLS_MIN;
-    bool finished = search.wallsDeferred || PrepareWalls(search);
+    // The walls are copied (and indexed) only for a second check: a search whose first segment
+    // is free then costs one walk over the list, not a copy, and on many walls not an index
+    // build many times as long; a longer search pays that one walk more.
+    search.wallsDeferred = ListCount(walls) > 0;
+    bool finished = true;
 
     const WallView* outerWalls = activeWalls;
     activeWalls = &search.walls;

@@ -207,7 +207,9 @@ TEST_F(SearchFailureTest, WithoutMemoryForTheWallCopyTheSearchReadsTheWallListTo
             JobResult result = RunJob(scene.start, scene.goal);
             EXPECT_TRUE(SameAsPlain(plain, result)) << scene.walls.size() << " walls, seed " << seed;
             // The failure was spent on the copy exactly when the walls were too many for the
-            // search's own array: then this block comes; else the armed failure takes it.
+            // search's own array (and a second check asked for a copy): then this block comes;
+            // else the armed failure takes it.
+            ASSERT_GT(result.collisionChecks, 1);
             void* probe = BlockAllocate(copySize);
             EXPECT_EQ(probe != nullptr, scene.walls.size() > 16) << scene.walls.size() << " walls";
             BlockRelease(probe);
