@@ -201,8 +201,7 @@ struct Search {
     WallView walls{};
     Watch watch{};
     Wall* wallCopy = nullptr;
-    bool wallsDeferred = false;  // walls still read from the list, copied at the next check
-    int32_t checks = 0;          // segments checked against the walls so far
+    int32_t checks = 0;  // segments checked against the walls so far
     Task* tasks = firstTasks;  // firstTasks until the stack outgrows it
     int32_t taskCount = 0;
     int32_t taskCapacity = FIRST_TASK_CAPACITY;
@@ -307,11 +306,11 @@ bool Step(Search& search, const Task& task) {
     Segment segment = SegmentToward(from->point, task.target);
     if (AlreadyTested(search, segment)) return true;
     job->collisionChecks++;
-    if (search.wallsDeferred && search.checks > 0) [[unlikely]] {
-        search.wallsDeferred = false;
-        if (!PrepareWalls(search)) return false;
-    }
-    search.checks++;
+    // The walls are copied (and indexed) only for a second check: a search whose first segment
+    // is free then costs one walk over the list, not a copy, and on many walls not an index
+    // build many times as long; a longer search pays that one walk more.
+    if (++search.checks == 2 && !PrepareWalls(search)) [[unlikely]]
+        return false;
 
     bool stopped = false;
     const Wall* wall = NearestWall(search.walls, segment, &stopped);
@@ -448,29 +447,23 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
     search.job = job;
     search.walls = ListView();
     search.watch = Watch{searchTrace};
-    // The walls are copied (and indexed) only for a second check: a search whose first segment
-    // is free then costs one walk over the list, not a copy, and on many walls not an index
-    // build many times as long; a longer search pays that one walk more.
-    search.wallsDeferred = ListCount(walls) > 0;
     bool finished = true;
 
     const WallView* outerWalls = activeWalls;
     activeWalls = &search.walls;
-    if (finished) {
-        Push(search, from, *target, targetIsCorner);
-        while (search.taskCount > 0) {
-            if (ThreadStopRequested()) {
-                finished = false;
-                break;
-            }
-            // Field by field, as Push stored them: one wide copy of the whole task would wait
-            // for the stores to drain instead of taking their values from the store buffer.
-            const Task& top = search.tasks[--search.taskCount];
-            Task task{top.from, Vec2{top.target.x, top.target.y}, top.targetIsCorner};
-            if (!Step(search, task)) {
-                finished = false;
-                break;
-            }
+    Push(search, from, *target, targetIsCorner);
+    while (search.taskCount > 0) {
+        if (ThreadStopRequested()) {
+            finished = false;
+            break;
+        }
+        // Field by field, as Push stored them: one wide copy of the whole task would wait for
+        // the stores to drain instead of taking their values from the store buffer.
+        const Task& top = search.tasks[--search.taskCount];
+        Task task{top.from, Vec2{top.target.x, top.target.y}, top.targetIsCorner};
+        if (!Step(search, task)) {
+            finished = false;
+            break;
         }
     }
     activeWalls = outerWalls;
