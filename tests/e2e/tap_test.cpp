@@ -21,7 +21,6 @@
 namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using e2e::FindNamedWindow;
 using e2e::ReadFile;
 using e2e::Spawn;
 using e2e::Stop;
@@ -117,28 +116,39 @@ protected:
                          {"DISPLAY=" + display_, "HOME=" + folder_ + "/home",
                           "XDG_DATA_HOME=" + folder_ + "/home/data"},
                          folder_, folder_ + "/program.log");
-        // No window manager: the shown window (SDL may replace the first) is given the focus
-        // until it has it.
-        auto end = Clock::now() + 15s;
-        ::Window focus = 0;
-        while ((!window_ || focus != window_) && Clock::now() < end) {
-            ::Window shown = FindNamedWindow(x_, DefaultRootWindow(x_), "Fenster");
-            XWindowAttributes attributes;
-            if (shown && XGetWindowAttributes(x_, shown, &attributes) &&
-                attributes.map_state == IsViewable) {
-                window_ = shown;
-                XSetInputFocus(x_, window_, RevertToParent, CurrentTime);
-            }
-            XSync(x_, False);
-            int revert;
-            XGetInputFocus(x_, &focus, &revert);
-            if (!window_ || focus != window_) std::this_thread::sleep_for(50ms);
-        }
-        ASSERT_TRUE(window_ && focus == window_) << "the window did not appear or take the focus";
-        ASSERT_TRUE(presents_.Start(display_, window_)) << "no X Damage extension";
+        ASSERT_TRUE(Focus()) << "the window did not appear or take the focus";
         // Far up and left: the program's mouse stops at (0, 0).
         HandMove(-2000, -2000);
         HandSettle();
+    }
+
+    // No window manager: the shown window is given the focus until it has it. SDL may replace
+    // the window it showed first while it sets up, so this is asked again when keys go astray.
+    bool Focus() {
+        ::Window focus = 0;
+        for (auto end = Clock::now() + 15s; Clock::now() < end; std::this_thread::sleep_for(50ms)) {
+            ::Window root, parent, *children = nullptr;
+            unsigned count = 0;
+            XQueryTree(x_, DefaultRootWindow(x_), &root, &parent, &children, &count);
+            for (unsigned i = 0; i < count; ++i) {
+                char* name = nullptr;
+                XWindowAttributes attributes;
+                if (XFetchName(x_, children[i], &name) && name) {
+                    if (std::strcmp(name, "Fenster") == 0 &&
+                        XGetWindowAttributes(x_, children[i], &attributes) &&
+                        attributes.map_state == IsViewable)
+                        window_ = children[i];
+                    XFree(name);
+                }
+            }
+            if (children) XFree(children);
+            if (window_) XSetInputFocus(x_, window_, RevertToParent, CurrentTime);
+            XSync(x_, False);
+            int revert;
+            XGetInputFocus(x_, &focus, &revert);
+            if (window_ && focus == window_) return true;
+        }
+        return false;
     }
 
     // Moves and lets the program read the motion, so that the tap after it is still.
@@ -152,12 +162,14 @@ protected:
     }
 
     // F5, then the file it wrote (the save replaces the file: a new inode). Pressed again
-    // when nothing comes: the first key may arrive before the program reads keys.
+    // when nothing comes: the first key may arrive before the program reads keys, or at a
+    // window SDL has since replaced.
     Scene Save() {
         const std::string path = folder_ + "/PathFindLog.txt";
         struct stat before{}, now{};
         bool had = stat(path.c_str(), &before) == 0;
         for (int attempt = 0; attempt < 5; ++attempt) {
+            if (attempt > 0 && !Focus()) break;
             HandKey("F5", true);
             HandSync();
             std::this_thread::sleep_for(40ms);
@@ -201,7 +213,9 @@ TEST_F(Taps, AStillTapActsWhenHeldOverFramesAndNeverWhenShorterThanOne) {
         int holdMs;
     };
     const Case cases[] = {{1, 2}, {1, 4}, {1, 8}, {1, 40}, {3, 2}, {3, 4}, {3, 8}, {3, 40}};
+    // Once a save has worked, the window that has the focus is the one that stays.
     Scene scene = Save();
+    ASSERT_TRUE(presents_.Start(display_, window_)) << "no X Damage extension";
     for (const Case& c : cases) {
         const bool acts = c.holdMs >= 40;
         int acted = 0, repeated = 0;
