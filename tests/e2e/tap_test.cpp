@@ -207,7 +207,7 @@ protected:
 
 TEST_F(Taps, AStillTapActsWhenHeldOverFramesAndNeverWhenShorterThanOne) {
     ASSERT_NO_FATAL_FAILURE(StartProgram());
-    const int TAPS = 5, MAX_REPEATS = 25;
+    const int TAPS = 5, MAX_REPEATS = 40;
     struct Case {
         unsigned button;  // X's numbers: 1 left, 3 right
         int holdMs;
