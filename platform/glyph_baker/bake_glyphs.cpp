@@ -82,7 +82,8 @@ bool Write(const char* path, FT_Face face, int32_t ascent, int32_t lineHeight,
                  "const int32_t BAKED_FONT_LINE_HEIGHT = %d;\n\n"
                  "// advance, left, top, width, height, first byte of the rows\n"
                  "const BakedGlyph BAKED_GLYPHS[256] = {\n",
-                 face->family_name, face->style_name, FONT_PIXEL_SIZE, ascent, lineHeight);
+                 face->family_name ? face->family_name : "a font without a name",
+                 face->style_name ? face->style_name : "", FONT_PIXEL_SIZE, ascent, lineHeight);
     for (int byte = 0; byte < 256; ++byte) {
         const Glyph& g = glyphs[byte];
         std::fprintf(out, "    {%d, %d, %d, %d, %d, %zu},  // 0x%02X U+%04X\n", g.advance,
@@ -92,14 +93,16 @@ bool Write(const char* path, FT_Face face, int32_t ascent, int32_t lineHeight,
     std::fprintf(out, "};\n\nconst uint8_t BAKED_GLYPH_BITS[] = {\n");
     for (int byte = 0; byte < 256; ++byte) {
         const Glyph& g = glyphs[byte];
-        size_t end = g.bits + static_cast<size_t>((g.width + 7) / 8) * g.height;
+        size_t rowBytes = static_cast<size_t>((g.width + 7) / 8);
+        size_t end = g.bits + rowBytes * static_cast<size_t>(g.height);
         if (end == g.bits) continue;
         std::fprintf(out, "    // 0x%02X\n", byte);
         // A row a line, drawn beside it, so that a changed glyph shows in a diff.
-        size_t rowBytes = static_cast<size_t>((g.width + 7) / 8);
         for (size_t row = g.bits; row < end; row += rowBytes) {
             std::fprintf(out, "   ");
-            for (size_t at = row; at < row + rowBytes; ++at) std::fprintf(out, " 0x%02X,", bits[at]);
+            for (size_t at = row; at < row + rowBytes; ++at) {
+                std::fprintf(out, " 0x%02X,", bits[at]);
+            }
             std::fprintf(out, "%*s  // ", std::max(0, 6 * (3 - static_cast<int>(rowBytes))), "");
             for (int32_t column = 0; column < g.width; ++column) {
                 std::fputc((bits[row + column / 8] >> (7 - column % 8)) & 1 ? '#' : '.', out);
