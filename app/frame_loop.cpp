@@ -267,6 +267,9 @@ void DrawFrame() {
         DrawLabel(5, 5, "Weg wird berechnet ...", COLOUR_COMPUTING);
     } else if (scene.jobStatus == -1) {
         DrawLabel(5, 5, "Das Ziel ist unerreichbar", COLOUR_UNREACHABLE);
+    } else if (scene.jobStatus == PATH_JOB_OUT_OF_MEMORY) {
+        // No answer: neither a path nor "unreachable" would be true.
+        DrawLabel(5, 5, "Zu wenig Speicher", COLOUR_UNREACHABLE);
     }
 
     DrawLabel(500, 10, "Pfadlotse", COLOUR_HELP);

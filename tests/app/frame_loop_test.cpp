@@ -1,6 +1,7 @@
 // The frame loop driven pass by pass on the null platform, with scripted mouse and keys.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -161,6 +162,29 @@ TEST_F(FrameLoopTest, ARunningJobShowsComputingAndAnUnreachableGoalShowsNoPath) 
     SettleAndDraw();
     EXPECT_EQ(scene.jobStatus, -1);
     EXPECT_GT(CountPixels(PIXEL_UNREACHABLE, 5, 5, 250, 20), 50);
+    EXPECT_EQ(CountPixels(PIXEL_PATH, 0, 0, 800, 600), 0);
+    EXPECT_EQ(CountPixels(PIXEL_STATISTICS, 10, 25, 300, 70), 0);
+}
+
+TEST_F(FrameLoopTest, AJobOutOfMemoryShowsThatInsteadOfAPathOrUnreachable) {
+    FreePathJob(scene.job);
+    scene.job = nullptr;
+    AddWall(400, 200, 400, 480);
+    FailBlockAllocate(sizeof(SearchNode), 3);  // start, goal, then a corner's node
+    scene.job = CreatePathJob(scene.start, scene.goal);
+    SettleAndDraw();
+    FailBlockAllocate(0, 0);
+    EXPECT_EQ(scene.jobStatus, PATH_JOB_OUT_OF_MEMORY);
+    // The red status text ends where "Zu wenig Speicher" ends, well short of "unreachable".
+    int right = -1;
+    for (int y = 5; y < 20; ++y)
+        for (int x = 5; x < 250; ++x)
+            if (Pixel(x, y) == PIXEL_UNREACHABLE) right = std::max(right, x);
+    BeginSurfaceDrawing();
+    const int shorter = 5 + LabelWidth("Zu wenig Speiche"), whole = 5 + LabelWidth("Zu wenig Speicher");
+    EndSurfaceDrawing();
+    EXPECT_GE(right, shorter);
+    EXPECT_LT(right, whole);
     EXPECT_EQ(CountPixels(PIXEL_PATH, 0, 0, 800, 600), 0);
     EXPECT_EQ(CountPixels(PIXEL_STATISTICS, 10, 25, 300, 70), 0);
 }
