@@ -206,6 +206,11 @@ PointSlot SlotOf(const Vec2& point, SearchNode* node) {
     return slot;
 }
 
+// The lookups' arrays from the last finished search, for the next; like the registry, used
+// only by the search that holds SearchLock.
+KeptSlots<SegmentSlot> keptTested;
+KeptSlots<PointSlot> keptNodes;
+
 // The blocked segments; the all-zero one, whose bits mark an empty slot, is kept beside.
 struct SegmentSet {
     HashTable<SegmentSlot> table;
@@ -271,9 +276,10 @@ bool AlreadyTested(Search& search, const Segment& segment, bool* tested) {
                 }
             return true;
         }
-        // Room for about as many blocked segments as walls up front: growing a set of hundreds
-        // of thousands rehashes for milliseconds, with no look at a stop request.
-        if (!ReserveSlots(search.tested.table, std::max(search.walls.count, 2 * HASHED_LIST_MIN)))
+        // Room for half as many blocked segments as walls up front (a dense scene blocks about
+        // two in five): growing a set of hundreds of thousands rehashes for milliseconds, with
+        // no look at a stop request.
+        if (!ReserveKeptSlots(search.tested.table, keptTested, std::max(search.walls.count / 2, 2 * HASHED_LIST_MIN)))
             return OutOfMemory(search);
         for (const Segment& entry : ListItems<Segment>(testedSegments))
             if (!AddToSet(search.tested, SlotOf(entry))) return OutOfMemory(search);
@@ -299,7 +305,7 @@ bool FindNode(Search& search, const Vec2& point, SearchNode** found) {
                 }
             return true;
         }
-        if (!ReserveSlots(search.nodes, std::max(search.walls.count / 4, 2 * HASHED_LIST_MIN)))
+        if (!ReserveKeptSlots(search.nodes, keptNodes, std::max(search.walls.count / 8, 2 * HASHED_LIST_MIN)))
             return OutOfMemory(search);
         // In registry order, so each point keeps its first node.
         for (SearchNode* node : ListItems<SearchNode*>(searchNodes)) {
@@ -493,11 +499,18 @@ void ReleaseSearch(Search& search, bool finished) {
     BlockRelease(heapTasks);
     FreeWallIndex(search.walls.index);
     BlockRelease(search.wallCopy);
-    FreeSlots(search.tested.table);
-    FreeSlots(search.nodes);
+    KeepOrFreeSlots(search.tested.table, keptTested);
+    KeepOrFreeSlots(search.nodes, keptNodes);
 }
 
 }  // namespace
+
+void ReleaseKeptLookups() {
+    BlockRelease(keptTested.slots);
+    BlockRelease(keptNodes.slots);
+    keptTested = KeptSlots<SegmentSlot>{};
+    keptNodes = KeptSlots<PointSlot>{};
+}
 
 SearchLeftovers* TakeSearchLeftovers() {
     SearchLeftovers* leftovers = pendingLeftovers;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/memory.h"
 
@@ -21,8 +22,8 @@ inline uint64_t MixBits(uint64_t x) {
     return x;
 }
 
-// Linear probing over a power-of-two array kept at most half full, so a miss ends after a slot
-// or two. A Slot is 16 bytes or so with bool Empty() (true for all zero bits), uint64_t Hash()
+// Linear probing over a power-of-two array kept at most three quarters full: about the memory
+// of a set with control bytes, and a miss still ends within a cache line or two. A Slot is 16 bytes or so with bool Empty() (true for all zero bits), uint64_t Hash()
 // and bool Same(const Slot&).
 template <class Slot>
 struct HashTable {
@@ -54,7 +55,7 @@ void PlaceSlot(Slot* slots, uint32_t mask, const Slot& slot) {
 template <class Slot>
 bool ReserveSlots(HashTable<Slot>& table, int64_t entries) {
     int64_t capacity = 16;
-    while (capacity < 2 * entries) capacity *= 2;
+    while (3 * capacity < 4 * entries) capacity *= 2;
     if (table.slots && capacity <= int64_t{table.mask} + 1) return true;
     if (capacity * static_cast<int64_t>(sizeof(Slot)) > int64_t{1} << 30) return false;
     auto* slots = static_cast<Slot*>(BlockAllocate(static_cast<int32_t>(capacity * static_cast<int64_t>(sizeof(Slot)))));
@@ -74,8 +75,8 @@ bool ReserveSlots(HashTable<Slot>& table, int64_t entries) {
 // unchanged, when it had to grow and could not.
 template <class Slot>
 bool AddNewSlot(HashTable<Slot>& table, const Slot& slot) {
-    if (!table.slots || 2 * (int64_t{table.count} + 1) > int64_t{table.mask} + 1) {
-        if (!ReserveSlots(table, 2 * (int64_t{table.count} + 1))) return false;
+    if (!table.slots || 4 * (int64_t{table.count} + 1) > 3 * (int64_t{table.mask} + 1)) {
+        if (!ReserveSlots(table, int64_t{table.count} + 1)) return false;
     }
     PlaceSlot(table.slots, table.mask, slot);
     ++table.count;
@@ -85,5 +86,47 @@ bool AddNewSlot(HashTable<Slot>& table, const Slot& slot) {
 template <class Slot>
 void FreeSlots(HashTable<Slot>& table) {
     BlockRelease(table.slots);
+    table = HashTable<Slot>{};
+}
+
+// A table's array kept, cleared, from one use to the next: given back, its pages would go back
+// to the system once they lie at the top of the heap, and faulting them in again costs a search
+// of a few hundred walls more than its lookups do. Arrays over KEPT_SLOTS_BYTES come mapped
+// afresh and go back at once anyway.
+constexpr int64_t KEPT_SLOTS_BYTES = int64_t{1} << 20;
+
+template <class Slot>
+struct KeptSlots {
+    Slot* slots = nullptr;
+    uint32_t mask = 0;
+};
+
+// ReserveSlots for an empty table, on the kept array when that has room for entries (a scene
+// searched again needs what it needed last time); else the kept one is freed.
+template <class Slot>
+bool ReserveKeptSlots(HashTable<Slot>& table, KeptSlots<Slot>& kept, int64_t entries) {
+    if (kept.slots) {
+        if (!table.slots && 3 * (int64_t{kept.mask} + 1) >= 4 * entries) {
+            table.slots = kept.slots;
+            table.mask = kept.mask;
+        } else {
+            BlockRelease(kept.slots);
+        }
+        kept = KeptSlots<Slot>{};
+    }
+    return ReserveSlots(table, entries);
+}
+
+// Empties the table; its array becomes the kept one, cleared, when it is small enough.
+template <class Slot>
+void KeepOrFreeSlots(HashTable<Slot>& table, KeptSlots<Slot>& kept) {
+    int64_t bytes = table.slots ? (int64_t{table.mask} + 1) * static_cast<int64_t>(sizeof(Slot)) : 0;
+    if (bytes == 0 || bytes > KEPT_SLOTS_BYTES) {
+        FreeSlots(table);
+        return;
+    }
+    std::memset(static_cast<void*>(table.slots), 0, static_cast<size_t>(bytes));
+    BlockRelease(kept.slots);
+    kept = KeptSlots<Slot>{table.slots, table.mask};
     table = HashTable<Slot>{};
 }

@@ -69,6 +69,9 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
 struct SearchLeftovers;
 SearchLeftovers* TakeSearchLeftovers();
 void ReleaseSearchLeftovers(SearchLeftovers* leftovers);
+// A finished search keeps its lookup tables' arrays (up to a megabyte each), cleared, for the
+// next search; this gives them back. Only while no search runs.
+void ReleaseKeptLookups();
 // Moves node up its chain of predecessors for as long as it sees the next ancestor directly.
 void ShortcutNode(SearchNode* node);
 
