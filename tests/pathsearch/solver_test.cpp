@@ -13,16 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/address_limits.h"
 #include "tools/scene_families.h"
-
-// Address-space limits mean nothing to a program whose sanitizer reserves terabytes up front.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define PFAD_HUGE_RESERVATIONS 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define PFAD_HUGE_RESERVATIONS 1
-#endif
-#endif
 
 namespace {
 
