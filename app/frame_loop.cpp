@@ -176,7 +176,9 @@ void EditScene(const SceneEdit& edit) {
     scene.job = nullptr;
     switch (edit.kind) {
         case EDIT_ADD_WALL:
-            AddWall(edit.x1, edit.y1, edit.x2, edit.y2);
+            if (AddWall(edit.x1, edit.y1, edit.x2, edit.y2) != 0)
+                std::fprintf(stderr, "pfadlotse: the wall from (%d, %d) to (%d, %d) was not added: out of memory\n",
+                             edit.x1, edit.y1, edit.x2, edit.y2);
             break;
         case EDIT_LOAD_SCENE:
             LoadScene(scene.start, scene.goal);
@@ -185,7 +187,12 @@ void EditScene(const SceneEdit& edit) {
             ListClear(walls);
             for (int32_t i = 0; i < edit.wallCount; ++i) {
                 auto* wall = static_cast<Wall*>(ListAppend(walls));
-                if (wall) *wall = edit.wallRecords[i];
+                if (!wall) {
+                    std::fprintf(stderr, "pfadlotse: %d of %d walls were not set: out of memory\n",
+                                 edit.wallCount - i, edit.wallCount);
+                    break;
+                }
+                *wall = edit.wallRecords[i];
             }
             break;
         default:

@@ -1,5 +1,7 @@
 // The frame loop driven pass by pass on the null platform, with scripted mouse and keys.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +14,7 @@
 #include "app/scene_file.h"
 #include "platform/display.h"
 #include "platform/null/null_platform.h"
+#include "tests/address_limits.h"
 #include "tests/app/temp_folder.h"
 
 namespace {
@@ -187,6 +190,30 @@ TEST_F(FrameLoopTest, AJobOutOfMemoryShowsThatInsteadOfAPathOrUnreachable) {
     EXPECT_LT(right, whole);
     EXPECT_EQ(CountPixels(PIXEL_PATH, 0, 0, 800, 600), 0);
     EXPECT_EQ(CountPixels(PIXEL_STATISTICS, 10, 25, 300, 70), 0);
+}
+
+TEST_F(FrameLoopTest, AWallThatCannotBeStoredIsNotAddedAndTheEditSaysSo) {
+#ifdef PFAD_HUGE_RESERVATIONS
+    GTEST_SKIP() << "address-space limits do not work under this sanitizer";
+#endif
+    FreePathJob(scene.job);
+    scene.job = nullptr;
+    auto addWallsUntilMemoryRunsOut = [] {
+        // Room for some megabytes of walls beyond what the process has mapped now.
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (!statm || std::fscanf(statm, "%ld", &pages) != 1) std::exit(2);
+        rlimit limit{static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (64 << 20), RLIM_INFINITY};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) std::exit(3);
+        int32_t before;
+        do {
+            before = ListCount(walls);
+            EditScene(SceneEdit{.kind = EDIT_ADD_WALL, .x1 = 1, .y1 = 2, .x2 = 3, .y2 = 4, .withoutJob = 1});
+        } while (ListCount(walls) > before);
+        std::exit(AddWall(1, 2, 3, 4) == -1 && ListCount(walls) == before ? 0 : 1);
+    };
+    EXPECT_EXIT(addWallsUntilMemoryRunsOut(), testing::ExitedWithCode(0),
+                "the wall from \\(1, 2\\) to \\(3, 4\\) was not added: out of memory");
 }
 
 TEST_F(FrameLoopTest, DrawWallRoundsEachCoordinateAndLeavesTheEndPixelOut) {
