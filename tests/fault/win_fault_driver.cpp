@@ -40,7 +40,7 @@ volatile int sink = 0;
 extern "C" char driver_int3_site[], driver_ud2_site[], driver_hlt_site[];
 
 LRESULT CALLBACK FaultingWindowProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_APP) {
+    if (message == WM_CREATE) {
         Announce(__LINE__); *nullTarget = 3;
     }
     return DefWindowProcW(window, message, w, l);
@@ -76,15 +76,15 @@ LRESULT CALLBACK FaultingWindowProcedure(HWND window, UINT message, WPARAM w, LP
         // A customer code, which only the unhandled-exception filter takes.
         Announce(__LINE__); RaiseException(0xE0001234, 0, 0, nullptr);
     } else if (mode == "window") {
-        // Inside a window procedure, where 64-bit Windows would swallow the fault.
+        // Inside a window procedure called back from the system (WM_CREATE), where 64-bit
+        // Windows, and Wine, would swallow the fault and go on.
         WNDCLASSW type{};
         type.lpfnWndProc = FaultingWindowProcedure;
         type.hInstance = GetModuleHandleW(nullptr);
         type.lpszClassName = L"FaultDriver";
         RegisterClassW(&type);
-        HWND window = CreateWindowW(L"FaultDriver", L"Treiber", WS_OVERLAPPEDWINDOW, 0, 0, 100,
-                                    100, nullptr, nullptr, type.hInstance, nullptr);
-        SendMessageW(window, WM_APP, 0, 0);
+        CreateWindowW(L"FaultDriver", L"Treiber", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                      nullptr, type.hInstance, nullptr);
         Say("SWALLOWED", 1);
     }
 }
