@@ -1,173 +1,14 @@
-// Saving files so that a failure never costs the previous good file: the new contents go to a
-// temporary file beside the target, which replaces the target only once it is whole and on disk.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
+// The scene file's bytes and its saving; the file is replaced safely (see ReplaceFileContents).
 #include <cstring>
 
 #include "app/scene_file.h"
 
-namespace {
-// ---- The fault seam: every file operation of a save passes one of these. ----
-std::atomic<int32_t> operationsCounted{0};
-std::atomic<int32_t> failingOperation{0};
-std::atomic<int> failingError{0};
-
-// True (with errno set) when this operation is the one armed to fail.
-bool InjectedFailure() {
-    int32_t number = operationsCounted.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (number != failingOperation.load(std::memory_order_relaxed)) return false;
-    failingOperation.store(0, std::memory_order_relaxed);
-    errno = failingError.load(std::memory_order_relaxed);
-    return true;
-}
-
-int IoOpen(const char* path, int flags, mode_t mode) {
-    if (InjectedFailure()) return -1;
-    return open(path, flags, mode);
-}
-ssize_t IoWrite(int fd, const void* bytes, size_t size) {
-    if (InjectedFailure()) return -1;
-    return write(fd, bytes, size);
-}
-int IoFsync(int fd) {
-    if (InjectedFailure()) return -1;
-    return fsync(fd);
-}
-int IoClose(int fd) {
-    // Like a real failed close, the descriptor is gone either way.
-    if (InjectedFailure()) {
-        int error = errno;
-        close(fd);
-        errno = error;
-        return -1;
-    }
-    return close(fd);
-}
-int IoRename(const char* from, const char* to) {
-    if (InjectedFailure()) return -1;
-    return rename(from, to);
-}
-
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string BaseNameOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Follows symbolic links from path to the name of the file they lead to (which need not exist),
-// so that a save replaces that file and the link stays a link.
-bool FollowLinks(std::string& path, const char*& reason) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat status;
-        if (lstat(path.c_str(), &status) != 0) {
-            if (errno == ENOENT) return true;
-            reason = std::strerror(errno);
-            return false;
-        }
-        if (!S_ISLNK(status.st_mode)) return true;
-        char target[4096];
-        ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
-        if (length < 0) {
-            reason = std::strerror(errno);
-            return false;
-        }
-        target[length] = '\0';
-        path = target[0] == '/' ? std::string(target) : DirectoryOf(path) + "/" + target;
-    }
-    reason = std::strerror(ELOOP);
-    return false;
-}
-
-bool WriteAll(int fd, const void* bytes, size_t size) {
-    const char* next = static_cast<const char*>(bytes);
-    while (size > 0) {
-        ssize_t written = IoWrite(fd, next, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            if (written == 0) errno = EIO;
-            return false;
-        }
-        next += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// A new file beside target that no one else has: created exclusively, under a hidden name.
-int CreateTemporaryBeside(const std::string& target, std::string& temporary) {
-    static unsigned serial = 0;
-    std::string stem = DirectoryOf(target) + "/." + BaseNameOf(target) + ".";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = stem + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".tmp";
-        int fd = IoOpen(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    errno = EEXIST;
-    return -1;
-}
-}  // namespace
-
-bool ReplaceFileContents(const std::string& path, const void* bytes, size_t size) {
-    std::string temporary;
-    int fd = -1;
-    auto fail = [&](const char* reason) {
-        if (fd >= 0) close(fd);
-        if (!temporary.empty()) unlink(temporary.c_str());
-        std::fprintf(stderr, "pfadlotse: could not save %s: %s\n", path.c_str(), reason);
-        return false;
-    };
-
-    std::string target = path;
-    const char* reason = nullptr;
-    if (!FollowLinks(target, reason)) return fail(reason);
-    struct stat existing;
-    bool exists = stat(target.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) return fail("it is not a regular file");
-    // Creating a file over one we may not write is refused, as opening it would be.
-    if (exists && access(target.c_str(), W_OK) != 0) return fail(std::strerror(errno));
-
-    fd = CreateTemporaryBeside(target, temporary);
-    if (fd < 0) {
-        temporary.clear();
-        return fail(std::strerror(errno));
-    }
-    if (exists) {
-        // The replacement keeps the old file's permissions and, where we may, its owner.
-        fchmod(fd, existing.st_mode & 07777);
-        [[maybe_unused]] int owned = fchown(fd, existing.st_uid, existing.st_gid);
-    }
-    if (!WriteAll(fd, bytes, size) || IoFsync(fd) != 0) return fail(std::strerror(errno));
-    int closed = IoClose(fd);
-    fd = -1;
-    if (closed != 0) return fail(std::strerror(errno));
-    if (IoRename(temporary.c_str(), target.c_str()) != 0) return fail(std::strerror(errno));
-
-    // Makes the rename itself durable; a failure here still leaves a complete file.
-    int folder = IoOpen(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    if (folder >= 0) {
-        IoFsync(folder);
-        IoClose(folder);
-    }
-    return true;
-}
-
-std::vector<uint8_t> SceneFileBytes(const Vec2& start, const Vec2& goal) {
-    std::vector<uint8_t> bytes(16 + sizeof(Wall) * static_cast<size_t>(walls ? ListCount(walls) : 0));
+std::vector<uint8_t> SceneFileBytes(const Vec2& start, const Vec2& goal, const CursorList* wallList) {
+    std::vector<uint8_t> bytes(16 + sizeof(Wall) * static_cast<size_t>(wallList ? ListCount(wallList) : 0));
     std::memcpy(bytes.data(), &start, 8);
     std::memcpy(bytes.data() + 8, &goal, 8);
     size_t offset = 16;
-    for (const Wall& wall : ListItems<Wall>(walls)) {
+    for (const Wall& wall : ListItems<Wall>(wallList)) {
         std::memcpy(bytes.data() + offset, &wall, sizeof(Wall));
         offset += sizeof(Wall);
     }
@@ -175,14 +16,6 @@ std::vector<uint8_t> SceneFileBytes(const Vec2& start, const Vec2& goal) {
 }
 
 bool SaveScene(const std::string& path, const Vec2& start, const Vec2& goal) {
-    std::vector<uint8_t> bytes = SceneFileBytes(start, goal);
+    std::vector<uint8_t> bytes = SceneFileBytes(start, goal, walls);
     return ReplaceFileContents(path, bytes.data(), bytes.size());
 }
-
-void FailSaveOperation(int32_t n, int error) {
-    failingError.store(error, std::memory_order_relaxed);
-    failingOperation.store(n, std::memory_order_relaxed);
-    operationsCounted.store(0, std::memory_order_relaxed);
-}
-
-int32_t SaveOperationCount() { return operationsCounted.load(std::memory_order_relaxed); }
