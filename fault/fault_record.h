@@ -26,15 +26,6 @@ constexpr uint32_t FAULT_STACK_OVERFLOW = 0xC00000FD;
 // The text shown for a kind code; "UNKNOWN Error" for codes the table does not know.
 const char* FaultKindText(uint32_t kind);
 
-// The kind code of a signal as the kernel delivered it. nearStack: the faulting data address
-// lies next to the stack pointer (a stack overflow hit the guard page). Signals that are not
-// faults give FAULT_NONE.
-uint32_t FaultKindOfSignal(int signal, int code, bool nearStack);
-
-// True when a memory fault at faultAddress, with the thread's stack pointer at stackPointer,
-// is a stack overflow: the access lies within a few pages of the stack pointer.
-bool IsStackOverflowAccess(uint64_t faultAddress, uint64_t stackPointer);
-
 // ---- Texts ---------------------------------------------------------------------------------
 
 // Writes the address as a signed decimal of pointerBits (32 or 64) bits, so an address of

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fault/fault_record.h"
+#include "fault/posix/fault_signal.h"
 
 namespace {
 

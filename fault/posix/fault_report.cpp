@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "fault/fault_record.h"
+#include "fault/posix/fault_signal.h"
 #include "platform/system.h"
 
 extern char** environ;
