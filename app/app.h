@@ -85,9 +85,17 @@ void StartScene();
 
 // Draws one complete frame from the scene and the job's state, and presents it.
 void DrawFrame();
-// One pass of the loop: DrawFrame, the pause, one window event, the keys, the mouse and its
-// edits. False when Escape was seen down; nothing after the keyboard sample ran then.
-bool RunFramePass();
+// One pass of the loop: DrawFrame, the pause (none when pauseMs is 0: the browser waits for
+// the next animation frame instead), one window event, the keys, the mouse and its edits. False
+// when Escape was seen down; nothing after the keyboard sample ran then.
+bool RunFramePass(int32_t pauseMs = FRAME_PAUSE_MS);
+// One frame of the program, as the desktop loop and the browser's animation frames call it:
+// a pass, then the fault report's and the quit requests' checks. False when the program is to
+// end.
+bool RunFrameStep(int32_t pauseMs);
+// Start-up of the interactive program: the platform (or a line on stderr and status 1) and the
+// default scene.
+void StartProgram();
 
 // The program: start-up, then passes until Escape ends the program with status 0. When the
 // platform cannot be opened it says what is missing on stderr and exits with status 1.

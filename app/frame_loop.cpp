@@ -302,9 +302,9 @@ void DrawFrame() {
     PresentSurface();
 }
 
-bool RunFramePass() {
+bool RunFramePass(int32_t pauseMs) {
     DrawFrame();
-    SleepMilliseconds(FRAME_PAUSE_MS);
+    if (pauseMs > 0) SleepMilliseconds(pauseMs);
     PollWindowEvent();  // the close box queues an event that is ignored: only Escape ends
 
     SampleKeyboard();
@@ -319,7 +319,15 @@ bool RunFramePass() {
     return true;
 }
 
-void RunFrameLoop() {
+bool RunFrameStep(int32_t pauseMs) {
+    if (!RunFramePass(pauseMs)) return false;
+    // A worker's fault report must get the mouse. SIGINT and SIGTERM end us here, on this
+    // thread, between two frames.
+    if (FaultReportActive()) ReleaseMouseGrab();
+    return !QuitRequested();
+}
+
+void StartProgram() {
     std::string failure;
     if (!StartPlatform(true, &failure)) {
         std::fprintf(stderr, "pfadlotse: cannot start: %s\n", failure.c_str());
@@ -327,11 +335,11 @@ void RunFrameLoop() {
         std::_Exit(EXIT_FAILURE);
     }
     StartScene();
-    while (RunFramePass()) {
-        // A worker's fault report must get the mouse. SIGINT and SIGTERM end us here, on
-        // this thread, between two frames.
-        if (FaultReportActive()) ReleaseMouseGrab();
-        if (QuitRequested()) break;
+}
+
+void RunFrameLoop() {
+    StartProgram();
+    while (RunFrameStep(FRAME_PAUSE_MS)) {
     }
     EndProgram();
 }

@@ -125,6 +125,9 @@ void* ListNext(CursorList* list) {
 struct ElementSlab {
     ElementSlab* older;
     size_t bytes;  // of elements, after this header
+#if UINTPTR_MAX == 0xFFFFFFFFu
+    char padding[8];  // 32-bit pointers (WebAssembly): the header stays 16 bytes
+#endif
 };
 static_assert(sizeof(ElementSlab) % 16 == 0, "elements in a slab stay 16-byte aligned");
 

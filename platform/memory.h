@@ -36,6 +36,9 @@ T* ArrayCreate(T** arrayVariable, int32_t upperIndex) {
 struct ListElement {
     ListElement* previous;
     ListElement* next;
+#if UINTPTR_MAX == 0xFFFFFFFFu
+    char padding[8];  // 32-bit pointers (WebAssembly): the data still starts 16 bytes in
+#endif
     // The element's data follows, 16-byte aligned.
 };
 static_assert(sizeof(ListElement) == 16);
