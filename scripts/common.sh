@@ -33,3 +33,22 @@ Build() {
 WindowsBuildOptions() {
   echo "-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64.cmake -DPFAD_CHECKS=OFF"
 }
+
+# The browser build in build-web/: the site in build-web/www. Emscripten's own cache is
+# Debian's, prebuilt and read-only, so nothing is fetched.
+WebBuild() {
+  emcmake cmake -S "$ROOT" -B "$ROOT/build-web" "$@" >/dev/null
+  cmake --build "$ROOT/build-web" -j "$(nproc)" --target pfadlotse
+}
+
+# The tests' npm packages (package-lock.json), once per change of the lock; no browser download.
+NpmPackages() {
+  if ! command -v npm >/dev/null; then
+    if [[ $(id -u) -ne 0 ]]; then echo "npm is missing: sudo apt-get install npm" >&2; exit 1; fi
+    apt-get install -y -qq --no-install-recommends npm
+  fi
+  local stamp=$ROOT/node_modules/.package-lock.json
+  if [[ ! -f $stamp || $ROOT/package-lock.json -nt $stamp ]]; then
+    (cd "$ROOT" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
+  fi
+}

@@ -89,7 +89,10 @@
   }
   function closeBox() {
     $("fault").style.display = "none";
-    if (faultShown) ended("The program ended after a fault.");
+    if (faultShown) {
+      Module.ccall("PfadEndAfterFault", null, [], []);
+      ended("The program ended after a fault.");
+    }
   }
   $("fault-ok").addEventListener("click", closeBox);
   $("fault").addEventListener("keydown", (e) => {
@@ -102,6 +105,82 @@
     $("restart").hidden = false;
   }
   $("restart").addEventListener("click", () => location.reload());
+
+  // ---- Traps: the "Fehler" box with the kind, our source line and the code offset ----
+  const KINDS = [  // the trap's words, and the exception code whose text the box shows
+    [/out of bounds/i, 0xC0000005],
+    [/divide by zero|remainder by zero/i, 0xC0000094],
+    [/unreachable/i, 0xC000001D],
+    [/call stack size|stack overflow/i, 0xC00000FD],
+  ];
+  let sourceMap = null;
+  function loadSourceMap() {
+    if (!sourceMap) {
+      sourceMap = fetch("pfadlotse.wasm.map").then((r) => r.json()).then(decodeSourceMap).catch(() => null);
+    }
+    return sourceMap;
+  }
+  // The map's entries as [code offset, source index, line], by offset.
+  function decodeSourceMap(map) {
+    const DIGITS = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const entries = [];
+    const state = [0, 0, 0, 0];
+    for (const segment of map.mappings.split(",")) {
+      if (!segment) continue;
+      let field = 0, value = 0, shift = 0;
+      for (const ch of segment) {
+        const digit = DIGITS.indexOf(ch);
+        value += (digit & 31) << shift;
+        if (digit & 32) { shift += 5; continue; }
+        state[field++] += value & 1 ? -(value >>> 1) : value >>> 1;
+        value = shift = 0;
+      }
+      if (field >= 3) entries.push([state[0], state[1], state[2] + 1]);
+    }
+    const sources = map.sources.map((name) => name.replace(/^(\.\.?\/)+/, ""));
+    return { entries, sources };
+  }
+  function sourceLineOf(map, offset) {
+    let low = 0, high = map.entries.length - 1, found = -1;
+    while (low <= high) {
+      const middle = (low + high) >> 1;
+      if (map.entries[middle][0] <= offset) { found = middle; low = middle + 1; } else high = middle - 1;
+    }
+    if (found < 0) return null;
+    const [, source, line] = map.entries[found];
+    return { file: map.sources[source], line };
+  }
+  // Ours: the project's sources, not Emscripten's libraries.
+  const isOurs = (file) => /^(app|platform|pathsearch|geometry|fault|analysis)\//.test(file);
+
+  function reportTrap(name, message, stack) {
+    if (faultShown) return;
+    faultShown = true;
+    Module.pfadFaultReported = true;
+    const kind = (KINDS.find(([words]) => words.test(message)) || [null, 0])[1];
+    const offsets = [...String(stack).matchAll(/wasm-function\[\d+\]:0x([0-9a-f]+)/g)].map((m) => parseInt(m[1], 16));
+    loadSourceMap().then((map) => {
+      let where = null;
+      for (const offset of map ? offsets : []) {
+        const found = sourceLineOf(map, offset);
+        if (found && isOurs(found.file)) { where = found; break; }
+      }
+      const text = Module.ccall("PfadFaultText", "string", ["number", "string", "number", "number"],
+                                [kind, where ? where.file : "", where ? where.line : 0, offsets[0] || 0]);
+      console.error(text);
+      document.body.dataset.fault = text;
+      showBox("Fehler", text);
+    });
+  }
+  window.addEventListener("error", (event) => {
+    const error = event.error;
+    if (error instanceof WebAssembly.RuntimeError || error instanceof RangeError) {
+      reportTrap(error.name, error.message, error.stack);
+    }
+  });
+  new BroadcastChannel("pfadlotse-fault").onmessage = (event) => {
+    reportTrap(event.data.name, event.data.message, event.data.stack);
+  };
 
   // ---- Buttons and dropped files ----
   function pressKey(code) {
@@ -141,8 +220,9 @@
     print: (text) => console.log(text),
     printErr: (text) => {
       console.error(text);
-      // What the program says on stderr (a refused file, a failed save) is the user's to read.
-      if (!faultShown) say(text, true);
+      // What the program says on stderr (a refused file, a failed save) is the user's to read;
+      // a worker's trap is told by the fault box instead.
+      if (!faultShown && !/^worker sent an error/.test(text)) say(text, true);
     },
     preRun: [() => {
       addRunDependency("stored-scene");

@@ -9,6 +9,8 @@
 
 #include "app/app.h"
 #include "app/scene_file.h"
+#include "fault/fault_record.h"
+#include "platform/system.h"
 
 namespace {
 std::string droppedScene;
@@ -43,6 +45,52 @@ void Step() {
 
 // The page wrote a dropped or chosen scene file at path; it is loaded at the next frame.
 extern "C" EMSCRIPTEN_KEEPALIVE void PfadLoadDroppedScene(const char* path) { droppedScene = path; }
+
+// The fault box's text for a trap the page caught: kind (an exception code, 0 when unknown),
+// our source file (relative to the project root) and line, and the code offset as the address.
+extern "C" EMSCRIPTEN_KEEPALIVE const char* PfadFaultText(uint32_t kind, const char* file, uint32_t line,
+                                                          uint32_t offset) {
+    static char text[512];
+    FaultFileTable table;
+    FaultFileTableInit(table, "app/frame_loop.cpp");
+    const char* name = FaultFileName(table, FaultFileIndex(table, file));
+    ComposeFaultMessage(text, sizeof text, kind, name, line, offset, 32);
+    return text;
+}
+
+// After the fault box: the program is over, its last frame stays.
+extern "C" EMSCRIPTEN_KEEPALIVE void PfadEndAfterFault() { emscripten_cancel_main_loop(); }
+
+#if PFAD_CHECKS
+// Test seam: a trap of the kind (1 out-of-bounds access, 2 integer division by zero,
+// 3 unreachable, 4 stack overflow) on the main thread or on a new worker.
+namespace {
+volatile int32_t trapDivisor = 0;
+[[gnu::noinline]] int32_t Recurse(int32_t depth) {
+    volatile int32_t kept[16];  // read after the call: no loop can replace the recursion
+    kept[0] = depth;
+    if (depth > (1 << 30)) return 0;  // far beyond any stack
+    return Recurse(depth + 1) + kept[0];
+}
+void Trap(int32_t kind) {
+    switch (kind) {
+        case 1: std::printf("%d\n", *reinterpret_cast<volatile int32_t*>(uintptr_t{0xFFFFFFF0u})); break;
+        case 2: std::printf("%d\n", 7 / trapDivisor); break;
+        case 3: __builtin_trap();
+        case 4: std::printf("%d\n", Recurse(1)); break;
+        default: break;
+    }
+}
+}  // namespace
+extern "C" EMSCRIPTEN_KEEPALIVE void PfadTrapForTest(int32_t kind, int32_t onWorker) {
+    if (!onWorker) {
+        Trap(kind);
+        return;
+    }
+    auto* argument = new int32_t(kind);
+    ThreadStart([](void* raw) { Trap(*static_cast<int32_t*>(raw)); }, argument);
+}
+#endif
 
 int main() {
     StartProgram();

@@ -210,3 +210,38 @@ test("Escape ends the program and keeps its last frame", async () => {
   assert.deepEqual(await pixel(300, 340), YELLOW);
   assert.equal(await page.isVisible("#restart"), true);
 });
+
+// Last: each case ends the program it traps. The line the box must name: the trap's own line
+// in the test seam, and for the stack overflow one within the recursing function.
+const SEAM = fs.readFileSync(path.join(ROOT, "platform/web/web_main.cpp"), "utf8").split("\n");
+const seamLine = (pattern) => SEAM.findIndex((line) => pattern.test(line)) + 1;
+function expectedLines(kind) {
+  if (kind !== 4) return [seamLine(new RegExp(`case ${kind}:`))];
+  const first = seamLine(/int32_t Recurse\(/);
+  return Array.from({ length: 6 }, (_, i) => first + i);
+}
+const TRAPS = [  // kind, how the box's first line begins: the text of the matching exception code
+  [1, "Typ: An attempted read or write"],
+  [2, "Typ: Attempted division by zero"],
+  [3, "Typ: Try to execute an invalid instruction"],
+  [4, "Typ: Stack overflow."],
+];
+for (const onWorker of [0, 1])
+  for (const [kind, first] of TRAPS)
+    test(`a trap of kind ${kind} on ${onWorker ? "a worker" : "the main thread"} shows the Fehler box`, async () => {
+      await open();
+      await page.evaluate(([kind, onWorker]) => {
+        // A trap on the main thread is thrown out of this call; the page reports it from there.
+        setTimeout(() => Module.ccall("PfadTrapForTest", null, ["number", "number"], [kind, onWorker]), 0);
+      }, [kind, onWorker]);
+      await page.waitForSelector("#fault", { state: "visible", timeout: 10000 });
+      assert.equal(await page.textContent("#fault-caption"), "Fehler");
+      const lines = (await page.textContent("#fault-text")).split("\n");
+      assert.ok(lines[0].startsWith(first), lines[0]);
+      const line = /^File: platform\/web\/web_main\.cpp   Line: ([0-9]+)$/.exec(lines[1]);
+      assert.ok(line && expectedLines(kind).includes(Number(line[1])), lines[1]);
+      assert.match(lines[2], /^Memory: [1-9][0-9]*$/);
+      await page.keyboard.press("Enter");
+      await page.waitForFunction(() => document.body.dataset.state === "ended");
+      assert.equal(await page.isVisible("#fault"), false);
+    });
