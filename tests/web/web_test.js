@@ -112,21 +112,18 @@ test("served without the isolation headers the page says what is missing", async
 test("the first frame equals the Linux rendering of the start-up scene", async () => {
   const expected = path.join(scratch, "start-up.bmp");
   execFileSync(path.join(TOOLS, "pfadlotse-render"), ["--bmp", expected]);
-  const rgba = bmpToRgba(fs.readFileSync(expected));
-  // The frame shows the search's measured time, 0 ms on the desktop; on a busy machine a
-  // worker may take a millisecond more, which only that label may show.
-  const TIME_LABEL = [10, 55, 200, 70];
-  let difference;
-  for (let attempt = 0; attempt < 4; ++attempt) {
-    await open();
-    assert.equal(await page.evaluate(() => crossOriginIsolated), true);
-    difference = await canvasDifference(rgba);
-    if (difference.count === 0) break;
+  await open();
+  assert.equal(await page.evaluate(() => crossOriginIsolated), true);
+  // Every pixel but the digits of the measured search time ("Berechungszeit : 0ms" on the
+  // desktop): each of the browser's jobs runs on a new worker, and its time reads 1 ms.
+  const DIGITS = [123, 55, 200, 70];
+  const difference = await canvasDifference(bmpToRgba(fs.readFileSync(expected)));
+  if (difference.count !== 0) {
     const [x0, y0, x1, y1] = difference.box;
-    assert.ok(x0 >= TIME_LABEL[0] && y0 >= TIME_LABEL[1] && x1 <= TIME_LABEL[2] && y1 <= TIME_LABEL[3],
-              `differs beyond the time label: ${JSON.stringify(difference)}`);
+    assert.ok(x0 >= DIGITS[0] && y0 >= DIGITS[1] && x1 <= DIGITS[2] && y1 <= DIGITS[3],
+              `differs beyond the time's digits: ${JSON.stringify(difference)}`);
+    console.log(`# the time's digits differ (${difference.count} pixels): the job's own measured time`);
   }
-  assert.deepEqual(difference, { count: 0, box: null });
 });
 
 test("a dragged wall changes the path; F5, a reload and F6 bring it back", async () => {
