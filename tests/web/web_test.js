@@ -155,13 +155,28 @@ test("a dragged wall changes the path; F5, a reload and F6 bring it back", async
   assert.notDeepEqual(await pixel(300, 340), YELLOW);
 });
 
-test("F12 downloads a Screen.bmp equal to the canvas", async () => {
+for (const [how, act] of [["F12", () => page.keyboard.press("F12")], ["its button", () => page.click("#screenshot")]])
+  test(`${how} downloads a Screen.bmp equal to the canvas`, async () => {
+    await open();
+    const [download] = await Promise.all([page.waitForEvent("download"), act()]);
+    assert.equal(download.suggestedFilename(), "Screen.bmp");
+    const saved = path.join(scratch, "Screen.bmp");
+    await download.saveAs(saved);
+    assert.deepEqual(await canvasDifference(bmpToRgba(fs.readFileSync(saved))), { count: 0, box: null });
+  });
+
+test("a right drag moves Start", async () => {
   await open();
-  const [download] = await Promise.all([page.waitForEvent("download"), page.keyboard.press("F12")]);
-  assert.equal(download.suggestedFilename(), "Screen.bmp");
-  const saved = path.join(scratch, "Screen.bmp");
-  await download.saveAs(saved);
-  assert.deepEqual(await canvasDifference(bmpToRgba(fs.readFileSync(saved))), { count: 0, box: null });
+  const START = [160, 160, 0];
+  const box = await page.locator("#canvas").boundingBox();
+  await page.mouse.move(box.x + 52, box.y + 338);
+  await page.mouse.down({ button: "right" });
+  await page.mouse.move(box.x + 200, box.y + 200, { steps: 5 });
+  await page.mouse.up({ button: "right" });
+  await page.waitForFunction(() => document.body.dataset.job === "1");
+  await page.waitForTimeout(100);
+  assert.deepEqual(await pixel(197, 200), START);  // left of the drawn cursor
+  assert.notDeepEqual(await pixel(50, 340), START);
 });
 
 test("a dropped scene of 100,000 walls is searched while frames keep coming", async () => {
