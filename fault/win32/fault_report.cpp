@@ -26,8 +26,6 @@ namespace {
 // How long the box may take to come up before the report gives up on it (the lines are on
 // stderr by then): a box needs the window system, which the faulting thread may have broken.
 constexpr int SHOW_LIMIT_MS = 8000;
-// What a thread keeps for its handlers after a stack overflow.
-constexpr ULONG STACK_GUARANTEE = 64 * 1024;
 constexpr SIZE_T REPORT_STACK = 1024 * 1024;
 constexpr int FRAME_LIMIT = 256;
 constexpr size_t MESSAGE_BYTES = 2048;
@@ -259,17 +257,6 @@ void InterceptQuit(int) {
     if (reportActive.load()) EndReport();
 }
 
-void GuaranteeStack() {
-    ULONG bytes = STACK_GUARANTEE;
-    SetThreadStackGuarantee(&bytes);
-}
-
-// Every thread started after the install keeps room for the handlers after a stack overflow;
-// the loader runs this for each new thread before its own procedure.
-void NTAPI OnThreadEvent(PVOID, DWORD reason, PVOID) {
-    if (reason == DLL_THREAD_ATTACH && installed.load()) GuaranteeStack();
-}
-
 // The line table, mapped for good: nothing has to be read or allocated at fault time.
 void MapLineTable(const char* path) {
     wchar_t name[MAX_PATH + 8];
@@ -311,10 +298,6 @@ void MapLineTable(const char* path) {
 
 }  // namespace
 
-// The loader's list of thread callbacks (MinGW's CRT collects the .CRT$XL* entries).
-extern "C" __attribute__((section(".CRT$XLP"), used))
-const PIMAGE_TLS_CALLBACK pfadFaultThreadCallback = OnThreadEvent;
-
 bool InstallFaultReport(const char* lineTablePath) {
     if (installed.load()) return true;
     frameLoopThread = GetCurrentThreadId();
@@ -330,7 +313,9 @@ bool InstallFaultReport(const char* lineTablePath) {
         int value = std::atoi(limit);
         if (value > 0) showLimitMs = value;
     }
-    GuaranteeStack();
+    // Room for the handlers after a stack overflow; the platform gives every thread it starts
+    // the same.
+    ThreadInstallSignalStack();
     reportReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     boxShown = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE thread = reportReady && boxShown
