@@ -257,6 +257,38 @@ void InterceptQuit(int) {
     if (reportActive.load()) EndReport();
 }
 
+const IMAGE_NT_HEADERS& ModuleHeaders() {
+    return *reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        moduleBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(moduleBase)->e_lfanew);
+}
+
+// The executable's build id from its CodeView record, in 32 hex digits as objdump prints it (the
+// GUID's fields as numbers, then its last eight bytes).
+bool ReadBuildId(char (&out)[33]) {
+    const IMAGE_DATA_DIRECTORY& directory =
+        ModuleHeaders().OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG];
+    const auto* entries =
+        reinterpret_cast<const IMAGE_DEBUG_DIRECTORY*>(moduleBase + directory.VirtualAddress);
+    for (size_t i = 0; directory.VirtualAddress && i < directory.Size / sizeof *entries; ++i) {
+        const IMAGE_DEBUG_DIRECTORY& entry = entries[i];
+        if (entry.Type != IMAGE_DEBUG_TYPE_CODEVIEW || !entry.AddressOfRawData ||
+            entry.SizeOfData < 24)
+            continue;
+        const auto* record = reinterpret_cast<const uint8_t*>(moduleBase + entry.AddressOfRawData);
+        if (record[0] != 'R' || record[1] != 'S' || record[2] != 'D' || record[3] != 'S') continue;
+        const uint8_t* guid = record + 4;
+        // Data1 (4 bytes), Data2 and Data3 (2 each) are little-endian numbers; Data4 is bytes.
+        const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+        for (int j = 0; j < 16; ++j) {
+            out[2 * j] = "0123456789abcdef"[guid[order[j]] >> 4];
+            out[2 * j + 1] = "0123456789abcdef"[guid[order[j]] & 15];
+        }
+        out[32] = '\0';
+        return true;
+    }
+    return false;
+}
+
 // The line table, mapped for good: nothing has to be read or allocated at fault time.
 void MapLineTable(const char* path) {
     wchar_t name[MAX_PATH + 8];
@@ -284,11 +316,9 @@ void MapLineTable(const char* path) {
     void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
     CloseHandle(mapping);
     if (!view) return;
-    const auto& headers = *reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        moduleBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(moduleBase)->e_lfanew);
+    char buildId[33];
     LineTable table{static_cast<const char*>(view), static_cast<size_t>(size.QuadPart)};
-    if (!LineTableMatches(table, headers.OptionalHeader.CheckSum,
-                          headers.OptionalHeader.SizeOfImage) ||
+    if (!ReadBuildId(buildId) || !LineTableMatches(table, buildId) ||
         !LineTableFile(table, 0, mainFile, sizeof mainFile)) {
         UnmapViewOfFile(view);
         return;
@@ -302,9 +332,7 @@ bool InstallFaultReport(const char* lineTablePath) {
     if (installed.load()) return true;
     frameLoopThread = GetCurrentThreadId();
     moduleBase = reinterpret_cast<uint64_t>(GetModuleHandleW(nullptr));
-    const auto& headers = *reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        moduleBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(moduleBase)->e_lfanew);
-    moduleEnd = moduleBase + headers.OptionalHeader.SizeOfImage;
+    moduleEnd = moduleBase + ModuleHeaders().OptionalHeader.SizeOfImage;
     const char mainDefault[] = "app/frame_loop.cpp";
     for (size_t i = 0; i < sizeof mainDefault; ++i) mainFile[i] = mainDefault[i];
     MapLineTable(lineTablePath);
