@@ -31,6 +31,12 @@ constexpr int FRAME_LIMIT = 256;
 constexpr size_t MESSAGE_BYTES = 2048;
 constexpr size_t PATH_BYTES = 512;
 
+// The committed part of a thread's stack: every frame lies in it, so an unwind that reads only
+// there cannot fault, however broken the frames are.
+struct StackBounds {
+    uint64_t low, high;
+};
+
 // Written by InstallFaultReport before any handler can run, read-only afterwards.
 uint64_t moduleBase = 0;
 uint64_t moduleEnd = 0;
@@ -56,6 +62,7 @@ std::atomic<void (*)()> frameLoopStep{nullptr};
 DWORD faultCode = 0;
 uint64_t faultAddress = 0;
 CONTEXT faultContext;
+StackBounds faultStack{0, 0};
 bool faultOnFrameLoop = false;
 
 // Static: the heap may be what broke.
@@ -82,26 +89,39 @@ void WriteStderr(const char* text, size_t length) {
 
 bool InOurModule(uint64_t pc) { return pc >= moduleBase && pc < moduleEnd; }
 
-// True when the eight bytes at address can be read without faulting.
-bool Readable(uint64_t address) {
-    MEMORY_BASIC_INFORMATION region;
-    if (!VirtualQuery(reinterpret_cast<void*>(address), &region, sizeof region)) return false;
-    constexpr DWORD READABLE = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
-                               PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
-                               PAGE_EXECUTE_WRITECOPY;
-    uint64_t end = reinterpret_cast<uint64_t>(region.BaseAddress) + region.RegionSize;
-    return region.State == MEM_COMMIT && (region.Protect & READABLE) &&
-           !(region.Protect & PAGE_GUARD) && address + 8 <= end;
+StackBounds CurrentStack() {
+    // The thread's own information block (NtCurrentTeb, read directly: the header's inline
+    // version trips the compiler's bounds check).
+    const NT_TIB* tib;
+    asm("mov %%gs:0x30, %0" : "=r"(tib));
+    return {reinterpret_cast<uint64_t>(tib->StackLimit), reinterpret_cast<uint64_t>(tib->StackBase)};
+}
+
+bool OnStack(const StackBounds& stack, uint64_t address) {
+    return address >= stack.low && address < stack.high && stack.high - address >= 8;
+}
+
+// The value of the register a function's frame is addressed by (0: by the stack pointer).
+uint64_t FrameRegister(const CONTEXT& context, DWORD64 imageBase, PRUNTIME_FUNCTION function) {
+    const auto* info = reinterpret_cast<const uint8_t*>(imageBase + function->UnwindData);
+    unsigned number = info[3] & 0x0F;
+    if (number == 0) return 0;
+    const DWORD64* registers = &context.Rax;  // Rax to R15 in their encoding order
+    return registers[number];
 }
 
 // One frame outward. handler: set when the function has an exception handler that covers pc.
-// False at the end of the stack or where it cannot be read.
-bool Unwind(CONTEXT& context, bool* handler) {
+// False at the end of the stack or where the frame is not on it.
+bool Unwind(CONTEXT& context, const StackBounds& bounds, bool* handler) {
     uint64_t pc = context.Rip;
     uint64_t stack = context.Rsp;
     DWORD64 imageBase = 0;
     PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(pc, &imageBase, nullptr);
-    if (!Readable(stack)) return false;
+    if (!OnStack(bounds, stack)) return false;
+    if (function) {
+        uint64_t frame = FrameRegister(context, imageBase, function);
+        if (frame != 0 && !OnStack(bounds, frame)) return false;
+    }
     if (!function) {
         // A leaf function: nothing saved, the return address on top.
         context.Rip = *reinterpret_cast<DWORD64*>(stack);
@@ -114,18 +134,19 @@ bool Unwind(CONTEXT& context, bool* handler) {
                              function, &context, &handlerData, &establisher, nullptr);
         if (handler) *handler = routine != nullptr;
     }
-    return context.Rip != 0 && context.Rsp > stack;
+    return context.Rip != 0 && context.Rsp > stack && OnStack(bounds, context.Rsp);
 }
 
 // Whether the vectored handler reports the fault at once: our executable's code is reached
 // from the faulting instruction outward without passing a frame of other code that has an
 // exception handler.
 bool ReachesOurCodeUnhandled(const CONTEXT& start) {
+    StackBounds bounds = CurrentStack();
     CONTEXT context = start;
     for (int frame = 0; frame < FRAME_LIMIT; ++frame) {
         if (InOurModule(context.Rip)) return true;
         bool handler = false;
-        if (!Unwind(context, &handler) || handler) return false;
+        if (!Unwind(context, bounds, &handler) || handler) return false;
     }
     return false;
 }
@@ -139,7 +160,7 @@ bool FindRunningLine(uint32_t& file, uint32_t& line) {
         uint64_t pc = context.Rip - (frame > 0 ? 1 : 0);
         if (InOurModule(pc) && LineTableLookup(lineTable, pc - moduleBase, file, line))
             return true;
-        if (!Unwind(context, nullptr)) return false;
+        if (!Unwind(context, faultStack, nullptr)) return false;
     }
     return false;
 }
@@ -225,6 +246,7 @@ DWORD WINAPI RunReport(void*) {
     faultCode = code;
     faultAddress = reinterpret_cast<uint64_t>(pointers->ExceptionRecord->ExceptionAddress);
     faultContext = *pointers->ContextRecord;
+    faultStack = CurrentStack();
     faultOnFrameLoop = self == frameLoopThread;
     reportActive.store(true);
     if (auto probe = reportProbe.load()) probe();
