@@ -11,7 +11,7 @@ session=$1 driver=$2 mode=$3 thread=$4
 wine=${WINE:-wine} xdotool=${XDOTOOL:-xdotool}
 access="An attempted read or write to/from an address to which that process isn't allowed"
 case $mode in
-access | window | both | handler-fault | end-during-report) code=0xC0000005 kind=$access ;;
+access | inline | library | window | both | handler-fault | end-during-report) code=0xC0000005 kind=$access ;;
 divide) code=0xC0000094 kind="Attempted division by zero" ;;
 breakpoint) code=0x80000003 kind="BREAKPOINT A breakpoint was encountered." ;;
 illegal) code=0xC000001D kind="Try to execute an invalid instruction -such as MMX opcodes on a non MMX system" ;;
@@ -93,8 +93,8 @@ if ! [[ $address =~ ^-?[0-9]+$ ]]; then
     fail "address line: Memory: $address"
 elif [ -n "$(said ADDRESS)" ]; then
     [ "$address" = "$(said ADDRESS)" ] || fail "address $address, the instruction is at $(said ADDRESS)"
-elif [[ $mode == raise-* ]]; then
-    # Raised in the system's RaiseException, outside the driver.
+elif [[ $mode == raise-* || $mode == library ]]; then
+    # In the system's RaiseException or the C library, outside the driver.
     ((address < base || address >= end)) || fail "address $address inside the driver"
 else
     ((address >= base && address < end)) || fail "address $address outside the driver ($base-$end)"
