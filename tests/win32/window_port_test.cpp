@@ -1,5 +1,5 @@
 // The Windows port on a desktop of its own (Wine on Xvfb in the tests): what the screen shows,
-// the pacing, the close box, the focus, the mouse's raw input and the message box. It takes
+// the pacing, the close box, the focus and the message box. It takes
 // the foreground and the mouse; nothing else may run on that desktop meanwhile.
 #include "platform/display.h"
 #include "platform/display_backend.h"
@@ -79,13 +79,6 @@ bool CursorHeld() {
            !(cursor.flags & CURSOR_SHOWING);
 }
 
-INPUT MouseInput(LONG dx, LONG dy, DWORD flags) {
-    INPUT input{};
-    input.type = INPUT_MOUSE;
-    input.mi = MOUSEINPUT{dx, dy, 0, flags, 0, 0};
-    return input;
-}
-
 }  // namespace
 
 int main() {
@@ -123,23 +116,6 @@ int main() {
     DestroyWindow(other);
     SetForegroundWindow(window);
     CHECK(Within(focused));
-
-    // Raw motion and buttons in order; a press let go within one read is down for two reads.
-    INPUT corner = MouseInput(-5000, -5000, MOUSEEVENTF_MOVE);
-    SendInput(1, &corner, sizeof corner);
-    CHECK(Within([] { ReadMouseEvents(); return MousePositionX() == 0 && MousePositionY() == 0; }));
-    // Steps of at most 6 pixels: Wine accelerates larger injected ones.
-    INPUT drag[] = {MouseInput(6, 4, MOUSEEVENTF_MOVE), MouseInput(0, 0, MOUSEEVENTF_LEFTDOWN),
-                    MouseInput(5, 0, MOUSEEVENTF_MOVE), MouseInput(0, 0, MOUSEEVENTF_LEFTUP)};
-    SendInput(4, drag, sizeof drag[0]);
-    struct Seen {
-        int32_t x, y, left;
-    };
-    for (Seen expected : {Seen{6, 4, 1}, Seen{11, 4, 1}, Seen{11, 4, 0}}) {
-        ReadMouseEvents();
-        CHECK(MousePositionX() == expected.x && MousePositionY() == expected.y &&
-              IsMouseButtonDown(1) == expected.left);
-    }
 
     // The box: its text from Windows-1252, the notice once it is shown, 1 when closed.
     int notice[2];

@@ -1,0 +1,146 @@
+#!/bin/bash
+# pfadlotse.exe under Wine as a user meets it, driven with xdotool; run through session.sh.
+#   window_test.sh CASE PFADLOTSE_EXE RENDER_EXE SCENE_FILE
+# Every case sees the window open (800 x 600, titled "Fenster"), does its part and ends the
+# program with Escape (status 0).
+# The program reads the mouse as relative motion: the harness moves it only relatively and
+# keeps track of where the program's cursor is.
+set -uo pipefail
+case_name=$1 program=$2 render=$3 scene=$4
+work=$(mktemp -d "$(dirname "$WINEPREFIX")/case-XXXXXX")
+cd "$work"
+pid=0
+mouse_x=0 mouse_y=0
+
+fail() {
+    echo "FAILED ($case_name): $*"
+    [ -f program.log ] && { echo "program output:"; cat program.log; }
+    exit 1
+}
+cleanup() {
+    [ "$pid" -gt 0 ] && kill "$pid" 2>/dev/null
+    cd / && rm -rf "$work"
+}
+trap cleanup EXIT
+
+xdo() { timeout 10 xdotool "$@" || fail "xdotool $1 failed"; }
+# Every key and button is held long enough for several frames to see it.
+hold() { sleep 0.15; }
+tap() { xdo keydown "$1"; hold; xdo keyup "$1"; hold; }
+move_by() { xdo mousemove_relative -- "$1" "$2"; hold; }
+move_to() { move_by $(($1 - mouse_x)) $(($2 - mouse_y)); mouse_x=$1 mouse_y=$2; }
+# A drag with the button (1 left, 3 right) from the mouse's place to (x, y).
+drag() { xdo mousedown "$1"; hold; move_to "$2" "$3"; xdo mouseup "$1"; hold; }
+
+start_program() {
+    (exec wine "$program") </dev/null >program.log 2>&1 &
+    pid=$!
+    local window=""
+    for _ in $(seq 200); do
+        window=$(xdotool search --onlyvisible --name '^Fenster$' 2>/dev/null | head -1)
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
+    [ -n "$window" ] || fail "no window \"Fenster\" appeared"
+    [[ "$(xdotool getwindowgeometry "$window")" == *"Geometry: 800x600"* ]] ||
+        fail "the client area is not 800 x 600: $(xdotool getwindowgeometry "$window")"
+    # There is no window manager: give the window the keyboard as a click would.
+    for _ in $(seq 50); do
+        xdotool windowfocus "$window" 2>/dev/null
+        [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] && break
+        sleep 0.1
+    done
+    [ "$(xdotool getwindowfocus)" = "$window" ] || fail "the window did not take the focus"
+    # Far up and left: the program's mouse stops at (0, 0), where a fresh program has it.
+    sleep 0.3
+    move_by -2000 -2000
+}
+
+# F12, then the new Screen.bmp (the save replaces the file) copied to $1.
+screenshot() {
+    local before
+    before=$(stat -c %i Screen.bmp 2>/dev/null || echo none)
+    tap F12
+    for _ in $(seq 200); do
+        if [ "$(stat -c %i Screen.bmp 2>/dev/null || echo none)" != "$before" ] &&
+            [ "$(stat -c %s Screen.bmp)" = 1440054 ]; then
+            cp Screen.bmp "$1"
+            return
+        fi
+        sleep 0.05
+    done
+    fail "F12 wrote no new Screen.bmp"
+}
+
+# F5, then the scene file's size in bytes.
+save_scene() {
+    tap F5
+    sleep 0.3
+    stat -c %s PathFindLog.txt 2>/dev/null || echo 0
+}
+
+# Pixels outside the computation-time line (which a tick boundary may change) where two
+# frames differ.
+differences_beside_time() {
+    cmp -l "$1" "$2" | awk '{ o = $1 - 55; y = 599 - int(o / 2400); x = int((o % 2400) / 3)
+                              if (!(y >= 55 && y < 72 && x < 300)) n++ } END { print n + 0 }'
+}
+
+# The window's frame must equal the renderer's frame of the same scene (argument: scene file
+# or nothing), with the mouse at (0, 0) as there. A job timed across a tick boundary shows 1 ms: a right click beside the points
+# computes the same scene again.
+expect_rendered_frame() {
+    move_to 0 0
+    wine "$render" --bmp expected.bmp "$@" >render.log 2>&1 || fail "pfadlotse-render failed: $(cat render.log)"
+    for attempt in 1 2 3; do
+        screenshot frame.bmp
+        cmp -s frame.bmp expected.bmp && return
+        [ "$(differences_beside_time frame.bmp expected.bmp)" = 0 ] ||
+            fail "the frame differs from pfadlotse-render's (attempt $attempt)"
+        xdo click 3
+        hold
+    done
+    fail "the frame's computation time differs from pfadlotse-render's three times"
+}
+
+quit_with_escape() {
+    xdo keydown Escape
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    xdo keyup Escape
+    kill -0 "$pid" 2>/dev/null && fail "Escape did not end the program"
+    wait "$pid"
+    local status=$?
+    pid=0
+    [ "$status" = 0 ] || fail "the program ended with status $status"
+}
+
+start_program
+case $case_name in
+first-frame)
+    expect_rendered_frame
+    ;;
+wall-drag)
+    [ "$(save_scene)" = $((16 + 4 * 32)) ] || fail "F5 did not save the four border walls"
+    screenshot before.bmp
+    move_to 400 300
+    drag 1 400 380
+    [ "$(save_scene)" = $((16 + 5 * 32)) ] || fail "the dragged wall is not in the saved scene"
+    screenshot after.bmp
+    cmp -s before.bmp after.bmp && fail "the frame did not change"
+    [ "$(differences_beside_time before.bmp after.bmp)" -gt 100 ] || fail "the path did not change"
+    ;;
+save-load)
+    cp "$scene" PathFindLog.txt
+    tap F6
+    expect_rendered_frame PathFindLog.txt
+    move_to 600 120
+    drag 1 600 260
+    tap F6
+    expect_rendered_frame PathFindLog.txt
+    [ "$(save_scene)" = "$(stat -c %s "$scene")" ] && cmp -s PathFindLog.txt "$scene" ||
+        fail "F5 after F6 did not save the loaded scene unchanged"
+    ;;
+*) fail "no such case" ;;
+esac
+quit_with_escape
+echo "passed: $case_name"
