@@ -2,7 +2,6 @@
 // state, presents it, and then applies the keys and the mouse; the loop never waits for a job.
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -196,8 +195,7 @@ void EditScene(const SceneEdit& edit) {
 
 bool StartPlatform(bool installFaultReport) {
     scene = SceneState{};
-    // A file size limit should fail a save, not end the program with the scene in it.
-    std::signal(SIGXFSZ, SIG_IGN);
+    PrepareProcess();
     ThreadInstallSignalStack();
 
     ArrayCreate(&mouseState, MOUSE_SLOT_UPPER_INDEX);

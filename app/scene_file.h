@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "geometry/geometry.h"
+#include "platform/files.h"
 
 constexpr const char* SCENE_FILE_NAME = "PathFindLog.txt";
 constexpr const char* SCREENSHOT_FILE_NAME = "Screen.bmp";
@@ -34,9 +35,6 @@ bool ParseScene(std::span<const uint8_t> bytes, Vec2& start, Vec2& goal);
 
 // ---- Where the files go ------------------------------------------------------------------
 
-// The per-user data folder: $XDG_DATA_HOME/pfadlotse when that is an absolute path, else
-// ~/.local/share/pfadlotse; empty when no home folder is known. Not created here.
-std::string UserDataDirectory();
 // The path for a file named name: the name alone when the current directory can be written,
 // else the name in UserDataDirectory(). With forWriting the data folder is created (0700)
 // when missing. For reading, that path when the file exists there, else the name alone when
@@ -45,13 +43,6 @@ std::string UserDataDirectory();
 std::string PlaceFile(const char* name, bool forWriting);
 
 // ---- Saving ------------------------------------------------------------------------------
-
-// Replaces the file at path with the bytes so that it is either the old file or the whole new
-// one, never a mix: a temporary file beside it is written, synced and renamed over it. A
-// symbolic link keeps pointing where it did; the file it names is replaced. An existing file
-// we may not write is left alone. False on failure, with the reason on stderr; the old file
-// stays and no temporary file is left.
-bool ReplaceFileContents(const std::string& path, const void* bytes, size_t size);
 
 // The bytes of a scene file holding start, goal and every wall, in list order.
 std::vector<uint8_t> SceneFileBytes(const Vec2& start, const Vec2& goal);
@@ -63,12 +54,3 @@ std::vector<uint8_t> EncodeBmp(const uint32_t* pixels, int32_t width, int32_t he
 // Writes the frame last presented (the back buffer) as a BMP at path. False when the back
 // buffer cannot be read or the file cannot be written.
 bool SaveScreenshot(const std::string& path);
-
-// ---- Fault seam (tests only) ---------------------------------------------------------------
-// Every save counts its file operations: creating the temporary file, each write, fsync,
-// close and rename, and opening and syncing the folder after the rename. Armed with n > 0, the
-// n-th operation from now on fails once with the error given (a failed close still closes).
-
-void FailSaveOperation(int32_t n, int error);
-// Operations counted since the last FailSaveOperation.
-int32_t SaveOperationCount();

@@ -1,10 +1,9 @@
 // The failure line of PFAD_ASSERT, written the way a signal handler may write.
 #include "platform/assert.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstddef>
+
+#include "platform/system_port.h"
 
 namespace {
 
@@ -41,14 +40,5 @@ void WriteAssertionFailure(const char* file, int line, const char* condition, co
     length = Append(text, ROOM, length, " — ");
     length = Append(text, ROOM, length, message);
     text[length++] = '\n';
-    int saved = errno;
-    const char* at = text;
-    while (length > 0) {
-        ssize_t written = write(STDERR_FILENO, at, length);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) break;
-        at += written;
-        length -= static_cast<size_t>(written);
-    }
-    errno = saved;
+    PortWriteError(text, length);
 }

@@ -3,16 +3,14 @@
 
 #include "platform/assert.h"
 
-#include <malloc.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 
-// Blocks of a megabyte and more come straight from the system, already zero, so calloc never
-// clears them by hand (glibc would raise this threshold after the first large block is freed,
-// and a search asked to stop would then wait for megabytes of clearing).
-static const int largeBlocksMapped = mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#include "platform/system_port.h"
+
+// Large blocks come straight from the system, already zero (see PortTuneAllocator).
+static const int largeBlocksMapped = PortTuneAllocator();
 
 #if PFAD_CHECKS
 namespace {

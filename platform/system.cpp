@@ -1,21 +1,19 @@
 // Threads, the lock, the clock, texts and the end of the program.
 #include "platform/system.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
+
+#include "platform/system_port.h"
 
 // ---- Threads -------------------------------------------------------------------------------
 
@@ -35,31 +33,17 @@ std::vector<std::shared_ptr<ThreadRecord>> threadTable;  // guarded by threadTab
 int32_t lastThreadNumber = 0;                            // guarded by threadTableLock
 
 thread_local ThreadRecord* currentThread = nullptr;
-thread_local void* signalStack = nullptr;
-
-constexpr size_t SIGNAL_STACK_BYTES = 64 * 1024;
 
 // Every started thread builds its texts in a work area of its own (see Texts below).
 void MakeTextArea();
 void FreeTextArea();
 
-void RemoveSignalStack() {
-    if (!signalStack) return;
-    stack_t off{};
-    off.ss_flags = SS_DISABLE;
-    sigaltstack(&off, nullptr);
-    munmap(signalStack, SIGNAL_STACK_BYTES);
-    signalStack = nullptr;
-}
-
-void* ThreadTrampoline(void* raw) {
+void ThreadTrampoline(void* raw) {
     // The table may forget the record once the thread has ended; this reference keeps it alive.
     std::shared_ptr<ThreadRecord> record(*static_cast<std::shared_ptr<ThreadRecord>*>(raw));
     delete static_cast<std::shared_ptr<ThreadRecord>*>(raw);
     currentThread = record.get();
-    // A name of our own, so that tools and tests tell our threads from the libraries' ones.
-    pthread_setname_np(pthread_self(), "pfad-thread");
-    ThreadInstallSignalStack();
+    PortThreadBegins();
     MakeTextArea();
     record->procedure(record->argument);
     // Ended as soon as the procedure has returned: a caller waiting in ThreadKill waits for the
@@ -68,8 +52,7 @@ void* ThreadTrampoline(void* raw) {
     currentThread = nullptr;
     record->ended.store(true, std::memory_order_release);
     FreeTextArea();
-    RemoveSignalStack();
-    return nullptr;
+    PortThreadEnds();
 }
 
 std::shared_ptr<ThreadRecord> FindThread(int32_t number) {
@@ -85,21 +68,6 @@ void ForgetThread(int32_t number) {
 }
 
 }  // namespace
-
-void ThreadInstallSignalStack() {
-    if (signalStack) return;
-    void* memory = mmap(nullptr, SIGNAL_STACK_BYTES, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-    if (memory == MAP_FAILED) return;
-    stack_t stack{};
-    stack.ss_sp = memory;
-    stack.ss_size = SIGNAL_STACK_BYTES;
-    if (sigaltstack(&stack, nullptr) != 0) {
-        munmap(memory, SIGNAL_STACK_BYTES);
-        return;
-    }
-    signalStack = memory;
-}
 
 #if PFAD_CHECKS
 namespace {
@@ -129,18 +97,8 @@ int32_t ThreadStartWithStack(ThreadProcedure procedure, void* argument, size_t s
                   [](auto& r) { return r->ended.load(std::memory_order_acquire); });
     record->number = lastThreadNumber + 1;
 
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0) return 0;
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    if (stackBytes > 0) {
-        size_t minimum = static_cast<size_t>(PTHREAD_STACK_MIN);
-        pthread_attr_setstacksize(&attributes, stackBytes < minimum ? minimum : stackBytes);
-    }
     auto* handoff = new std::shared_ptr<ThreadRecord>(record);
-    pthread_t handle;
-    int failed = pthread_create(&handle, &attributes, ThreadTrampoline, handoff);
-    pthread_attr_destroy(&attributes);
-    if (failed) {
+    if (!PortStartThread(ThreadTrampoline, handoff, stackBytes)) {
         delete handoff;
         return 0;
     }
@@ -167,8 +125,7 @@ void ThreadKill(int32_t thread) {
     // handler, which may not notify.
     while (!record->ended.load(std::memory_order_acquire) &&
            !record->abandoned.load(std::memory_order_acquire)) {
-        struct timespec pause{0, 200 * 1000};
-        nanosleep(&pause, nullptr);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     ForgetThread(thread);
 }
@@ -194,18 +151,17 @@ bool LockTry(Lock* lock) { return lock->mutex.try_lock(); }
 
 // ---- Clock ---------------------------------------------------------------------------------
 
-uint32_t TickMilliseconds() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-    return static_cast<uint32_t>(ms);
+int64_t ClockNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
+uint32_t TickMilliseconds() { return static_cast<uint32_t>(ClockNanoseconds() / 1000000); }
+
 void SleepMilliseconds(int32_t milliseconds) {
-    if (milliseconds <= 0) return;
-    struct timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-    }
+    // sleep_for sleeps again for what is left when a signal interrupts it.
+    if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 // ---- Texts ---------------------------------------------------------------------------------
@@ -379,7 +335,7 @@ void EndProgram() {
         if (auto step = shutdownSteps[stage].load()) step();
     }
     std::fflush(nullptr);
-    _exit(0);
+    std::_Exit(0);
 }
 
 // ---- Quit requests -------------------------------------------------------------------------
@@ -398,15 +354,7 @@ void OnQuitSignal(int signal) {
 }
 }  // namespace
 
-bool WatchQuitRequests() {
-    struct sigaction action {};
-    action.sa_handler = OnQuitSignal;
-    action.sa_flags = SA_RESTART | SA_ONSTACK;
-    sigemptyset(&action.sa_mask);
-    bool ok = true;
-    for (int signal : {SIGINT, SIGTERM}) ok = sigaction(signal, &action, nullptr) == 0 && ok;
-    return ok;
-}
+bool WatchQuitRequests() { return PortWatchQuitRequests(OnQuitSignal); }
 
 bool QuitRequested() { return quitRequested.load(); }
 

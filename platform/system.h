@@ -37,8 +37,9 @@ bool ThreadStopRequested();
 // Marks the calling thread as one that will never honour a stop again (it is blocked in the
 // fault report); ThreadKill then stops waiting for it. Async-signal-safe.
 void ThreadAbandon();
-// Gives the calling thread an alternate signal stack if it has none yet (the main thread
-// calls it at start-up; started threads get one automatically).
+// Gives the calling thread what the fault report needs to run after a stack overflow (an
+// alternate signal stack, or stack kept in reserve) if it has none yet; the main thread calls
+// it at start-up, started threads get it automatically.
 void ThreadInstallSignalStack();
 
 // ---- Lock ----------------------------------------------------------------------------------
@@ -57,6 +58,8 @@ bool LockTry(Lock* lock);
 
 // Milliseconds of the monotonic clock, wrapping after 2^32; only differences are meaningful.
 uint32_t TickMilliseconds();
+// Nanoseconds of the same clock; only differences are meaningful.
+int64_t ClockNanoseconds();
 // The calling thread sleeps at least that long.
 void SleepMilliseconds(int32_t milliseconds);
 
@@ -126,6 +129,10 @@ void SetShutdownStep(ShutdownStage stage, void (*step)());
 // SIGINT and SIGTERM only note a request; the frame loop's thread acts on it with EndProgram,
 // between two frames, where closing the window and the display is safe. Start-up never sees
 // its services torn down under it.
+
+// Process-wide settings the program relies on, made once at start-up: a file size limit fails
+// a save instead of ending the process.
+void PrepareProcess();
 
 // Installs the quit handlers; the first thing main does. Before it the default action ends
 // the process. False when a handler could not be installed.

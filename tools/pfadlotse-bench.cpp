@@ -3,8 +3,6 @@
 // frame loop's drawing time with many walls; and how far the search's paths are from the
 // shortest ones over the same corner points.
 
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -310,7 +308,7 @@ void BenchFreeJob(int32_t count, Row* row) {
 void BenchSceneLoad(int32_t count, Row* row) {
     FamilyScene scene = RandomDenseScene(count, 1);
     SetWallList(scene.walls);
-    std::string path = (std::filesystem::temp_directory_path() / ("pfadlotse-bench-" + std::to_string(getpid()) + ".scene")).string();
+    std::string path = (std::filesystem::temp_directory_path() / ("pfadlotse-bench-" + std::to_string(ClockNanoseconds()) + ".scene")).string();
     row->family = "f6-load";
     row->name = std::to_string(count);
     row->walls = count;

@@ -3,13 +3,12 @@
 // and one line of JSON gives its status, statistics and path; on request also the shortest
 // path over the same waypoints and the search's steps.
 
-#include <sys/stat.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -201,8 +200,8 @@ bool Solve(const char* path, const Options& options) {
     Vec2 start, goal;
     ResetToStartUpScene(start, goal);
     if (!OpenSceneFile(path)) {
-        struct stat status;
-        const char* reason = stat(path, &status) != 0 ? std::strerror(errno) : "cannot be loaded";
+        std::error_code missing;
+        const char* reason = std::filesystem::exists(path, missing) ? "cannot be loaded" : "No such file or directory";
         std::fprintf(stderr, "pfadlotse-solve: cannot read %s: %s\n", path, reason);
         return false;
     }

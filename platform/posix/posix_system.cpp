@@ -1,0 +1,111 @@
+// POSIX services below the shared threads, memory and quit handling: pthreads with their own
+// alternate signal stacks, glibc's allocator, signals.
+#include "platform/system.h"
+#include "platform/system_port.h"
+
+#include <malloc.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+thread_local void* signalStack = nullptr;
+constexpr size_t SIGNAL_STACK_BYTES = 64 * 1024;
+
+struct Start {
+    void (*entry)(void*);
+    void* argument;
+};
+
+void* Trampoline(void* raw) {
+    Start start = *static_cast<Start*>(raw);
+    delete static_cast<Start*>(raw);
+    start.entry(start.argument);
+    return nullptr;
+}
+
+void RemoveSignalStack() {
+    if (!signalStack) return;
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    sigaltstack(&off, nullptr);
+    munmap(signalStack, SIGNAL_STACK_BYTES);
+    signalStack = nullptr;
+}
+}  // namespace
+
+bool PortStartThread(void (*entry)(void*), void* argument, size_t stackBytes) {
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) return false;
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (stackBytes > 0) {
+        size_t minimum = static_cast<size_t>(PTHREAD_STACK_MIN);
+        pthread_attr_setstacksize(&attributes, stackBytes < minimum ? minimum : stackBytes);
+    }
+    auto* start = new Start{entry, argument};
+    pthread_t handle;
+    int failed = pthread_create(&handle, &attributes, Trampoline, start);
+    pthread_attr_destroy(&attributes);
+    if (failed) delete start;
+    return failed == 0;
+}
+
+void PortThreadBegins() {
+    // A name of our own, so that tools and tests tell our threads from the libraries' ones.
+    pthread_setname_np(pthread_self(), "pfad-thread");
+    ThreadInstallSignalStack();
+}
+
+void PortThreadEnds() { RemoveSignalStack(); }
+
+void ThreadInstallSignalStack() {
+    if (signalStack) return;
+    void* memory = mmap(nullptr, SIGNAL_STACK_BYTES, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (memory == MAP_FAILED) return;
+    stack_t stack{};
+    stack.ss_sp = memory;
+    stack.ss_size = SIGNAL_STACK_BYTES;
+    if (sigaltstack(&stack, nullptr) != 0) {
+        munmap(memory, SIGNAL_STACK_BYTES);
+        return;
+    }
+    signalStack = memory;
+}
+
+void PrepareProcess() {
+    // A file size limit should fail a save, not end the program with the scene in it.
+    signal(SIGXFSZ, SIG_IGN);
+}
+
+int PortTuneAllocator() {
+    // Blocks of a megabyte and more come straight from the system, already zero, so calloc never
+    // clears them by hand (glibc would raise this threshold after the first large block is freed,
+    // and a search asked to stop would then wait for megabytes of clearing).
+    return mallopt(M_MMAP_THRESHOLD, 1 << 20);
+}
+
+void PortWriteError(const char* text, size_t length) {
+    int saved = errno;
+    while (length > 0) {
+        ssize_t written = write(STDERR_FILENO, text, length);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) break;
+        text += written;
+        length -= static_cast<size_t>(written);
+    }
+    errno = saved;
+}
+
+bool PortWatchQuitRequests(void (*handler)(int signal)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = SA_RESTART | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    bool ok = true;
+    for (int signal : {SIGINT, SIGTERM}) ok = sigaction(signal, &action, nullptr) == 0 && ok;
+    return ok;
+}
