@@ -28,3 +28,8 @@ Build() {
   cmake -S "$ROOT" -B "$BUILD_DIR" "$@" >/dev/null
   cmake --build "$BUILD_DIR" -j "$(nproc)"
 }
+
+# The Windows build as it is shipped: no asserts or test seams, like the Debian package.
+WindowsBuildOptions() {
+  echo "-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64.cmake -DPFAD_CHECKS=OFF"
+}

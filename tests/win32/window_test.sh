@@ -1,13 +1,15 @@
 #!/bin/bash
-# pfadlotse.exe under Wine as a user meets it, driven with xdotool; run through session.sh.
-#   window_test.sh CASE PFADLOTSE_EXE RENDER_EXE SCENE_FILE
+# pfadlotse.exe under Wine as a user meets it, driven with xdotool, its frames compared with
+# the Linux pfadlotse-render's; run through xvfb_display.sh.
+#   window_test.sh CASE PFADLOTSE_EXE
 # Every case sees the window open (800 x 600, titled "Fenster"), does its part and ends the
 # program with Escape (status 0).
 # The program reads the mouse as relative motion: the harness moves it only relatively and
 # keeps track of where the program's cursor is.
 set -uo pipefail
-case_name=$1 program=$2 render=$3 scene=$4
-work=$(mktemp -d "$(dirname "$WINEPREFIX")/case-XXXXXX")
+case_name=$1 program=$2
+render=$LINUX_TOOLS/pfadlotse-render scene=$TEST_DATA/conformance/cross_walls.scene
+work=$(mktemp -d)
 cd "$work"
 pid=0
 mouse_x=0 mouse_y=0
@@ -23,7 +25,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-xdo() { timeout 10 xdotool "$@" || fail "xdotool $1 failed"; }
+xdo() { timeout 10 "$XDOTOOL" "$@" || fail "xdotool $1 failed"; }
 # Every key and button is held long enough for several frames to see it.
 hold() { sleep 0.15; }
 tap() { xdo keydown "$1"; hold; xdo keyup "$1"; hold; }
@@ -33,24 +35,25 @@ move_to() { move_by $(($1 - mouse_x)) $(($2 - mouse_y)); mouse_x=$1 mouse_y=$2; 
 drag() { xdo mousedown "$1"; hold; move_to "$2" "$3"; xdo mouseup "$1"; hold; }
 
 start_program() {
-    (exec wine "$program") </dev/null >program.log 2>&1 &
+    (exec "$WINE" "$program") </dev/null >program.log 2>&1 &
     pid=$!
     local window=""
     for _ in $(seq 200); do
-        window=$(xdotool search --onlyvisible --name '^Fenster$' 2>/dev/null | head -1)
+        window=$("$XDOTOOL" search --onlyvisible --name '^Fenster$' 2>/dev/null | head -1)
         [ -n "$window" ] && break
         sleep 0.1
     done
     [ -n "$window" ] || fail "no window \"Fenster\" appeared"
-    [[ "$(xdotool getwindowgeometry "$window")" == *"Geometry: 800x600"* ]] ||
-        fail "the client area is not 800 x 600: $(xdotool getwindowgeometry "$window")"
+    local geometry
+    geometry=$("$XDOTOOL" getwindowgeometry "$window")
+    [[ $geometry == *"Geometry: 800x600"* ]] || fail "the client area is not 800 x 600: $geometry"
     # There is no window manager: give the window the keyboard as a click would.
     for _ in $(seq 50); do
-        xdotool windowfocus "$window" 2>/dev/null
-        [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] && break
+        "$XDOTOOL" windowfocus "$window" 2>/dev/null
+        [ "$("$XDOTOOL" getwindowfocus 2>/dev/null)" = "$window" ] && break
         sleep 0.1
     done
-    [ "$(xdotool getwindowfocus)" = "$window" ] || fail "the window did not take the focus"
+    [ "$("$XDOTOOL" getwindowfocus)" = "$window" ] || fail "the window did not take the focus"
     # Far up and left: the program's mouse stops at (0, 0), where a fresh program has it.
     sleep 0.3
     move_by -2000 -2000
@@ -91,7 +94,7 @@ differences_beside_time() {
 # computes the same scene again.
 expect_rendered_frame() {
     move_to 0 0
-    wine "$render" --bmp expected.bmp "$@" >render.log 2>&1 || fail "pfadlotse-render failed: $(cat render.log)"
+    "$render" --bmp expected.bmp "$@" >render.log 2>&1 || fail "pfadlotse-render failed: $(cat render.log)"
     for attempt in 1 2 3; do
         screenshot frame.bmp
         cmp -s frame.bmp expected.bmp && return
