@@ -450,12 +450,14 @@ int32_t ShowMessageBox(std::string_view caption, std::string_view text) {
 }
 
 void DropDisplayConnection() {
-    // The fault report shows its box from the faulting thread, this one: the cursor must be
-    // free and visible for it, and stay so.
+    // For the fault report's box while the window's thread is held: the cursor is freed for
+    // good. It is hidden only over the window's own thread's windows, so it shows over the box;
+    // only that thread can show it again over the window.
     state.grabSuspended = true;
     state.grabbed = false;
     ClipCursor(nullptr);
-    if (state.cursorHidden) {
+    if (state.cursorHidden && state.window.handle &&
+        GetWindowThreadProcessId(state.window.handle, nullptr) == GetCurrentThreadId()) {
         ShowCursor(TRUE);
         state.cursorHidden = false;
     }
