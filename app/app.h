@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "app/mouse.h"
 #include "geometry/geometry.h"
@@ -75,9 +76,9 @@ void EditScene(const SceneEdit& edit);
 // Start-up up to the open drawing surface: zeroes the scene, makes the mouse table, installs
 // the fault report (when asked: tests and tools keep the default fault handling), makes the
 // search lock and the three global lists, opens display, mouse, keyboard, the window "Fenster"
-// and its surface. False when the platform could not open all of them; PlatformOpenError says
-// what is missing.
-bool StartPlatform(bool installFaultReport);
+// and its surface. False when any of them could not be made; failure (when given) then says
+// what, and PlatformOpenError what the platform misses.
+bool StartPlatform(bool installFaultReport, std::string* failure = nullptr);
 // The default scene: start, goal, the border box and the first path job.
 void StartScene();
 

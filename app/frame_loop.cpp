@@ -193,12 +193,16 @@ void EditScene(const SceneEdit& edit) {
     if (!edit.withoutJob) scene.job = CreatePathJob(scene.start, scene.goal);
 }
 
-bool StartPlatform(bool installFaultReport) {
+bool StartPlatform(bool installFaultReport, std::string* failure) {
     scene = SceneState{};
     PrepareProcess();
     ThreadInstallSignalStack();
+    auto fail = [&](std::string what) {
+        if (failure) *failure = std::move(what);
+        return false;
+    };
 
-    ArrayCreate(&mouseState, MOUSE_SLOT_UPPER_INDEX);
+    if (!ArrayCreate(&mouseState, MOUSE_SLOT_UPPER_INDEX)) return fail("no memory for the mouse state");
     scene.mouseState = mouseState;
 
     // From here on a fault on any thread ends the program through the report.
@@ -209,7 +213,7 @@ bool StartPlatform(bool installFaultReport) {
 
     // The lock, then walls, the node registry and the tested segments; tests and tools may
     // start up more than once, and the lock lives for the whole process.
-    CreateSharedState();
+    if (!CreateSharedState()) return fail("no memory for the search lock and the scene's lists");
 
     OpenDisplay();
     OpenMouse();
@@ -217,7 +221,9 @@ bool StartPlatform(bool installFaultReport) {
     Window* window =
         OpenMainWindow(0, 0, SURFACE_WIDTH, SURFACE_HEIGHT, "Fenster", MAIN_WINDOW_STYLE);
     OpenWindowSurface(window, 0, 0, SURFACE_WIDTH, SURFACE_HEIGHT, 0, 0, 0);
-    return PlatformOpenError() == nullptr;
+    if (PlatformOpenError()) return fail(PlatformOpenError());
+    if (!window) return fail("the window could not be opened");
+    return true;
 }
 
 void StartScene() {
@@ -304,8 +310,9 @@ bool RunFramePass() {
 }
 
 void RunFrameLoop() {
-    if (!StartPlatform(true)) {
-        std::fprintf(stderr, "pfadlotse: cannot start: %s\n", PlatformOpenError());
+    std::string failure;
+    if (!StartPlatform(true, &failure)) {
+        std::fprintf(stderr, "pfadlotse: cannot start: %s\n", failure.c_str());
         std::fflush(stderr);
         std::_Exit(EXIT_FAILURE);
     }

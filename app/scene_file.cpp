@@ -6,7 +6,9 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
+#include <utility>
 
 #include "platform/files.h"
 
@@ -44,18 +46,40 @@ bool OpenSceneFile(const std::string& path) {
     return true;
 }
 
-void LoadScene(Vec2& start, Vec2& goal) {
-    if (!openScene) return;
+bool LoadScene(Vec2& start, Vec2& goal) {
+    if (!openScene) return false;
+    InputFile* file = openScene;
+    openScene = nullptr;
     // One read of the whole file, as long as it was when its size was checked: a file that
     // grows meanwhile costs no more memory, one that shrinks is read as far as it goes.
-    std::vector<uint8_t> bytes(static_cast<size_t>(openSceneBytes));
-    size_t size = ReadInputFile(openScene, bytes.data(), bytes.size());
-    CloseInputFile(openScene);
-    openScene = nullptr;
-    ParseScene(std::span<const uint8_t>(bytes.data(), size), start, goal);
+    auto size = static_cast<size_t>(openSceneBytes);
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size > 0 ? size : 1]);
+    int64_t got = bytes ? ReadInputFile(file, bytes.get(), size) : 0;
+    CloseInputFile(file);
+    const char* failure = !bytes ? "out of memory" : got < 0 ? "the file could not be read" : nullptr;
+    // The walls are read into a list of their own and take the scene's place only once the
+    // whole file is in: a failure leaves the scene as it was.
+    CursorList* loaded = nullptr;
+    Vec2 newStart = start, newGoal = goal;
+    if (!failure) {
+        ListCreate(&loaded, sizeof(Wall));
+        if (!loaded || !ParseScene(std::span<const uint8_t>(bytes.get(), static_cast<size_t>(got)), newStart,
+                                   newGoal, loaded))
+            failure = "out of memory";
+    }
+    if (failure) {
+        ListRelease(&loaded);
+        std::fprintf(stderr, "pfadlotse: the scene was not loaded: %s\n", failure);
+        return false;
+    }
+    std::swap(walls, loaded);
+    ListRelease(&loaded);
+    start = newStart;
+    goal = newGoal;
+    return true;
 }
 
-bool ParseScene(std::span<const uint8_t> bytes, Vec2& start, Vec2& goal) {
+bool ParseScene(std::span<const uint8_t> bytes, Vec2& start, Vec2& goal, CursorList* into) {
     const size_t size = bytes.size();
     // Each field takes what the file has of it; the rest keeps its old bytes.
     auto take = [&](size_t offset, void* field, size_t fieldSize) {
@@ -63,9 +87,9 @@ bool ParseScene(std::span<const uint8_t> bytes, Vec2& start, Vec2& goal) {
     };
     take(0, &start, sizeof start);
     take(8, &goal, sizeof goal);
-    ListClear(walls);
+    ListClear(into);
     for (size_t offset = 16; offset < size; offset += sizeof(Wall)) {
-        auto* wall = static_cast<Wall*>(ListAppend(walls));
+        auto* wall = static_cast<Wall*>(ListAppend(into));
         if (!wall) return false;
         take(offset, wall, sizeof(Wall));
     }

@@ -26,12 +26,14 @@ constexpr int64_t SCENE_FILE_MAX_BYTES = 16 + 32 * int64_t{1000000};
 // Opens the scene file at path for LoadScene. False (with the reason on stderr) when it cannot
 // be opened, is not a regular file or is over SCENE_FILE_MAX_BYTES; nothing changes then.
 bool OpenSceneFile(const std::string& path);
-// Reads the file opened by OpenSceneFile into start, goal and walls (emptied first), and
-// closes it. Stored corner points are kept as they are.
-void LoadScene(Vec2& start, Vec2& goal);
-// Reads a scene file's bytes into start, goal and walls (emptied first), as LoadScene reads
-// the file. False when memory for a wall ran out; the walls read until then stay.
-bool ParseScene(std::span<const uint8_t> bytes, Vec2& start, Vec2& goal);
+// Reads the file opened by OpenSceneFile into start, goal and walls, and closes it. The walls
+// are read into a new list that replaces walls only once the whole file is in; a read error or
+// memory running out leaves start, goal and walls as they were, says why on stderr and gives
+// false. Stored corner points are kept as they are.
+bool LoadScene(Vec2& start, Vec2& goal);
+// Reads a scene file's bytes into start, goal and the list into (emptied first), as LoadScene
+// reads the file. False when memory for a wall ran out; the walls read until then stay.
+bool ParseScene(std::span<const uint8_t> bytes, Vec2& start, Vec2& goal, CursorList* into);
 
 // ---- Where the files go ------------------------------------------------------------------
 
@@ -44,8 +46,8 @@ std::string PlaceFile(const char* name, bool forWriting);
 
 // ---- Saving ------------------------------------------------------------------------------
 
-// The bytes of a scene file holding start, goal and every wall, in list order.
-std::vector<uint8_t> SceneFileBytes(const Vec2& start, const Vec2& goal);
+// The bytes of a scene file holding start, goal and every wall of the list, in list order.
+std::vector<uint8_t> SceneFileBytes(const Vec2& start, const Vec2& goal, const CursorList* wallList);
 // Writes SceneFileBytes as the scene file at path.
 bool SaveScene(const std::string& path, const Vec2& start, const Vec2& goal);
 

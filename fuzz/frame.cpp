@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AddBox(10, 80, 780, 510);
     scene.start = Vec2{50, 340};
     scene.goal = Vec2{750, 340};
-    FUZZ_CHECK(ParseScene(std::span<const uint8_t>(data, size), scene.start, scene.goal));
+    FUZZ_CHECK(ParseScene(std::span<const uint8_t>(data, size), scene.start, scene.goal, walls));
     // The drag and the mouse where no mouse could put them.
     scene.dragging = ListCount(walls) % 2;
     scene.dragStart = scene.start;

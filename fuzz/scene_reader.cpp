@@ -15,15 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AddBox(10, 80, 780, 510);
     Vec2 start{50, 340};
     Vec2 goal{750, 340};
-    std::vector<uint8_t> expected = SceneFileBytes(start, goal);
+    std::vector<uint8_t> expected = SceneFileBytes(start, goal, walls);
     expected.resize(16);
 
-    FUZZ_CHECK(ParseScene(std::span<const uint8_t>(data, size), start, goal));
+    FUZZ_CHECK(ParseScene(std::span<const uint8_t>(data, size), start, goal, walls));
 
     size_t wallCount = size <= 16 ? 0 : (size - 16 + sizeof(Wall) - 1) / sizeof(Wall);
     FUZZ_CHECK(static_cast<size_t>(ListCount(walls)) == wallCount);
     expected.resize(16 + wallCount * sizeof(Wall), 0);
     if (size > 0) std::memcpy(expected.data(), data, size);
-    FUZZ_CHECK(SceneFileBytes(start, goal) == expected);
+    FUZZ_CHECK(SceneFileBytes(start, goal, walls) == expected);
     return 0;
 }

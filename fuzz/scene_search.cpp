@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AddBox(10, 80, 780, 510);
     Vec2 start{50, 340};
     Vec2 goal{750, 340};
-    FUZZ_CHECK(ParseScene(std::span<const uint8_t>(data, size), start, goal));
+    FUZZ_CHECK(ParseScene(std::span<const uint8_t>(data, size), start, goal, walls));
 
     bool stopped = false;
     PathJob* job = RunJobWithinBudget(start, goal, &stopped);

@@ -22,8 +22,9 @@ struct InputFile;
 // for FILE_UNREADABLE. size: the file's length when it was opened.
 InputFile* OpenInputFile(const std::string& path, int64_t maxBytes, FileOpenOutcome* outcome,
                          std::string* reason, int64_t* size);
-// Reads up to size bytes; fewer only at the end of the file or on a read error.
-size_t ReadInputFile(InputFile* file, void* destination, size_t size);
+// Reads up to size bytes and gives how many; fewer only at the end of the file. -1 on a read
+// error.
+int64_t ReadInputFile(InputFile* file, void* destination, size_t size);
 void CloseInputFile(InputFile* file);
 
 // ---- Replacing -----------------------------------------------------------------------------

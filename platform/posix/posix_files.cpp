@@ -46,15 +46,16 @@ InputFile* OpenInputFile(const std::string& path, int64_t maxBytes, FileOpenOutc
     return nullptr;
 }
 
-size_t ReadInputFile(InputFile* file, void* destination, size_t size) {
+int64_t ReadInputFile(InputFile* file, void* destination, size_t size) {
     size_t done = 0;
     while (done < size) {
         ssize_t got = read(file->fd, static_cast<char*>(destination) + done, size - done);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
+        if (got < 0) return -1;
+        if (got == 0) break;
         done += static_cast<size_t>(got);
     }
-    return done;
+    return static_cast<int64_t>(done);
 }
 
 void CloseInputFile(InputFile* file) {

@@ -82,15 +82,16 @@ InputFile* OpenInputFile(const std::string& path, int64_t maxBytes, FileOpenOutc
     return nullptr;
 }
 
-size_t ReadInputFile(InputFile* file, void* destination, size_t size) {
+int64_t ReadInputFile(InputFile* file, void* destination, size_t size) {
     size_t done = 0;
     while (done < size) {
         DWORD chunk = size - done > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size - done);
         DWORD got = 0;
-        if (!ReadFile(file->handle, static_cast<char*>(destination) + done, chunk, &got, nullptr) || got == 0) break;
+        if (!ReadFile(file->handle, static_cast<char*>(destination) + done, chunk, &got, nullptr)) return -1;
+        if (got == 0) break;
         done += got;
     }
-    return done;
+    return static_cast<int64_t>(done);
 }
 
 void CloseInputFile(InputFile* file) {

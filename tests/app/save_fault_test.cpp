@@ -46,7 +46,7 @@ protected:
     // What a successful save writes.
     std::vector<char> NewBytes() {
         if (GetParam() == 0) {
-            std::vector<uint8_t> bytes = SceneFileBytes(Vec2{50, 340}, Vec2{750, 340});
+            std::vector<uint8_t> bytes = SceneFileBytes(Vec2{50, 340}, Vec2{750, 340}, walls);
             return std::vector<char>(bytes.begin(), bytes.end());
         }
         std::vector<uint8_t> bytes = EncodeBmp(BackBufferPixels(), SURFACE_WIDTH, SURFACE_HEIGHT);

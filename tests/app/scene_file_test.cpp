@@ -311,3 +311,32 @@ TEST(FilePlace, AnUnreadableSceneInAReadOnlyFolderIsPassedOver) {
     if (result == 77) GTEST_SKIP() << "cannot make an unwritable folder here";
     EXPECT_EQ(result, 0);
 }
+
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer reserves far more address space than any limit
+TEST_F(SceneFileTest, ALoadThatRunsOutOfMemoryLeavesTheSceneAsItWas) {
+    // A million walls: the file's 32 MB are read, the list's 48 MB do not fit under the limit.
+    std::vector<char> bytes(SCENE_FILE_MAX_BYTES, 0);
+    for (size_t offset = 16; offset < bytes.size(); offset += sizeof(Wall)) bytes[offset + 3] = 0x3F;
+    WriteFileBytes(SCENE_FILE_NAME, bytes);
+    bytes = {};
+    AddBox(10, 80, 780, 510);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (!statm || std::fscanf(statm, "%ld", &pages) != 1) _exit(2);
+        rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (48 << 20);
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+        Vec2 start{1, 2}, goal{3, 4};
+        if (!OpenSceneFile(SCENE_FILE_NAME)) _exit(4);
+        if (LoadScene(start, goal)) _exit(5);
+        _exit(ListCount(walls) == 4 && start.x == 1 && goal.y == 4 ? 0 : 6);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1-4: could not set up, 5: loaded anyway, 6: the scene changed";
+}
+#endif

@@ -136,7 +136,7 @@ struct Model {
     Vec2 start;
     Vec2 goal;
     std::vector<uint8_t> saved;  // the last F5 file
-    std::vector<uint8_t> Bytes() const { return SceneFileBytes(start, goal); }
+    std::vector<uint8_t> Bytes() const { return SceneFileBytes(start, goal, walls); }
 };
 
 class EditStorm : public ::testing::Test {
@@ -303,7 +303,7 @@ TEST_F(EditStorm, TheProgramKeepsDrawingAndSavesExactlyTheSceneTheEditsMade) {
                 Key(chain, key);
                 if (std::strcmp(key, "F5") == 0) model.saved = model.Bytes();
                 if (std::strcmp(key, "F6") == 0) {
-                    ASSERT_TRUE(ParseScene(model.saved, model.start, model.goal));
+                    ASSERT_TRUE(ParseScene(model.saved, model.start, model.goal, walls));
                 }
             }
         }
