@@ -59,27 +59,29 @@ start_program() {
     move_by -2000 -2000
 }
 
-# F12, then the new Screen.bmp (the save replaces the file) copied to $1.
-screenshot() {
-    local before
-    before=$(stat -c %i Screen.bmp 2>/dev/null || echo none)
-    tap F12
+# Taps the key, then waits for the file it saves to be replaced (saves write a new file).
+await_save() {
+    local key=$1 file=$2 before
+    before=$(stat -c %i "$file" 2>/dev/null || echo none)
+    tap "$key"
     for _ in $(seq 200); do
-        if [ "$(stat -c %i Screen.bmp 2>/dev/null || echo none)" != "$before" ] &&
-            [ "$(stat -c %s Screen.bmp)" = 1440054 ]; then
-            cp Screen.bmp "$1"
-            return
-        fi
+        [ "$(stat -c %i "$file" 2>/dev/null || echo none)" != "$before" ] && return
         sleep 0.05
     done
-    fail "F12 wrote no new Screen.bmp"
+    fail "$key wrote no new $file"
+}
+
+# F12, then the frame it saved copied to $1.
+screenshot() {
+    await_save F12 Screen.bmp
+    [ "$(stat -c %s Screen.bmp)" = 1440054 ] || fail "Screen.bmp is not an 800 x 600 bitmap"
+    cp Screen.bmp "$1"
 }
 
 # F5, then the scene file's size in bytes.
 save_scene() {
-    tap F5
-    sleep 0.3
-    stat -c %s PathFindLog.txt 2>/dev/null || echo 0
+    await_save F5 PathFindLog.txt
+    stat -c %s PathFindLog.txt
 }
 
 # Pixels outside the computation-time line (which a tick boundary may change) where two
@@ -94,6 +96,7 @@ differences_beside_time() {
 # computes the same scene again.
 expect_rendered_frame() {
     move_to 0 0
+    move_by -2000 -2000
     "$render" --bmp expected.bmp "$@" >render.log 2>&1 || fail "pfadlotse-render failed: $(cat render.log)"
     for attempt in 1 2 3; do
         screenshot frame.bmp
@@ -128,6 +131,9 @@ wall-drag)
     move_to 400 300
     drag 1 400 380
     [ "$(save_scene)" = $((16 + 5 * 32)) ] || fail "the dragged wall is not in the saved scene"
+    # Its origin and offset, where the mouse went.
+    [ "$(od -A n -t f4 -j 144 -N 16 PathFindLog.txt | xargs)" = "400 300 0 80" ] ||
+        fail "the wall is elsewhere: $(od -A n -t f4 -j 144 -N 16 PathFindLog.txt)"
     screenshot after.bmp
     cmp -s before.bmp after.bmp && fail "the frame did not change"
     [ "$(differences_beside_time before.bmp after.bmp)" -gt 100 ] || fail "the path did not change"
