@@ -10,7 +10,7 @@ set -uo pipefail
 case_name=$1 program=$2
 render=$LINUX_TOOLS/pfadlotse-render scene=$TEST_DATA/conformance/cross_walls.scene
 work=$(mktemp -d)
-cd "$work"
+cd "$work" || exit 1
 pid=0
 mouse_x=0 mouse_y=0
 
@@ -146,8 +146,8 @@ save-load)
     drag 1 600 260
     tap F6
     expect_rendered_frame PathFindLog.txt
-    [ "$(save_scene)" = "$(stat -c %s "$scene")" ] && cmp -s PathFindLog.txt "$scene" ||
-        fail "F5 after F6 did not save the loaded scene unchanged"
+    save_scene >/dev/null
+    cmp -s PathFindLog.txt "$scene" || fail "F5 after F6 did not save the loaded scene unchanged"
     ;;
 *) fail "no such case" ;;
 esac

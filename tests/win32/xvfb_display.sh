@@ -26,7 +26,8 @@ stop)
     ;;
 run)
     read -r folder _ <"$state"
-    export DISPLAY=:$(cat "$folder/display")
+    DISPLAY=:$(cat "$folder/display")
+    export DISPLAY
     log=$(mktemp)
     status=0
     "$@" </dev/null >"$log" 2>&1 || status=$?
