@@ -201,8 +201,8 @@ int32_t OpenMouse();
 // Takes in every mouse event that arrived since the last call, in order, and updates motion,
 // position and buttons to the mouse's state now, except that the motion after a press or
 // release, and a second change of the same button, wait for the next call: each frame sees
-// every press and release where it happened, and a press let go within one delivery is seen
-// down in two frames.
+// every press and release where it happened. A press let go within one delivery is seen down
+// in two frames when the mouse moved in between (a drag), and not at all when it did not.
 // 1 when events could be read (maybe none); 0 while the window has no focus (the cursor is
 // given back, position and buttons stay, what arrives meanwhile is dropped).
 int32_t ReadMouseEvents();

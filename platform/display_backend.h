@@ -63,7 +63,9 @@ void KeyboardReset();
 // them. Applying takes the queued events in order up to the end, except that a frame shows at
 // most one press or release per button, with the position where it happened (motion after it
 // waits for the next read), and a press let go within the same delivery is kept down for two
-// reads; so a drag faster than a frame is still one drag, and nothing is lost.
+// reads when the mouse moved in between, and dropped with its release when it did not; so a
+// drag faster than a frame is still one drag, and a still tap shorter than a frame is never
+// seen down, however it falls between reads.
 struct MouseDeviceEvent {
     int32_t dx;
     int32_t dy;

@@ -137,6 +137,22 @@ void PopPendingMouseEvent() {
     pendingMouse.pop_front();
 }
 
+// The release that makes the press at the front a still tap within one delivery: the next
+// event of its button, a release fetched in the same read, with no motion before it.
+std::deque<PendingMouseEvent>::iterator StillTapRelease() {
+    const PendingMouseEvent& press = pendingMouse.front();
+    for (auto it = pendingMouse.begin() + 1; it != pendingMouse.end(); ++it) {
+        if (it->read != press.read) break;
+        if (!IsButtonEvent(it->event)) {
+            if (it->event.dx != 0 || it->event.dy != 0) break;
+            continue;
+        }
+        if (it->event.button != press.event.button) continue;
+        return it->event.down ? pendingMouse.end() : it;
+    }
+    return pendingMouse.end();
+}
+
 }  // namespace
 
 void MouseBeginRead() {
@@ -182,11 +198,23 @@ void MouseApplyEvents() {
             PopPendingMouseEvent();
             continue;
         }
+        // A still tap shorter than a frame is never seen down, wherever it falls: one that
+        // straddles a read is seen down once and does nothing, so one within a read must do
+        // nothing too, or the same click would act by luck.
+        if (event.down) {
+            auto release = StillTapRelease();
+            if (release != pendingMouse.end()) {
+                pendingMouse.erase(release);
+                --pendingButtons;
+                PopPendingMouseEvent();
+                continue;
+            }
+        }
         if (hold) {
             // One change of a button per frame, or the frame would never see the first.
             if (changed[button]) break;
-            // A press let go before the frame after it was read (a drag faster than a
-            // frame) stays down for two frames, as a release needs to count.
+            // A press let go after motion within its delivery (a drag faster than a frame)
+            // stays down for two frames, as a release needs to count.
             if (!event.down && mouse.pressRead[button] == pending.read &&
                 mouse.readsDown[button] < 2)
                 break;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -211,51 +213,66 @@ TEST_F(InputTest, AnExaminationTakesEveryPendingEvent) {
     EXPECT_EQ(IsMouseButtonDown(4), 0);
 }
 
-// What each read shows: button 1's state and the position.
-struct Seen {
-    bool down;
-    int32_t x;
-    int32_t y;
-    bool operator==(const Seen&) const = default;
-};
-std::vector<Seen> ReadsUntilEmpty() {
-    std::vector<Seen> seen;
+// What a read shows: the buttons down (L left, R right) and the position.
+std::string Shown() {
+    return std::string(IsMouseButtonDown(1) ? "L" : "") + (IsMouseButtonDown(2) ? "R" : "") + "@" +
+           std::to_string(MousePositionX()) + "," + std::to_string(MousePositionY());
+}
+std::vector<std::string> ReadsUntilEmpty(std::vector<std::string> reads = {}) {
     do {
         ReadMouseEvents();
-        seen.push_back(Seen{IsMouseButtonDown(1) != 0, MousePositionX(), MousePositionY()});
-    } while (NullPendingMouseEvents() > 0 && seen.size() < 100);
-    return seen;
+        reads.push_back(Shown());
+    } while (NullPendingMouseEvents() > 0 && reads.size() < 100);
+    return reads;
 }
 
-TEST_F(InputTest, ADragFasterThanAFrameIsSeenPressedHeldAndLetGoWhereItHappened) {
-    NullMoveMouse(100, 100);
-    ReadMouseEvents();
-    NullSetMouseButton(1, true);
-    NullMoveMouse(50, 20);
-    NullMoveMouse(30, 0);
-    NullSetMouseButton(1, false);
-    NullMoveMouse(5, 5);
-    std::vector<Seen> seen = ReadsUntilEmpty();
-    EXPECT_EQ(seen, (std::vector<Seen>{
-                        {true, 100, 100}, {true, 180, 120}, {false, 180, 120}, {false, 185, 125}}));
-
-    // A still click as fast: pressed, held, let go, all at one place.
-    NullSetMouseButton(1, true);
-    NullSetMouseButton(1, false);
-    seen = ReadsUntilEmpty();
-    EXPECT_EQ(seen, (std::vector<Seen>{{true, 185, 125}, {true, 185, 125}, {false, 185, 125}}));
-}
-
-TEST_F(InputTest, APressLetGoInTheNextDeliveryIsSeenDownOnce) {
-    NullSetMouseButton(1, true);
-    ReadMouseEvents();
-    EXPECT_NE(IsMouseButtonDown(1), 0);
-    NullMoveMouse(7, 0);
-    NullSetMouseButton(1, false);
-    NullSetMouseButton(1, true);
-    // The release shows at once; the press after it waits a frame, where the motion ended.
-    std::vector<Seen> seen = ReadsUntilEmpty();
-    EXPECT_EQ(seen, (std::vector<Seen>{{false, 7, 0}, {true, 7, 0}}));
+TEST_F(InputTest, EachReadShowsThePressesAndReleasesOfItsDelivery) {
+    // The script: p and r press and let go of the left button, P and R the right one, m moves
+    // by (10, 5), | is a read; then reads follow until everything is taken.
+    const struct {
+        const char* script;
+        std::vector<std::string> reads;
+    } cases[] = {
+        // A still tap within one delivery is never seen down, wherever it stands and whatever
+        // the other button does.
+        {"pr", {"@0,0"}},
+        {"mpr", {"@10,5"}},
+        {"pPrR", {"@0,0"}},
+        {"Pprm", {"R@0,0", "R@10,5"}},
+        // Across reads it is seen down once, or as often as reads find it down.
+        {"p|r", {"L@0,0", "@0,0"}},
+        {"p||r", {"L@0,0", "L@0,0", "@0,0"}},
+        // A drag within one delivery: pressed where it began, held, let go where it ended;
+        // the motion after the release is the next frame's.
+        {"pmmrm", {"L@0,0", "L@20,10", "@20,10", "@30,15"}},
+        // Let go and pressed again in one delivery: the release at once, the new press in the
+        // next frame where the motion ended; as a still tap, the new press is never seen.
+        {"p|mrp", {"L@0,0", "@10,5", "L@10,5"}},
+        {"p|rpr", {"L@0,0", "@0,0"}},
+    };
+    for (const auto& c : cases) {
+        MouseReset();
+        std::vector<std::string> reads;
+        for (const char* step = c.script; *step; ++step) {
+            switch (*step) {
+            case 'p':
+            case 'r':
+                NullSetMouseButton(1, *step == 'p');
+                break;
+            case 'P':
+            case 'R':
+                NullSetMouseButton(2, *step == 'P');
+                break;
+            case 'm':
+                NullMoveMouse(10, 5);
+                break;
+            default:
+                ReadMouseEvents();
+                reads.push_back(Shown());
+            }
+        }
+        EXPECT_EQ(ReadsUntilEmpty(reads), c.reads) << c.script;
+    }
 }
 
 TEST_F(InputTest, AFloodOfClicksLeavesABoundedBacklog) {
@@ -266,9 +283,9 @@ TEST_F(InputTest, AFloodOfClicksLeavesABoundedBacklog) {
     }
     ReadMouseEvents();
     EXPECT_LE(NullPendingMouseEvents(), 16);
-    std::vector<Seen> seen = ReadsUntilEmpty();
+    std::vector<std::string> seen = ReadsUntilEmpty();
     EXPECT_LE(seen.size(), 30u);
-    EXPECT_EQ(seen.back(), (Seen{false, 500, 0}));
+    EXPECT_EQ(seen.back(), "@500,0");
 }
 
 TEST_F(InputTest, LosingTheFocusGivesTheCursorBackAndKeepsPositionAndButtons) {

@@ -16,13 +16,15 @@
 namespace {
 using namespace std::chrono_literals;
 
-// XTest from its shared library: its headers are not needed for three calls.
+// XTest from its shared library: its headers are not needed for four calls.
 using FakeRelativeMotion = int (*)(Display*, int, int, unsigned long);
 using FakeMotion = int (*)(Display*, int, int, int, unsigned long);
 using FakeButton = int (*)(Display*, unsigned int, int, unsigned long);
+using FakeKey = int (*)(Display*, unsigned int, int, unsigned long);
 FakeRelativeMotion fakeRelativeMotion = nullptr;
 FakeMotion fakeMotion = nullptr;
 FakeButton fakeButton = nullptr;
+FakeKey fakeKey = nullptr;
 
 Display* x = nullptr;
 }  // namespace
@@ -63,8 +65,9 @@ bool OpenHand(const std::string& display, std::string* failure) {
             reinterpret_cast<FakeRelativeMotion>(dlsym(xtest, "XTestFakeRelativeMotionEvent"));
         fakeMotion = reinterpret_cast<FakeMotion>(dlsym(xtest, "XTestFakeMotionEvent"));
         fakeButton = reinterpret_cast<FakeButton>(dlsym(xtest, "XTestFakeButtonEvent"));
+        fakeKey = reinterpret_cast<FakeKey>(dlsym(xtest, "XTestFakeKeyEvent"));
     }
-    if (!fakeRelativeMotion || !fakeMotion || !fakeButton) {
+    if (!fakeRelativeMotion || !fakeMotion || !fakeButton || !fakeKey) {
         *failure = "libXtst.so.6 is missing: install libxtst6 (xdotool brings it)";
         return false;
     }
@@ -81,8 +84,14 @@ void HandMoveTo(int screenX, int screenY) { fakeMotion(x, 0, screenX, screenY, 0
 
 void HandButton(unsigned button, bool down) { fakeButton(x, button, down, 0); }
 
+void HandKey(const char* name, bool down) {
+    fakeKey(x, XKeysymToKeycode(x, XStringToKeysym(name)), down, 0);
+}
+
+void HandSync() { XSync(x, False); }
+
 void HandSettle() {
-    XSync(x, False);
+    HandSync();
     std::this_thread::sleep_for(100ms);
 }
 

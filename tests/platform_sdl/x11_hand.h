@@ -15,6 +15,10 @@ void HandMove(int dx, int dy, int times = 1);
 void HandMoveTo(int screenX, int screenY);
 // Button 1 left, 2 middle, 3 right.
 void HandButton(unsigned button, bool down);
+// Key down or up, by the key's X name ("F5").
+void HandKey(const char* name, bool down);
+// Returns once the server has taken in everything injected so far.
+void HandSync();
 // Lets the server deliver what was injected, and the program's connection receive it.
 void HandSettle();
 // The top-level window with the title, or 0.
