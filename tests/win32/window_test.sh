@@ -105,7 +105,9 @@ expect_rendered_frame() {
         cmp -s frame.bmp expected.bmp && return
         differences=$(differences_beside_time frame.bmp expected.bmp)
         if [ "$differences" = 0 ]; then
-            xdo click 3
+            xdo mousedown 3
+            hold
+            xdo mouseup 3
         fi
         sleep 0.5
     done
