@@ -175,7 +175,9 @@ void EditScene(const SceneEdit& edit) {
     scene.job = nullptr;
     switch (edit.kind) {
         case EDIT_ADD_WALL:
-            AddWall(edit.x1, edit.y1, edit.x2, edit.y2);
+            if (AddWall(edit.x1, edit.y1, edit.x2, edit.y2) != 0)
+                std::fprintf(stderr, "pfadlotse: the wall from (%d, %d) to (%d, %d) was not added: out of memory\n",
+                             edit.x1, edit.y1, edit.x2, edit.y2);
             break;
         case EDIT_LOAD_SCENE:
             LoadScene(scene.start, scene.goal);
@@ -184,7 +186,12 @@ void EditScene(const SceneEdit& edit) {
             ListClear(walls);
             for (int32_t i = 0; i < edit.wallCount; ++i) {
                 auto* wall = static_cast<Wall*>(ListAppend(walls));
-                if (wall) *wall = edit.wallRecords[i];
+                if (!wall) {
+                    std::fprintf(stderr, "pfadlotse: %d of %d walls were not set: out of memory\n",
+                                 edit.wallCount - i, edit.wallCount);
+                    break;
+                }
+                *wall = edit.wallRecords[i];
             }
             break;
         default:
@@ -271,6 +278,9 @@ void DrawFrame() {
         DrawLabel(5, 5, "Weg wird berechnet ...", COLOUR_COMPUTING);
     } else if (scene.jobStatus == -1) {
         DrawLabel(5, 5, "Das Ziel ist unerreichbar", COLOUR_UNREACHABLE);
+    } else if (scene.jobStatus == PATH_JOB_OUT_OF_MEMORY) {
+        // No answer: neither a path nor "unreachable" would be true.
+        DrawLabel(5, 5, "Zu wenig Speicher", COLOUR_UNREACHABLE);
     }
 
     DrawLabel(500, 10, "Pfadlotse", COLOUR_HELP);

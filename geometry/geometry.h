@@ -58,11 +58,11 @@ int32_t WallReaderCount();
 Wall WallWithCorners(const Vec2& origin, const Vec2& delta);
 // The wall from (x1, y1) to (x2, y2) with its corner points, as AddWall stores it.
 Wall WallBetween(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
-// Appends the wall from (x1, y1) to (x2, y2) to walls. Returns 0. Only while no path job
-// exists (free the job first).
+// Appends the wall from (x1, y1) to (x2, y2) to walls. Returns 0, or -1 when memory ran out
+// (walls unchanged). Only while no path job exists (free the job first).
 int32_t AddWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // Adds the walls top, left, right, bottom of the box from (x, y) of that width and height.
-// Returns 0.
+// Returns 0, or -1 when any of them could not be added.
 int32_t AddBox(int32_t x, int32_t y, int32_t width, int32_t height);
 
 // Tests first (a wall) against second (a search segment); both closed, ends included.
@@ -76,5 +76,5 @@ int32_t AddBox(int32_t x, int32_t y, int32_t width, int32_t height);
 // A zero-length wall is parallel to everything.
 int32_t IntersectSegments(const Segment& first, const Segment& second, Vec2& hit);
 inline int32_t IntersectSegments(const Wall& first, const Segment& second, Vec2& hit) {
-    return IntersectSegments(reinterpret_cast<const Segment&>(first), second, hit);
+    return IntersectSegments(Segment{first.origin, first.delta}, second, hit);
 }

@@ -41,16 +41,17 @@ int32_t AddWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
                 "AddWall while a path job exists, whose worker may be reading the walls: free the "
                 "job first (EditScene does: free, change, create the next job)");
     auto* wall = static_cast<Wall*>(ListAppend(walls));
-    if (wall) *wall = WallBetween(x1, y1, x2, y2);
+    if (!wall) return -1;
+    *wall = WallBetween(x1, y1, x2, y2);
     return 0;
 }
 
 int32_t AddBox(int32_t x, int32_t y, int32_t width, int32_t height) {
-    AddWall(x, y, x + width, y);
-    AddWall(x, y, x, y + height);
-    AddWall(x + width, y, x + width, y + height);
-    AddWall(x, y + height, x + width, y + height);
-    return 0;
+    int32_t top = AddWall(x, y, x + width, y);
+    int32_t left = AddWall(x, y, x, y + height);
+    int32_t right = AddWall(x + width, y, x + width, y + height);
+    int32_t bottom = AddWall(x, y + height, x + width, y + height);
+    return top | left | right | bottom;
 }
 
 static double Cross(Vec2 a, Vec2 b) { return double{a.x} * b.y - double{a.y} * b.x; }

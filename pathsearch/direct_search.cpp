@@ -6,15 +6,12 @@
 // the order the recursion would have made them gives the same work in the same order, and the
 // thread's stack stays flat however deeply a scene nests.
 
-#include <absl/container/flat_hash_map.h>
-#include <absl/container/flat_hash_set.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <memory>
-#include <utility>
+#include <new>
 
+#include "pathsearch/hash_tables.h"
 #include "pathsearch/pathsearch_internal.h"
 
 // The search's shared state. Written only by the worker that holds SearchLock, and by
@@ -131,11 +128,20 @@ bool SegmentBlocked(const WallView& view, const Segment& segment, bool* stopped)
 // The trace a search took when it started; nullptr when nobody watches.
 struct Watch {
     std::vector<SearchEvent>* trace;
+    PathJob* job;  // told when the trace cannot take a step
 };
 
-[[gnu::noinline, gnu::cold]] void Report(const Watch& watch, int32_t kind, const Vec2& from, const Vec2& to, int32_t wall,
+// A trace missing a step would tell a different search: without the memory for it the job
+// ends as out of memory (false).
+[[gnu::noinline, gnu::cold]] bool Report(const Watch& watch, int32_t kind, const Vec2& from, const Vec2& to, int32_t wall,
                                          float cost) {
-    watch.trace->push_back(SearchEvent{kind, from, to, wall, cost});
+    try {
+        watch.trace->push_back(SearchEvent{kind, from, to, wall, cost});
+        return true;
+    } catch (const std::bad_alloc&) {
+        watch.job->outOfMemory = 1;
+        return false;
+    }
 }
 
 // The wall's position in list order.
@@ -149,7 +155,8 @@ int32_t WallIndexOf(const WallView& view, const Wall* wall) {
     return -1;
 }
 
-// ShortcutNode on the given walls; false when stopped part way (the node is still consistent).
+// ShortcutNode on the given walls; false when stopped or out of memory part way (the node is
+// still consistent).
 bool Shortcut(const WallView& view, SearchNode* node, const Watch& watch) {
     if (!node->predecessor) return true;
     SearchNode* parent = node->predecessor;
@@ -162,28 +169,65 @@ bool Shortcut(const WallView& view, SearchNode* node, const Watch& watch) {
         if (blocked) return true;
         node->predecessor = ancestor;
         node->cost = static_cast<float>(double{ancestor->cost} + NodeDistance(node, ancestor));
-        if (watch.trace) [[unlikely]] Report(watch, SEARCH_EVENT_SHORTCUT, ancestor->point, node->point, -1, node->cost);
+        if (watch.trace) [[unlikely]]
+            if (!Report(watch, SEARCH_EVENT_SHORTCUT, ancestor->point, node->point, -1, node->cost)) return false;
         parent = ancestor;
     }
     return true;
 }
 
-// Raw bits as hash keys: 0.0 and -0.0 stay apart and a NaN matches its own bits, exactly as
-// the byte comparison of the lists does.
-using PointKey = uint64_t;
-using SegmentKey = std::pair<uint64_t, uint64_t>;
+// The lookups' slots: raw bits, see hash_tables.h.
+struct SegmentSlot {
+    uint64_t origin;
+    uint64_t delta;
+    bool Empty() const { return (origin | delta) == 0; }
+    uint64_t Hash() const { return MixBits(origin * 0x9e3779b97f4a7c15ULL ^ delta); }
+    bool Same(const SegmentSlot& other) const { return origin == other.origin && delta == other.delta; }
+};
 
-PointKey KeyOf(const Vec2& point) {
-    PointKey key;
-    std::memcpy(&key, &point, sizeof key);
-    return key;
+struct PointSlot {
+    uint64_t point;
+    SearchNode* node;  // never nullptr in a used slot
+    bool Empty() const { return node == nullptr; }
+    uint64_t Hash() const { return MixBits(point); }
+    bool Same(const PointSlot& other) const { return point == other.point; }
+};
+
+SegmentSlot SlotOf(const Segment& segment) {
+    SegmentSlot slot;
+    std::memcpy(&slot.origin, &segment.origin, sizeof slot.origin);
+    std::memcpy(&slot.delta, &segment.delta, sizeof slot.delta);
+    return slot;
 }
 
-SegmentKey KeyOf(const Segment& segment) {
-    SegmentKey key;
-    std::memcpy(&key.first, &segment.origin, sizeof key.first);
-    std::memcpy(&key.second, &segment.delta, sizeof key.second);
-    return key;
+PointSlot SlotOf(const Vec2& point, SearchNode* node) {
+    PointSlot slot{0, node};
+    std::memcpy(&slot.point, &point, sizeof slot.point);
+    return slot;
+}
+
+// The lookups' arrays from the last finished search, for the next; like the registry, used
+// only by the search that holds SearchLock.
+KeptSlots<SegmentSlot> keptTested;
+KeptSlots<PointSlot> keptNodes;
+
+// The blocked segments; the all-zero one, whose bits mark an empty slot, is kept beside.
+struct SegmentSet {
+    HashTable<SegmentSlot> table;
+    bool holdsZero = false;
+};
+
+bool SetHolds(const SegmentSet& set, const SegmentSlot& slot) {
+    return slot.Empty() ? set.holdsZero : FindSlot(set.table, slot) != nullptr;
+}
+
+// False when the set could not grow.
+bool AddToSet(SegmentSet& set, const SegmentSlot& slot) {
+    if (slot.Empty()) {
+        set.holdsZero = true;
+        return true;
+    }
+    return FindSlot(set.table, slot) || AddNewSlot(set.table, slot);
 }
 
 // One pending call of the recursive formulation: a step from a node toward a target.
@@ -205,50 +249,78 @@ struct Search {
     Task* tasks = firstTasks;  // firstTasks until the stack outgrows it
     int32_t taskCount = 0;
     int32_t taskCapacity = FIRST_TASK_CAPACITY;
-    absl::flat_hash_set<SegmentKey> tested;
-    absl::flat_hash_map<PointKey, SearchNode*> nodes;
+    SegmentSet tested;  // made once the list is long enough (table.slots set)
+    HashTable<PointSlot> nodes;
     // Left unset: only pushed tasks and copied walls are read, and clearing them would cost a
     // small search more than its walls do.
     Task firstTasks[FIRST_TASK_CAPACITY];
     Wall shortWalls[SHORT_WALL_LIST];
 };
 
-bool AlreadyTested(Search& search, const Segment& segment) {
-    if (search.tested.empty()) {
+// Out of memory ends the search: the job then says so instead of giving a different answer.
+[[gnu::cold]] bool OutOfMemory(Search& search) {
+    search.job->outOfMemory = 1;
+    return false;
+}
+
+// Whether the segment was found blocked before. False with the job marked out of memory when
+// the set the lookup needs could not be made.
+bool AlreadyTested(Search& search, const Segment& segment, bool* tested) {
+    if (!search.tested.table.slots) {
         if (ListCount(testedSegments) < HASHED_LIST_MIN) {
-            for (const Segment& tested : ListItems<Segment>(testedSegments))
-                if (std::memcmp(&tested, &segment, sizeof(Segment)) == 0) return true;
-            return false;
+            *tested = false;
+            for (const Segment& entry : ListItems<Segment>(testedSegments))
+                if (std::memcmp(&entry, &segment, sizeof(Segment)) == 0) {
+                    *tested = true;
+                    break;
+                }
+            return true;
         }
-        // Room for about as many blocked segments as walls up front: growing a set of hundreds
-        // of thousands rehashes for milliseconds, with no look at a stop request.
-        search.tested.reserve(static_cast<size_t>(std::max(search.walls.count, 2 * HASHED_LIST_MIN)));
-        for (const Segment& tested : ListItems<Segment>(testedSegments)) search.tested.insert(KeyOf(tested));
+        // Room for half as many blocked segments as walls up front (a dense scene blocks about
+        // two in five): growing a set of hundreds of thousands rehashes for milliseconds, with
+        // no look at a stop request.
+        if (!ReserveKeptSlots(search.tested.table, keptTested, std::max(search.walls.count / 2, 2 * HASHED_LIST_MIN)))
+            return OutOfMemory(search);
+        for (const Segment& entry : ListItems<Segment>(testedSegments))
+            if (!AddToSet(search.tested, SlotOf(entry))) return OutOfMemory(search);
     }
-    return search.tested.contains(KeyOf(segment));
+    *tested = SetHolds(search.tested, SlotOf(segment));
+    return true;
 }
 
-void NoteTested(Search& search, const Segment& segment) {
-    if (!search.tested.empty()) search.tested.insert(KeyOf(segment));
+bool NoteTested(Search& search, const Segment& segment) {
+    return !search.tested.table.slots || AddToSet(search.tested, SlotOf(segment)) || OutOfMemory(search);
 }
 
-SearchNode* FindNode(Search& search, const Vec2& point) {
-    if (search.nodes.empty()) {
+// The first node made for the point, or nullptr; false with the job marked out of memory when
+// the map the lookup needs could not be made.
+bool FindNode(Search& search, const Vec2& point, SearchNode** found) {
+    if (!search.nodes.slots) {
         if (ListCount(searchNodes) < HASHED_LIST_MIN) {
+            *found = nullptr;
             for (SearchNode* node : ListItems<SearchNode*>(searchNodes))
-                if (std::memcmp(&node->point, &point, sizeof(Vec2)) == 0) return node;
-            return nullptr;
+                if (std::memcmp(&node->point, &point, sizeof(Vec2)) == 0) {
+                    *found = node;
+                    break;
+                }
+            return true;
         }
-        search.nodes.reserve(static_cast<size_t>(std::max(search.walls.count / 4, 2 * HASHED_LIST_MIN)));
+        if (!ReserveKeptSlots(search.nodes, keptNodes, std::max(search.walls.count / 8, 2 * HASHED_LIST_MIN)))
+            return OutOfMemory(search);
         // In registry order, so each point keeps its first node.
-        for (SearchNode* node : ListItems<SearchNode*>(searchNodes)) search.nodes.emplace(KeyOf(node->point), node);
+        for (SearchNode* node : ListItems<SearchNode*>(searchNodes)) {
+            PointSlot slot = SlotOf(node->point, node);
+            if (!FindSlot(search.nodes, slot) && !AddNewSlot(search.nodes, slot)) return OutOfMemory(search);
+        }
     }
-    auto found = search.nodes.find(KeyOf(point));
-    return found == search.nodes.end() ? nullptr : found->second;
+    PointSlot* slot = FindSlot(search.nodes, SlotOf(point, nullptr));
+    *found = slot ? slot->node : nullptr;
+    return true;
 }
 
-void NoteNode(Search& search, SearchNode* node) {
-    if (!search.nodes.empty()) search.nodes.emplace(KeyOf(node->point), node);
+// Only called for a point that had no node.
+bool NoteNode(Search& search, SearchNode* node) {
+    return !search.nodes.slots || AddNewSlot(search.nodes, SlotOf(node->point, node)) || OutOfMemory(search);
 }
 
 // Doubles the task stack; false (nothing changed) when memory ran out.
@@ -264,10 +336,11 @@ void NoteNode(Search& search, SearchNode* node) {
     return true;
 }
 
-// A task that cannot be stored (memory ran out) is dropped: its branch ends, the rest goes on.
-inline void Push(Search& search, SearchNode* from, const Vec2& target, int32_t targetIsCorner) {
-    if (search.taskCount == search.taskCapacity && !GrowTasks(search)) return;
+// False with the job marked out of memory when the stack could not grow.
+inline bool Push(Search& search, SearchNode* from, const Vec2& target, int32_t targetIsCorner) {
+    if (search.taskCount == search.taskCapacity && !GrowTasks(search)) return OutOfMemory(search);
     search.tasks[search.taskCount++] = Task{from, target, targetIsCorner};
+    return true;
 }
 
 // The walls as one flat array with its index, so the hot loop neither walks the list nor tests
@@ -299,12 +372,15 @@ bool PrepareWalls(Search& search) {
 }
 
 // One step: everything the recursive call does before its own sub-calls, which are pushed.
-// False when the thread was asked to stop.
+// False when the search must end now: the thread was asked to stop, or memory ran out (the job
+// is then marked out of memory).
 bool Step(Search& search, const Task& task) {
     PathJob* job = search.job;
     SearchNode* from = task.from;
     Segment segment = SegmentToward(from->point, task.target);
-    if (AlreadyTested(search, segment)) return true;
+    bool tested;
+    if (!AlreadyTested(search, segment, &tested)) return false;
+    if (tested) return true;
     job->collisionChecks++;
     // The walls are copied (and indexed) only for a second check: a search whose first segment
     // is free then costs one walk over the list, not a copy, and on many walls not an index
@@ -316,48 +392,46 @@ bool Step(Search& search, const Task& task) {
     const Wall* wall = NearestWall(search.walls, segment, &stopped);
     if (stopped) return false;
     if (search.watch.trace) [[unlikely]]
-        Report(search.watch, SEARCH_EVENT_TESTED, from->point, task.target, wall ? WallIndexOf(search.walls, wall) : -1, 0);
+        if (!Report(search.watch, SEARCH_EVENT_TESTED, from->point, task.target,
+                    wall ? WallIndexOf(search.walls, wall) : -1, 0))
+            return false;
     if (wall) {
-        // A blocked segment is expanded once only; one that cannot be recorded is not expanded,
-        // or the search might never end.
+        // A blocked segment is expanded once only, so it is recorded before its corners.
         auto* entry = static_cast<Segment*>(ListAppend(testedSegments));
-        if (!entry) return true;
+        if (!entry) return OutOfMemory(search);
         *entry = segment;
-        NoteTested(search, segment);
         // Last in, first out: the outerA branch runs to its end before the outerB one.
-        Push(search, from, wall->outerB, 1);
-        Push(search, from, wall->outerA, 1);
-        return true;
+        return NoteTested(search, segment) && Push(search, from, wall->outerB, 1) && Push(search, from, wall->outerA, 1);
     }
 
     if (task.targetIsCorner == 1) {
-        SearchNode* node = FindNode(search, task.target);
+        SearchNode* node;
+        if (!FindNode(search, task.target, &node)) return false;
         if (node) {
             float cost = static_cast<float>(double{from->cost} + NodeDistance(from, node));
             if (cost < node->cost) {
                 node->predecessor = from;
                 node->cost = cost;
                 if (search.watch.trace) [[unlikely]]
-                    Report(search.watch, SEARCH_EVENT_RELINKED, from->point, node->point, -1, cost);
+                    if (!Report(search.watch, SEARCH_EVENT_RELINKED, from->point, node->point, -1, cost)) return false;
             }
         } else {
             node = CreateSearchNode(from, &task.target);
-            if (!node) return true;  // no memory for the corner: this branch ends here
-            NoteNode(search, node);
+            if (!node || !NoteNode(search, node)) return OutOfMemory(search);
             if (search.watch.trace) [[unlikely]]
-                Report(search.watch, SEARCH_EVENT_NODE_MADE, from->point, node->point, -1, node->cost);
+                if (!Report(search.watch, SEARCH_EVENT_NODE_MADE, from->point, node->point, -1, node->cost))
+                    return false;
         }
-        if (!Shortcut(search.walls, node, search.watch)) return false;
-        Push(search, node, job->goal, 0);
-        return true;
+        return Shortcut(search.walls, node, search.watch) && Push(search, node, job->goal, 0);
     }
 
     SearchNode* goal = job->goalNode;
     float cost = static_cast<float>(double{from->cost} + NodeDistance(from, goal));
     if (!goal->predecessor || cost < goal->cost) {
         if (search.watch.trace) [[unlikely]]
-            Report(search.watch, goal->predecessor ? SEARCH_EVENT_RELINKED : SEARCH_EVENT_GOAL_REACHED, from->point,
-                   goal->point, -1, cost);
+            if (!Report(search.watch, goal->predecessor ? SEARCH_EVENT_RELINKED : SEARCH_EVENT_GOAL_REACHED,
+                        from->point, goal->point, -1, cost))
+                return false;
         goal->predecessor = from;
         goal->cost = cost;
     }
@@ -386,22 +460,17 @@ SearchNode* CreateSearchNode(SearchNode* predecessor, const Vec2* point) {
 
 void ShortcutNode(SearchNode* node) {
     WallView view = activeWalls ? *activeWalls : ListView();
-    Shortcut(view, node, Watch{nullptr});
+    Shortcut(view, node, Watch{nullptr, nullptr});
 }
 
 // What a stopped search leaves to free: apart from the stop when it is large, since the caller
 // of the stop is waiting (unmapping a million walls' worth takes milliseconds).
 struct SearchLeftovers {
-    Wall* wallCopy = nullptr;
-    WallIndex* index = nullptr;
-    Task* tasks = nullptr;
-    absl::flat_hash_set<SegmentKey> tested;
-    absl::flat_hash_map<PointKey, SearchNode*> nodes;
-    ~SearchLeftovers() {
-        FreeWallIndex(index);
-        BlockRelease(wallCopy);
-        BlockRelease(tasks);
-    }
+    Wall* wallCopy;
+    WallIndex* index;
+    Task* tasks;
+    SegmentSlot* tested;
+    PointSlot* nodes;
 };
 
 namespace {
@@ -411,28 +480,37 @@ constexpr int32_t RELEASE_APART_MIN_WALLS = 16384;
 // A stopped search's leftovers until the worker takes them; one per thread.
 thread_local SearchLeftovers* pendingLeftovers = nullptr;
 
-// Frees what the search made; apart from a stopped search of many walls.
+// Frees what the search made; apart from a stopped search of many walls, when memory for the
+// record of it can be had.
 void ReleaseSearch(Search& search, bool finished) {
     Task* heapTasks = search.tasks != search.firstTasks ? search.tasks : nullptr;
     // A stop that came as the search ended waits for the release just the same.
     bool stopping = !finished || ThreadStopRequested();
-    if (stopping && search.walls.count >= RELEASE_APART_MIN_WALLS) {
-        auto leftovers = std::make_unique<SearchLeftovers>();
-        leftovers->wallCopy = search.wallCopy;
-        leftovers->index = search.walls.index;
-        leftovers->tasks = heapTasks;
-        leftovers->tested = std::move(search.tested);
-        leftovers->nodes = std::move(search.nodes);
+    auto* leftovers = stopping && search.walls.count >= RELEASE_APART_MIN_WALLS
+                          ? static_cast<SearchLeftovers*>(BlockAllocate(sizeof(SearchLeftovers)))
+                          : nullptr;
+    if (leftovers) {
+        *leftovers = SearchLeftovers{search.wallCopy, search.walls.index, heapTasks, search.tested.table.slots,
+                                     search.nodes.slots};
         ReleaseSearchLeftovers(pendingLeftovers);  // none, unless nobody took the last ones
-        pendingLeftovers = leftovers.release();
+        pendingLeftovers = leftovers;
         return;
     }
     BlockRelease(heapTasks);
     FreeWallIndex(search.walls.index);
     BlockRelease(search.wallCopy);
+    KeepOrFreeSlots(search.tested.table, keptTested);
+    KeepOrFreeSlots(search.nodes, keptNodes);
 }
 
 }  // namespace
+
+void ReleaseKeptLookups() {
+    BlockRelease(keptTested.slots);
+    BlockRelease(keptNodes.slots);
+    keptTested = KeptSlots<SegmentSlot>{};
+    keptNodes = KeptSlots<PointSlot>{};
+}
 
 SearchLeftovers* TakeSearchLeftovers() {
     SearchLeftovers* leftovers = pendingLeftovers;
@@ -440,18 +518,26 @@ SearchLeftovers* TakeSearchLeftovers() {
     return leftovers;
 }
 
-void ReleaseSearchLeftovers(SearchLeftovers* leftovers) { std::unique_ptr<SearchLeftovers> owned(leftovers); }
+void ReleaseSearchLeftovers(SearchLeftovers* leftovers) {
+    if (!leftovers) return;
+    FreeWallIndex(leftovers->index);
+    BlockRelease(leftovers->wallCopy);
+    BlockRelease(leftovers->tasks);
+    BlockRelease(leftovers->tested);
+    BlockRelease(leftovers->nodes);
+    BlockRelease(leftovers);
+}
 
 bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner) {
     Search search;
     search.job = job;
     search.walls = ListView();
-    search.watch = Watch{searchTrace};
+    search.watch = Watch{searchTrace, job};
     bool finished = true;
 
     const WallView* outerWalls = activeWalls;
     activeWalls = &search.walls;
-    Push(search, from, *target, targetIsCorner);
+    Push(search, from, *target, targetIsCorner);  // the stack has room for the first
     while (search.taskCount > 0) {
         if (ThreadStopRequested()) {
             finished = false;
@@ -462,7 +548,8 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
         const Task& top = search.tasks[--search.taskCount];
         Task task{top.from, Vec2{top.target.x, top.target.y}, top.targetIsCorner};
         if (!Step(search, task)) {
-            finished = false;
+            // Out of memory ends the search as finished; the job tells the rest.
+            finished = job->outOfMemory != 0;
             break;
         }
     }

@@ -189,22 +189,23 @@ void FreePathJob(PathJob* job) {
 int32_t PathJobStatus(PathJob* job) {
     if (!job || ThreadRunning(job->thread)) return 0;
     job->cursor = -1;
+    if (job->outOfMemory) return PATH_JOB_OUT_OF_MEMORY;
     return job->points ? 1 : -1;
 }
 
 int32_t PathJobCollisionChecks(PathJob* job) {
     PFAD_ASSERT(JobFinished(job), "PathJobCollisionChecks of a job still running: read the "
-                                  "statistics only once PathJobStatus has answered 1 or -1");
+                                  "statistics only once PathJobStatus has answered 1, -1 or -2");
     return job->collisionChecks;
 }
 int32_t PathJobNodeCount(PathJob* job) {
     PFAD_ASSERT(JobFinished(job), "PathJobNodeCount of a job still running: read the statistics "
-                                  "only once PathJobStatus has answered 1 or -1");
+                                  "only once PathJobStatus has answered 1, -1 or -2");
     return job->nodeCount;
 }
 int32_t PathJobTime(PathJob* job) {
     PFAD_ASSERT(JobFinished(job), "PathJobTime of a job still running: read the statistics only "
-                                  "once PathJobStatus has answered 1 or -1");
+                                  "once PathJobStatus has answered 1, -1 or -2");
     return job->timeMs;
 }
 
@@ -236,8 +237,10 @@ void PathJobWorker(void* argument) {
     }
     uint32_t t0 = TickMilliseconds();
     bool finished = HeldAsIfFaulted() || SearchToward(job, job->startNode, &job->goal, 0);
-    if (finished && job->goalNode->predecessor) {
+    if (finished && !job->outOfMemory && job->goalNode->predecessor) {
         job->points = ExtractPath(job, &job->pointCount);
+        // A path that cannot be handed over is no answer, and not "unreachable" either.
+        if (!job->points) job->outOfMemory = 1;
         job->cursor = -1;
     }
     job->nodeCount = ListCount(searchNodes);

@@ -65,7 +65,11 @@ struct PathJob {
     int32_t pointCount;       // points in `points`; 0 while running and when unreachable
     Vec2* points;             // the path, start first; nullptr while running or unreachable
     int32_t workerReturned;   // set (atomically) as the worker's last act on the job
+    int32_t outOfMemory;      // set when memory ran out for the search or the path: no answer
 };
+
+// PathJobStatus of a job that ran out of memory: no answer, neither a path nor "unreachable".
+constexpr int32_t PATH_JOB_OUT_OF_MEMORY = -2;
 
 // Copies start and goal, makes their two nodes and starts the worker. nullptr when the record,
 // a node or the thread cannot be had; what was made is released then. Call only when no other
@@ -75,8 +79,10 @@ PathJob* CreatePathJob(const Vec2& start, const Vec2& goal);
 // nullptr is ignored. A worker that abandoned itself (blocked in the fault report) is not
 // waited for, and its job record is left alone for the rest of the program.
 void FreePathJob(PathJob* job);
-// 1 path found, -1 goal unreachable, 0 still running or no job. Only a job whose worker thread
-// has ended counts as finished; then it also rewinds the path walk.
+// 1 path found, -1 goal unreachable, 0 still running or no job, PATH_JOB_OUT_OF_MEMORY (-2)
+// memory ran out before the answer was complete (the statistics are then those of the part
+// searched, and there is no path). Only a job whose worker thread has ended counts as finished;
+// then it also rewinds the path walk.
 int32_t PathJobStatus(PathJob* job);
 // Statistics of a finished job.
 int32_t PathJobCollisionChecks(PathJob* job);

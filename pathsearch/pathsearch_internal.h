@@ -57,7 +57,10 @@ PathJob* MakePathJobRecord(const Vec2& start, const Vec2& goal);
 // job->collisionChecks and links job->goalNode when the goal is reached. Runs on an explicit
 // work stack, so no scene can overflow the thread's stack. Returns false when it stopped early
 // because the calling thread was asked to stop (ThreadStopRequested); the nodes are then in an
-// unfinished state and only fit for ReleaseSearchNodes.
+// unfinished state and only fit for ReleaseSearchNodes. When memory runs out (a node, a tested
+// segment, the work stack, a lookup table or a trace step) it ends at once with
+// job->outOfMemory set: the links are then no answer. Memory missing for the wall copy or the
+// wall index only makes it slower (it reads the list, or scans every wall).
 bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner);
 // What a search of many walls stopped on the calling thread left to free (its wall copy, index
 // and lookups), handed over so that the worker frees it with the nodes on one thread apart:
@@ -66,6 +69,9 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
 struct SearchLeftovers;
 SearchLeftovers* TakeSearchLeftovers();
 void ReleaseSearchLeftovers(SearchLeftovers* leftovers);
+// A finished search keeps its lookup tables' arrays (up to a megabyte each), cleared, for the
+// next search; this gives them back. Only while no search runs.
+void ReleaseKeptLookups();
 // Moves node up its chain of predecessors for as long as it sees the next ancestor directly.
 void ShortcutNode(SearchNode* node);
 

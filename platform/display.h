@@ -114,7 +114,7 @@ int32_t OpenWindowSurface(Window* window, int32_t x, int32_t y, int32_t width, i
                           int32_t stretch, int32_t rightMargin, int32_t bottomMargin);
 
 // nullptr while every open operation called so far succeeded; otherwise one line saying what is
-// missing and how to get it (for example no X display, or the DejaVu font not installed).
+// missing and how to get it (for example no X display).
 // The interactive program prints it on stderr and exits non-zero.
 const char* PlatformOpenError();
 

@@ -30,9 +30,9 @@ inline uint32_t ColourToPixel(int32_t colour) {
     return ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
 }
 
-// Loads DejaVu Sans at 13 px (fontconfig first, then the Debian package's path). Returns false
-// and sets the open error when the font cannot be loaded. A second call after success is free.
-bool OpenTextRenderer();
+// Lets text be measured and drawn, in DejaVu Sans at 13 px from the glyphs built into the
+// program; it cannot fail. A second call is free.
+void OpenTextRenderer();
 void CloseTextRenderer();
 // Width of a Windows-1252 text; 0 when the renderer is not open.
 int32_t TextWidth(std::string_view text);

@@ -164,9 +164,14 @@ void SetWallList(const std::vector<Wall>& records) {
 // One job of the product: the record and the two nodes CreatePathJob makes, then the worker's
 // whole run (lock, clock, search, path, release) on this thread, so the figures hold no thread
 // start or polling. The caller frees it with FreeProductJob.
+// Without the memory for a job or its answer the figures mean nothing: the run ends.
 PathJob* RunProductJob(Vec2 start, Vec2 goal) {
     PathJob* job = MakePathJobRecord(start, goal);
-    PathJobWorker(job);
+    if (job) PathJobWorker(job);
+    if (!job || job->outOfMemory) {
+        std::fputs("pfadlotse-bench: out of memory for the product's search\n", stderr);
+        std::exit(1);
+    }
     return job;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,7 +26,9 @@ const char* USAGE =
     "For each scene file (as saved with F5): start from the start-up scene, load the file as\n"
     "F6 does, compute the path and print one line of JSON:\n"
     "  {\"file\":NAME,\"status\":1|-1,\"collisionChecks\":N,\"nodeCount\":N,\"timeMs\":N,\"path\":[[x,y],...]}\n"
-    "status -1 means the goal is unreachable (path []). Coordinates are the shortest decimals\n"
+    "status -1 means the goal is unreachable (path []). When memory runs out for a file, its\n"
+    "line is {\"file\":NAME,\"status\":-2,\"error\":\"out of memory\"} and nothing else: there is\n"
+    "no answer then, never a partial one. Coordinates are the shortest decimals\n"
     "that read back to the same 32-bit floats; NaN and infinities are written as the strings\n"
     "\"NaN\", \"Infinity\" and \"-Infinity\".\n"
     "\n"
@@ -44,8 +47,9 @@ const char* USAGE =
     "             {\"goal\":P,\"from\":Q,\"cost\":C}   the goal reached for the first time\n"
     "             {\"shortcut\":P,\"from\":Q,\"cost\":C} P linked past its predecessor to Q\n"
     "\n"
-    "Exit status: 0 all files solved, 1 a file could not be read (the others are still\n"
-    "solved), 2 bad arguments.\n";
+    "Exit status: 0 all files solved, 1 a file could not be read or its search not started\n"
+    "(the others are still solved), 2 bad arguments, 3 memory ran out for a file (and no\n"
+    "file failed otherwise).\n";
 
 template <class Number>
 void AppendNumber(std::string& out, Number value) {
@@ -195,17 +199,22 @@ void ResetToStartUpScene(Vec2& start, Vec2& goal) {
     AddBox(10, 80, 780, 510);
 }
 
-// Solves one file and prints its line; false (with the reason on stderr) when it cannot.
-bool Solve(const char* path, const Options& options) {
+enum Outcome { SOLVED, NOT_SOLVED, OUT_OF_MEMORY };
+
+// Solves one file and prints its line; NOT_SOLVED (with the reason on stderr) when it cannot,
+// OUT_OF_MEMORY when memory ran out anywhere on the way (the caller prints that line).
+Outcome Solve(const char* path, const Options& options) {
     Vec2 start, goal;
     ResetToStartUpScene(start, goal);
     if (!OpenSceneFile(path)) {
         std::error_code missing;
         const char* reason = std::filesystem::exists(path, missing) ? "cannot be loaded" : "No such file or directory";
         std::fprintf(stderr, "pfadlotse-solve: cannot read %s: %s\n", path, reason);
-        return false;
+        return NOT_SOLVED;
     }
-    LoadScene(start, goal);
+    // A scene that could not be read whole is not this file's.
+    bool outOfMemory = false;
+    if (!LoadScene(start, goal, &outOfMemory)) return outOfMemory ? OUT_OF_MEMORY : NOT_SOLVED;
 
     std::vector<SearchEvent> trace;
     if (options.trace) StartSearchTrace(&trace);
@@ -213,30 +222,69 @@ bool Solve(const char* path, const Options& options) {
     if (!job) {
         StopSearchTrace();
         std::fprintf(stderr, "pfadlotse-solve: %s: the search could not be started\n", path);
-        return false;
+        return NOT_SOLVED;
     }
-    int32_t status;
-    while ((status = PathJobStatus(job)) == 0) SleepMilliseconds(1);
+    int32_t jobStatus;
+    while ((jobStatus = PathJobStatus(job)) == 0) SleepMilliseconds(1);
     StopSearchTrace();
+    if (jobStatus == PATH_JOB_OUT_OF_MEMORY) {
+        FreePathJob(job);
+        return OUT_OF_MEMORY;
+    }
+
+    // The job is freed before anything here may run out of memory.
+    const int32_t checks = PathJobCollisionChecks(job), nodes = PathJobNodeCount(job), ms = PathJobTime(job);
+    std::vector<Vec2> direct;
+    bool copied = true;
+    try {
+        if (jobStatus == 1)
+            while (NextPathPoint(job)) direct.push_back(*CurrentPathPoint(job));
+    } catch (const std::bad_alloc&) {
+        copied = false;
+    }
+    FreePathJob(job);
+    if (!copied) return OUT_OF_MEMORY;
 
     std::string line = "{\"file\":";
     AppendJsonString(line, path);
-    line += ",\"status\":" + std::to_string(status);
-    line += ",\"collisionChecks\":" + std::to_string(PathJobCollisionChecks(job));
-    line += ",\"nodeCount\":" + std::to_string(PathJobNodeCount(job));
-    line += ",\"timeMs\":" + std::to_string(PathJobTime(job));
-    std::vector<Vec2> direct;
-    if (status == 1)
-        while (NextPathPoint(job)) direct.push_back(*CurrentPathPoint(job));
-    FreePathJob(job);
+    line += ",\"status\":" + std::to_string(jobStatus);
+    line += ",\"collisionChecks\":" + std::to_string(checks);
+    line += ",\"nodeCount\":" + std::to_string(nodes);
+    line += ",\"timeMs\":" + std::to_string(ms);
     line += ",\"path\":";
     AppendPoints(line, direct);
-    if (options.optimal) AppendOptimal(line, start, goal, status == 1 ? &direct : nullptr, options.budget);
+    if (options.optimal) AppendOptimal(line, start, goal, jobStatus == 1 ? &direct : nullptr, options.budget);
     if (options.trace) AppendTrace(line, trace);
     line += "}\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
-    return true;
+    return SOLVED;
+}
+
+// Solve, with memory running out anywhere in it (the file's bytes, the line, the optimum)
+// told as such instead of ending the program.
+Outcome SolveOrSayOutOfMemory(const char* path, const Options& options) {
+    Outcome outcome;
+    try {
+        outcome = Solve(path, options);
+    } catch (const std::bad_alloc&) {
+        outcome = OUT_OF_MEMORY;
+    }
+    if (outcome == OUT_OF_MEMORY) {
+        // A name that cannot even be spelt out for want of memory is written as null.
+        std::fputs("{\"file\":", stdout);
+        std::string name;
+        try {
+            AppendJsonString(name, path);
+        } catch (const std::bad_alloc&) {
+            name = "null";
+        }
+        std::fputs(name.c_str(), stdout);
+        std::fputs(",\"status\":-2,\"error\":\"out of memory\"}\n", stdout);
+        std::fflush(stdout);
+        std::fprintf(stderr, "pfadlotse-solve: %s: out of memory\n", path);
+    }
+    return outcome;
 }
 
 }  // namespace
@@ -283,8 +331,11 @@ int main(int argc, char** argv) {
         std::fputs("pfadlotse-solve: out of memory\n", stderr);
         return 1;
     }
-    bool allSolved = true;
-    for (const char* file : files)
-        if (!Solve(file, options)) allSolved = false;
-    return allSolved ? 0 : 1;
+    bool notSolved = false, outOfMemory = false;
+    for (const char* file : files) {
+        Outcome outcome = SolveOrSayOutOfMemory(file, options);
+        notSolved |= outcome == NOT_SOLVED;
+        outOfMemory |= outcome == OUT_OF_MEMORY;
+    }
+    return notSolved ? 1 : outOfMemory ? 3 : 0;
 }

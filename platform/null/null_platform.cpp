@@ -133,7 +133,7 @@ int32_t OpenWindowSurface(Window* target, int32_t x, int32_t y, int32_t width, i
         y + height > window.clientHeight) {
         return 0;
     }
-    if (!OpenTextRenderer()) return 0;
+    OpenTextRenderer();
     OpenBackBuffer();
     SetShutdownStep(SHUTDOWN_SURFACE, CloseSurfaceStep);
     return 1;

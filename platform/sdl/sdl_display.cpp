@@ -231,7 +231,7 @@ int32_t OpenWindowSurface(Window* window, int32_t x, int32_t y, int32_t width, i
         y + height > clientHeight) {
         return 0;
     }
-    if (!OpenTextRenderer()) return 0;
+    OpenTextRenderer();
     sdl.surfaceRect = SDL_Rect{x, y, width, height};
     if (!EnsureRenderer()) {
         SetPlatformOpenError(std::string("cannot draw in the window: ") + SDL_GetError());

@@ -1,6 +1,9 @@
 // The frame loop driven pass by pass on the null platform, with scripted mouse and keys.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -11,6 +14,7 @@
 #include "app/scene_file.h"
 #include "platform/display.h"
 #include "platform/null/null_platform.h"
+#include "tests/address_limits.h"
 #include "tests/app/temp_folder.h"
 
 namespace {
@@ -163,6 +167,53 @@ TEST_F(FrameLoopTest, ARunningJobShowsComputingAndAnUnreachableGoalShowsNoPath) 
     EXPECT_GT(CountPixels(PIXEL_UNREACHABLE, 5, 5, 250, 20), 50);
     EXPECT_EQ(CountPixels(PIXEL_PATH, 0, 0, 800, 600), 0);
     EXPECT_EQ(CountPixels(PIXEL_STATISTICS, 10, 25, 300, 70), 0);
+}
+
+TEST_F(FrameLoopTest, AJobOutOfMemoryShowsThatInsteadOfAPathOrUnreachable) {
+    FreePathJob(scene.job);
+    scene.job = nullptr;
+    AddWall(400, 200, 400, 480);
+    FailBlockAllocate(sizeof(SearchNode), 3);  // start, goal, then a corner's node
+    scene.job = CreatePathJob(scene.start, scene.goal);
+    SettleAndDraw();
+    FailBlockAllocate(0, 0);
+    EXPECT_EQ(scene.jobStatus, PATH_JOB_OUT_OF_MEMORY);
+    // The red status text ends where "Zu wenig Speicher" ends, well short of "unreachable".
+    int right = -1;
+    for (int y = 5; y < 20; ++y)
+        for (int x = 5; x < 250; ++x)
+            if (Pixel(x, y) == PIXEL_UNREACHABLE) right = std::max(right, x);
+    BeginSurfaceDrawing();
+    const int shorter = 5 + LabelWidth("Zu wenig Speiche"), whole = 5 + LabelWidth("Zu wenig Speicher");
+    EndSurfaceDrawing();
+    EXPECT_GE(right, shorter);
+    EXPECT_LT(right, whole);
+    EXPECT_EQ(CountPixels(PIXEL_PATH, 0, 0, 800, 600), 0);
+    EXPECT_EQ(CountPixels(PIXEL_STATISTICS, 10, 25, 300, 70), 0);
+}
+
+TEST_F(FrameLoopTest, AWallThatCannotBeStoredIsNotAddedAndTheEditSaysSo) {
+#ifdef PFAD_HUGE_RESERVATIONS
+    GTEST_SKIP() << "address-space limits do not work under this sanitizer";
+#endif
+    FreePathJob(scene.job);
+    scene.job = nullptr;
+    auto addWallsUntilMemoryRunsOut = [] {
+        // Room for some megabytes of walls beyond what the process has mapped now.
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (!statm || std::fscanf(statm, "%ld", &pages) != 1) std::exit(2);
+        rlimit limit{static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (64 << 20), RLIM_INFINITY};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) std::exit(3);
+        int32_t before;
+        do {
+            before = ListCount(walls);
+            EditScene(SceneEdit{.kind = EDIT_ADD_WALL, .x1 = 1, .y1 = 2, .x2 = 3, .y2 = 4, .withoutJob = 1});
+        } while (ListCount(walls) > before);
+        std::exit(AddWall(1, 2, 3, 4) == -1 && ListCount(walls) == before ? 0 : 1);
+    };
+    EXPECT_EXIT(addWallsUntilMemoryRunsOut(), testing::ExitedWithCode(0),
+                "the wall from \\(1, 2\\) to \\(3, 4\\) was not added: out of memory");
 }
 
 TEST_F(FrameLoopTest, DrawWallRoundsEachCoordinateAndLeavesTheEndPixelOut) {

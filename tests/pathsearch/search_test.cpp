@@ -173,24 +173,34 @@ protected:
     }
 };
 
-TEST_F(SearchFailureTest, ACornerWithoutMemoryForItsNodeEndsOnlyThatStep) {
-    SetWalls({MakeWall(400, 200, 400, 480)});
-    FailBlockAllocate(sizeof(SearchNode), 3);  // start, goal, then the upper corner fails
-    JobResult result = RunJob(START, GOAL);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.collisionChecks, 4);
-    EXPECT_EQ(result.nodeCount, 3);
-    EXPECT_TRUE(SamePath({START, {400, 481}, GOAL}, result.path));
-}
-
-TEST_F(SearchFailureTest, APathWithoutMemoryForItsPointsIsReportedUnreachable) {
-    SetWalls({MakeWall(400, 200, 400, 480)});
+TEST_F(SearchFailureTest, MemoryRunningOutForTheSearchOrThePathGivesNoAnswer) {
+    // One block the search or the job needs, failed once: the job ends as out of memory, never
+    // with a path or "unreachable" that is not the search's, and the state is left clean.
     static_assert(3 * sizeof(Vec2) == sizeof(SearchNode));
-    FailBlockAllocate(3 * sizeof(Vec2), 5);  // after the four nodes: the three-point array
-    JobResult result = RunJob(START, GOAL);
-    EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.collisionChecks, 5);
-    EXPECT_EQ(result.nodeCount, 4);
+    struct Case {
+        const char* what;
+        std::vector<Wall> walls;
+        Vec2 start, goal;
+        int32_t size, count;
+    };
+    const std::vector<Wall> oneWall{MakeWall(400, 200, 400, 480)};
+    const Case cases[] = {
+        {"the upper corner's node", oneWall, START, GOAL, sizeof(SearchNode), 3},
+        {"the path's three points", oneWall, START, GOAL, 3 * sizeof(Vec2), 5},  // after the four nodes
+        {"the work stack grown to 32 tasks of 24 bytes", Staircase(40), STAIRCASE_START, StaircaseGoal(40), 768, 1},
+        {"a lookup table of 128 slots", Staircase(40), STAIRCASE_START, StaircaseGoal(40), 2048, 1},
+    };
+    for (const Case& c : cases) {
+        SetWalls(c.walls);
+        ReleaseKeptLookups();  // else the last search's tables would serve this one
+        FailBlockAllocate(c.size, c.count);
+        JobResult result = RunJob(c.start, c.goal);
+        FailBlockAllocate(0, 0);
+        EXPECT_EQ(result.status, PATH_JOB_OUT_OF_MEMORY) << c.what;
+        EXPECT_TRUE(result.path.empty()) << c.what;
+        EXPECT_TRUE(SearchStateIsClean()) << c.what;
+        EXPECT_EQ(RunJob(c.start, c.goal).status, 1) << c.what;
+    }
 }
 
 TEST_F(SearchFailureTest, WithoutMemoryForTheWallCopyTheSearchReadsTheWallListToTheSameAnswer) {

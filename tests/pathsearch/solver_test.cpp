@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/address_limits.h"
+#include "tools/scene_families.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -44,9 +47,11 @@ protected:
     }
     void TearDown() override { fs::remove_all(folder_); }
 
-    // Runs the solver in the scratch folder with these arguments (already quoted).
-    SolveRun Solve(const std::string& arguments) {
-        std::string command = "cd " + Quote(folder_.string()) + " && " + Quote(PFAD_SOLVE) + " " + arguments +
+    // Runs the solver in the scratch folder with these arguments (already quoted), within an
+    // address space of limitKb kilobytes when that is not 0.
+    SolveRun Solve(const std::string& arguments, int64_t limitKb = 0) {
+        std::string limit = limitKb > 0 ? "ulimit -v " + std::to_string(limitKb) + " && exec " : "";
+        std::string command = "cd " + Quote(folder_.string()) + " && " + limit + Quote(PFAD_SOLVE) + " " + arguments +
                               " 2>" + Quote((folder_ / "stderr.txt").string());
         SolveRun run;
         FILE* pipe = popen(command.c_str(), "r");
@@ -144,4 +149,46 @@ TEST_F(SolverTest, BadArgumentsGiveUsageAndStatusTwo) {
     SolveRun help = Solve("--help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("usage: pfadlotse-solve"), std::string::npos);
+}
+
+TEST_F(SolverTest, ShortOfMemoryTheAnswerIsWholeOrAnErrorNeverAnother) {
+#ifdef PFAD_HUGE_RESERVATIONS
+    GTEST_SKIP() << "address-space limits do not work under this sanitizer";
+#endif
+    // 100,000 short walls: the search needs tens of megabytes beyond the program's own.
+    FamilyScene scene = RandomDenseScene(100000, 1);
+    std::string bytes(reinterpret_cast<const char*>(&scene.start), sizeof(Vec2));
+    bytes.append(reinterpret_cast<const char*>(&scene.goal), sizeof(Vec2));
+    bytes.append(reinterpret_cast<const char*>(scene.walls.data()), scene.walls.size() * sizeof(Wall));
+    std::ofstream(folder_ / "dense.scene", std::ios::binary) << bytes;
+    SolveRun full = Solve("dense.scene");
+    ASSERT_EQ(full.exitCode, 0) << full.err;
+    ASSERT_EQ(full.out.rfind("{\"file\":\"dense.scene\",\"status\":1,", 0), 0u) << full.out;
+
+    const std::string outOfMemory = "{\"file\":\"dense.scene\",\"status\":-2,\"error\":\"out of memory\"}\n";
+    int answers = 0, searchesOutOfMemory = 0;
+    std::string table;
+    // From 20 MB in steps of 10 MB up to two whole answers in a row.
+    for (int64_t mb = 20; mb <= 400 && answers < 2; mb += 10) {
+        SolveRun run = Solve("dense.scene", mb * 1024);
+        std::string outcome;
+        if (run.exitCode == 0 && WithoutTime(run.out) == WithoutTime(full.out)) {
+            outcome = "the whole answer";
+            ++answers;
+        } else if (run.exitCode == 3 && run.out == outOfMemory) {
+            outcome = "out of memory";
+            ++searchesOutOfMemory;
+            answers = 0;
+        } else if (run.exitCode == 1 && run.out.empty() && !run.err.empty()) {
+            outcome = "no start: " + run.err.substr(0, run.err.find('\n'));  // before any answer
+            answers = 0;
+        } else {
+            ADD_FAILURE() << mb << " MB: exit " << run.exitCode << ", " << run.out.substr(0, 200) << run.err;
+            outcome = "WRONG";
+        }
+        table += std::to_string(mb) + " MB | " + outcome + "\n";
+    }
+    std::printf("limit | outcome\n%s", table.c_str());
+    EXPECT_EQ(answers, 2) << "no whole answer up to 400 MB";
+    EXPECT_GT(searchesOutOfMemory, 0) << "no limit tried the search's own failures";
 }
