@@ -46,7 +46,7 @@ bool OpenSceneFile(const std::string& path) {
     return true;
 }
 
-bool LoadScene(Vec2& start, Vec2& goal) {
+bool LoadScene(Vec2& start, Vec2& goal, bool* outOfMemory) {
     if (!openScene) return false;
     InputFile* file = openScene;
     openScene = nullptr;
@@ -68,6 +68,7 @@ bool LoadScene(Vec2& start, Vec2& goal) {
             failure = "out of memory";
     }
     if (failure) {
+        if (outOfMemory) *outOfMemory = got >= 0;
         ListRelease(&loaded);
         std::fprintf(stderr, "pfadlotse: the scene was not loaded: %s\n", failure);
         return false;

@@ -29,8 +29,8 @@ bool OpenSceneFile(const std::string& path);
 // Reads the file opened by OpenSceneFile into start, goal and walls, and closes it. The walls
 // are read into a new list that replaces walls only once the whole file is in; a read error or
 // memory running out leaves start, goal and walls as they were, says why on stderr and gives
-// false. Stored corner points are kept as they are.
-bool LoadScene(Vec2& start, Vec2& goal);
+// false (outOfMemory, when given, tells which). Stored corner points are kept as they are.
+bool LoadScene(Vec2& start, Vec2& goal, bool* outOfMemory = nullptr);
 // Reads a scene file's bytes into start, goal and the list into (emptied first), as LoadScene
 // reads the file. False when memory for a wall ran out; the walls read until then stay.
 bool ParseScene(std::span<const uint8_t> bytes, Vec2& start, Vec2& goal, CursorList* into);

@@ -17,8 +17,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# -static takes libgcc, libstdc++ and winpthread into the executable.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# -static takes libgcc, libstdc++ and winpthread into the executable. The build id ties the
+# fault report's line table to the executable it was made from, stripped or not.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--build-id")
 # Tests run the programs under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 # DWARF 4: binutils' addr2line names the wrong file for rows of GCC 12's default DWARF 5, and

@@ -50,12 +50,12 @@ Cursor Begin(LineTable table) { return {table.text, table.text + table.length}; 
 
 }  // namespace
 
-bool LineTableMatches(LineTable table, uint32_t checksum, uint32_t imageSize) {
+bool LineTableMatches(LineTable table, const char* buildId) {
     Cursor cursor = Begin(table);
-    uint64_t version = 0, sum = 0, size = 0;
-    return cursor.Word("pfadlotse-lines") && cursor.Number(10, version) && version == 1 &&
-           cursor.Number(16, sum) && sum == checksum && cursor.Number(16, size) &&
-           size == imageSize;
+    uint64_t version = 0;
+    if (!cursor.Word("pfadlotse-lines") || !cursor.Number(10, version) || version != 2) return false;
+    cursor.SkipBlanks();
+    return *buildId && cursor.Word(buildId) && (cursor.Done() || *cursor.at == '\n');
 }
 
 bool LineTableFile(LineTable table, uint32_t index, char* out, size_t capacity) {

@@ -13,9 +13,9 @@ struct LineTable {
     size_t length;
 };
 
-// True when the table is one and was made for the executable with these PE stamps: a table
-// left from an earlier build would name wrong lines.
-bool LineTableMatches(LineTable table, uint32_t checksum, uint32_t imageSize);
+// True when the table is one and was made for the executable with this build id (its 32 hex
+// digits, as objdump prints it): a table left from an earlier build would name wrong lines.
+bool LineTableMatches(LineTable table, const char* buildId);
 
 // The path of file index (0 being the frame loop's file), copied into out with a terminating
 // zero; false, and out empty, when there is no such file or it does not fit.

@@ -120,8 +120,9 @@ bool ReserveKeptSlots(HashTable<Slot>& table, KeptSlots<Slot>& kept, int64_t ent
 // Empties the table; its array becomes the kept one, cleared, when it is small enough.
 template <class Slot>
 void KeepOrFreeSlots(HashTable<Slot>& table, KeptSlots<Slot>& kept) {
-    int64_t bytes = table.slots ? (int64_t{table.mask} + 1) * static_cast<int64_t>(sizeof(Slot)) : 0;
-    if (bytes == 0 || bytes > KEPT_SLOTS_BYTES) {
+    if (!table.slots) return;  // most searches never need one
+    int64_t bytes = (int64_t{table.mask} + 1) * static_cast<int64_t>(sizeof(Slot));
+    if (bytes > KEPT_SLOTS_BYTES) {
         FreeSlots(table);
         return;
     }

@@ -201,26 +201,20 @@ void ResetToStartUpScene(Vec2& start, Vec2& goal) {
 
 enum Outcome { SOLVED, NOT_SOLVED, OUT_OF_MEMORY };
 
-// The walls a scene file of this many bytes holds (a trailing part of a wall counts as one).
-int64_t WallsInFile(int64_t bytes) { return bytes > 16 ? (bytes - 16 + 31) / 32 : 0; }
-
 // Solves one file and prints its line; NOT_SOLVED (with the reason on stderr) when it cannot,
 // OUT_OF_MEMORY when memory ran out anywhere on the way (the caller prints that line).
 Outcome Solve(const char* path, const Options& options) {
     Vec2 start, goal;
     ResetToStartUpScene(start, goal);
-    std::error_code missing;
-    const bool exists = std::filesystem::exists(path, missing);
-    if (!exists || !OpenSceneFile(path)) {
-        const char* reason = exists ? "cannot be loaded" : "No such file or directory";
+    if (!OpenSceneFile(path)) {
+        std::error_code missing;
+        const char* reason = std::filesystem::exists(path, missing) ? "cannot be loaded" : "No such file or directory";
         std::fprintf(stderr, "pfadlotse-solve: cannot read %s: %s\n", path, reason);
         return NOT_SOLVED;
     }
-    LoadScene(start, goal);
-    // The loader keeps the walls it could store; a scene missing some is not this file's.
-    std::error_code size_error;
-    const auto bytes = std::filesystem::file_size(path, size_error);
-    if (!size_error && ListCount(walls) != WallsInFile(int64_t(bytes))) return OUT_OF_MEMORY;
+    // A scene that could not be read whole is not this file's.
+    bool outOfMemory = false;
+    if (!LoadScene(start, goal, &outOfMemory)) return outOfMemory ? OUT_OF_MEMORY : NOT_SOLVED;
 
     std::vector<SearchEvent> trace;
     if (options.trace) StartSearchTrace(&trace);

@@ -26,12 +26,16 @@ namespace {
 // How long the box may take to come up before the report gives up on it (the lines are on
 // stderr by then): a box needs the window system, which the faulting thread may have broken.
 constexpr int SHOW_LIMIT_MS = 8000;
-// What a thread keeps for its handlers after a stack overflow.
-constexpr ULONG STACK_GUARANTEE = 64 * 1024;
 constexpr SIZE_T REPORT_STACK = 1024 * 1024;
 constexpr int FRAME_LIMIT = 256;
 constexpr size_t MESSAGE_BYTES = 2048;
 constexpr size_t PATH_BYTES = 512;
+
+// The committed part of a thread's stack: every frame lies in it, so an unwind that reads only
+// there cannot fault, however broken the frames are.
+struct StackBounds {
+    uint64_t low, high;
+};
 
 // Written by InstallFaultReport before any handler can run, read-only afterwards.
 uint64_t moduleBase = 0;
@@ -58,6 +62,7 @@ std::atomic<void (*)()> frameLoopStep{nullptr};
 DWORD faultCode = 0;
 uint64_t faultAddress = 0;
 CONTEXT faultContext;
+StackBounds faultStack{0, 0};
 bool faultOnFrameLoop = false;
 
 // Static: the heap may be what broke.
@@ -84,26 +89,39 @@ void WriteStderr(const char* text, size_t length) {
 
 bool InOurModule(uint64_t pc) { return pc >= moduleBase && pc < moduleEnd; }
 
-// True when the eight bytes at address can be read without faulting.
-bool Readable(uint64_t address) {
-    MEMORY_BASIC_INFORMATION region;
-    if (!VirtualQuery(reinterpret_cast<void*>(address), &region, sizeof region)) return false;
-    constexpr DWORD READABLE = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
-                               PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
-                               PAGE_EXECUTE_WRITECOPY;
-    uint64_t end = reinterpret_cast<uint64_t>(region.BaseAddress) + region.RegionSize;
-    return region.State == MEM_COMMIT && (region.Protect & READABLE) &&
-           !(region.Protect & PAGE_GUARD) && address + 8 <= end;
+StackBounds CurrentStack() {
+    // The thread's own information block (NtCurrentTeb, read directly: the header's inline
+    // version trips the compiler's bounds check).
+    const NT_TIB* tib;
+    asm("mov %%gs:0x30, %0" : "=r"(tib));
+    return {reinterpret_cast<uint64_t>(tib->StackLimit), reinterpret_cast<uint64_t>(tib->StackBase)};
+}
+
+bool OnStack(const StackBounds& stack, uint64_t address) {
+    return address >= stack.low && address < stack.high && stack.high - address >= 8;
+}
+
+// The value of the register a function's frame is addressed by (0: by the stack pointer).
+uint64_t FrameRegister(const CONTEXT& context, DWORD64 imageBase, PRUNTIME_FUNCTION function) {
+    const auto* info = reinterpret_cast<const uint8_t*>(imageBase + function->UnwindData);
+    unsigned number = info[3] & 0x0F;
+    if (number == 0) return 0;
+    const DWORD64* registers = &context.Rax;  // Rax to R15 in their encoding order
+    return registers[number];
 }
 
 // One frame outward. handler: set when the function has an exception handler that covers pc.
-// False at the end of the stack or where it cannot be read.
-bool Unwind(CONTEXT& context, bool* handler) {
+// False at the end of the stack or where the frame is not on it.
+bool Unwind(CONTEXT& context, const StackBounds& bounds, bool* handler) {
     uint64_t pc = context.Rip;
     uint64_t stack = context.Rsp;
     DWORD64 imageBase = 0;
     PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(pc, &imageBase, nullptr);
-    if (!Readable(stack)) return false;
+    if (!OnStack(bounds, stack)) return false;
+    if (function) {
+        uint64_t frame = FrameRegister(context, imageBase, function);
+        if (frame != 0 && !OnStack(bounds, frame)) return false;
+    }
     if (!function) {
         // A leaf function: nothing saved, the return address on top.
         context.Rip = *reinterpret_cast<DWORD64*>(stack);
@@ -116,18 +134,19 @@ bool Unwind(CONTEXT& context, bool* handler) {
                              function, &context, &handlerData, &establisher, nullptr);
         if (handler) *handler = routine != nullptr;
     }
-    return context.Rip != 0 && context.Rsp > stack;
+    return context.Rip != 0 && context.Rsp > stack && OnStack(bounds, context.Rsp);
 }
 
 // Whether the vectored handler reports the fault at once: our executable's code is reached
 // from the faulting instruction outward without passing a frame of other code that has an
 // exception handler.
 bool ReachesOurCodeUnhandled(const CONTEXT& start) {
+    StackBounds bounds = CurrentStack();
     CONTEXT context = start;
     for (int frame = 0; frame < FRAME_LIMIT; ++frame) {
         if (InOurModule(context.Rip)) return true;
         bool handler = false;
-        if (!Unwind(context, &handler) || handler) return false;
+        if (!Unwind(context, bounds, &handler) || handler) return false;
     }
     return false;
 }
@@ -141,7 +160,7 @@ bool FindRunningLine(uint32_t& file, uint32_t& line) {
         uint64_t pc = context.Rip - (frame > 0 ? 1 : 0);
         if (InOurModule(pc) && LineTableLookup(lineTable, pc - moduleBase, file, line))
             return true;
-        if (!Unwind(context, nullptr)) return false;
+        if (!Unwind(context, faultStack, nullptr)) return false;
     }
     return false;
 }
@@ -227,6 +246,7 @@ DWORD WINAPI RunReport(void*) {
     faultCode = code;
     faultAddress = reinterpret_cast<uint64_t>(pointers->ExceptionRecord->ExceptionAddress);
     faultContext = *pointers->ContextRecord;
+    faultStack = CurrentStack();
     faultOnFrameLoop = self == frameLoopThread;
     reportActive.store(true);
     if (auto probe = reportProbe.load()) probe();
@@ -259,15 +279,36 @@ void InterceptQuit(int) {
     if (reportActive.load()) EndReport();
 }
 
-void GuaranteeStack() {
-    ULONG bytes = STACK_GUARANTEE;
-    SetThreadStackGuarantee(&bytes);
+const IMAGE_NT_HEADERS& ModuleHeaders() {
+    return *reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        moduleBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(moduleBase)->e_lfanew);
 }
 
-// Every thread started after the install keeps room for the handlers after a stack overflow;
-// the loader runs this for each new thread before its own procedure.
-void NTAPI OnThreadEvent(PVOID, DWORD reason, PVOID) {
-    if (reason == DLL_THREAD_ATTACH && installed.load()) GuaranteeStack();
+// The executable's build id from its CodeView record, in 32 hex digits as objdump prints it (the
+// GUID's fields as numbers, then its last eight bytes).
+bool ReadBuildId(char (&out)[33]) {
+    const IMAGE_DATA_DIRECTORY& directory =
+        ModuleHeaders().OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG];
+    const auto* entries =
+        reinterpret_cast<const IMAGE_DEBUG_DIRECTORY*>(moduleBase + directory.VirtualAddress);
+    for (size_t i = 0; directory.VirtualAddress && i < directory.Size / sizeof *entries; ++i) {
+        const IMAGE_DEBUG_DIRECTORY& entry = entries[i];
+        if (entry.Type != IMAGE_DEBUG_TYPE_CODEVIEW || !entry.AddressOfRawData ||
+            entry.SizeOfData < 24)
+            continue;
+        const auto* record = reinterpret_cast<const uint8_t*>(moduleBase + entry.AddressOfRawData);
+        if (record[0] != 'R' || record[1] != 'S' || record[2] != 'D' || record[3] != 'S') continue;
+        const uint8_t* guid = record + 4;
+        // Data1 (4 bytes), Data2 and Data3 (2 each) are little-endian numbers; Data4 is bytes.
+        const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+        for (int j = 0; j < 16; ++j) {
+            out[2 * j] = "0123456789abcdef"[guid[order[j]] >> 4];
+            out[2 * j + 1] = "0123456789abcdef"[guid[order[j]] & 15];
+        }
+        out[32] = '\0';
+        return true;
+    }
+    return false;
 }
 
 // The line table, mapped for good: nothing has to be read or allocated at fault time.
@@ -297,11 +338,9 @@ void MapLineTable(const char* path) {
     void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
     CloseHandle(mapping);
     if (!view) return;
-    const auto& headers = *reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        moduleBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(moduleBase)->e_lfanew);
+    char buildId[33];
     LineTable table{static_cast<const char*>(view), static_cast<size_t>(size.QuadPart)};
-    if (!LineTableMatches(table, headers.OptionalHeader.CheckSum,
-                          headers.OptionalHeader.SizeOfImage) ||
+    if (!ReadBuildId(buildId) || !LineTableMatches(table, buildId) ||
         !LineTableFile(table, 0, mainFile, sizeof mainFile)) {
         UnmapViewOfFile(view);
         return;
@@ -311,17 +350,11 @@ void MapLineTable(const char* path) {
 
 }  // namespace
 
-// The loader's list of thread callbacks (MinGW's CRT collects the .CRT$XL* entries).
-extern "C" __attribute__((section(".CRT$XLP"), used))
-const PIMAGE_TLS_CALLBACK pfadFaultThreadCallback = OnThreadEvent;
-
 bool InstallFaultReport(const char* lineTablePath) {
     if (installed.load()) return true;
     frameLoopThread = GetCurrentThreadId();
     moduleBase = reinterpret_cast<uint64_t>(GetModuleHandleW(nullptr));
-    const auto& headers = *reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        moduleBase + reinterpret_cast<const IMAGE_DOS_HEADER*>(moduleBase)->e_lfanew);
-    moduleEnd = moduleBase + headers.OptionalHeader.SizeOfImage;
+    moduleEnd = moduleBase + ModuleHeaders().OptionalHeader.SizeOfImage;
     const char mainDefault[] = "app/frame_loop.cpp";
     for (size_t i = 0; i < sizeof mainDefault; ++i) mainFile[i] = mainDefault[i];
     MapLineTable(lineTablePath);
@@ -330,7 +363,9 @@ bool InstallFaultReport(const char* lineTablePath) {
         int value = std::atoi(limit);
         if (value > 0) showLimitMs = value;
     }
-    GuaranteeStack();
+    // Room for the handlers after a stack overflow; the platform gives every thread it starts
+    // the same.
+    ThreadInstallSignalStack();
     reportReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     boxShown = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE thread = reportReady && boxShown

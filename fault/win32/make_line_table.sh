@@ -7,7 +7,7 @@
 #   make_line_table.sh OBJDUMP ADDR2LINE NM EXECUTABLE SOURCE_ROOT OUTPUT
 #
 # Output, one item per line:
-#   pfadlotse-lines 1 CHECKSUM SIZEOFIMAGE      the executable's PE stamps, in hex
+#   pfadlotse-lines 2 BUILDID                   the executable's build id (-Wl,--build-id)
 #   file PATH                                   source files, index 0 holding the frame loop
 #   RVA FILE LINE                               rows by ascending RVA (hex); FILE "-" for none
 set -eu
@@ -15,10 +15,15 @@ objdump=$1 addr2line=$2 nm=$3 exe=$4 root=${5%/} out=$6
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# The build id survives stripping, which rewrites every other stamp of the headers.
 "$objdump" -p "$exe" | awk '
-    $1 == "ImageBase" { base = $2 } $1 == "CheckSum" { sum = $2 } $1 == "SizeOfImage" { size = $2 }
-    END { print base, sum, size }' > "$work/stamps"
-read -r base checksum imagesize < "$work/stamps"
+    $1 == "ImageBase" { base = $2 } $2 == "RSDS" && $3 == "signature" { id = $4 }
+    END { print base, (id == "" ? "-" : id) }' > "$work/stamps"
+read -r base buildid < "$work/stamps"
+if [ "$buildid" = - ]; then
+    echo "$exe has no build id: link it with -Wl,--build-id" >&2
+    exit 1
+fi
 
 # The frame loop's file is "Main Module"; without one the program's own is assumed.
 loop=$("$nm" "$exe" | awk '$3 ~ /^(_Z12RunFrameLoop|_ZL12RunFrameLoop|RunFrameLoop$)/ { print $1; exit }')
@@ -34,8 +39,8 @@ fi
 awk '$2 == "row" { print $1 }' "$work/rows" | sort -u > "$work/addresses"
 "$addr2line" -a -i -e "$exe" < "$work/addresses" > "$work/chains"
 
-awk -v root="$root/" -v main="$main" -v base="$base" -v checksum="$checksum" \
-    -v imagesize="$imagesize" -v keyed="$work/keyed" '
+awk -v root="$root/" -v main="$main" -v base="$base" -v buildid="$buildid" \
+    -v keyed="$work/keyed" '
 function hex(text,    i, value) {
     sub(/^0x/, "", text)
     value = 0
@@ -73,7 +78,7 @@ function fileindex(path) {
     return indexes[path]
 }
 BEGIN {
-    printf "pfadlotse-lines 1 %s %s\n", checksum, imagesize
+    printf "pfadlotse-lines 2 %s\n", buildid
     count = 0
     fileindex(main)
     imagebase = hex(base)

@@ -8,7 +8,7 @@
 namespace {
 
 const std::string TABLE =
-    "pfadlotse-lines 1 000fb128 000c3000\n"
+    "pfadlotse-lines 2 d4f8fd07c976ffdee9ed328b91b95f8c\n"
     "file tests/fault/driver.cpp\n"
     "file geometry/line2d.cpp\n"
     "1000 - 0\n"
@@ -20,22 +20,24 @@ const std::string TABLE =
 LineTable Table(const std::string& text) { return {text.data(), text.size()}; }
 
 TEST(LineTable, MatchesOnlyTheExecutableItWasMadeFor) {
+    const char* id = "d4f8fd07c976ffdee9ed328b91b95f8c";
     struct Case {
         std::string text;
-        uint32_t checksum, imageSize;
+        const char* buildId;
         bool matches;
     };
     const Case cases[] = {
-        {TABLE, 0xFB128, 0xC3000, true},
-        {TABLE, 0xFB129, 0xC3000, false},
-        {TABLE, 0xFB128, 0xC4000, false},
-        {"pfadlotse-lines 2 000fb128 000c3000\n", 0xFB128, 0xC3000, false},
-        {"pfadlotse-lines 1 000fb128", 0xFB128, 0xC3000, false},
-        {"", 0, 0, false},
+        {TABLE, id, true},
+        {TABLE, "d4f8fd07c976ffdee9ed328b91b95f8d", false},
+        {TABLE, "d4f8fd07c976ffdee9ed328b91b95f8", false},  // a prefix of the table's
+        {TABLE, "", false},
+        {"pfadlotse-lines 1 d4f8fd07c976ffdee9ed328b91b95f8c\n", id, false},
+        {"pfadlotse-lines 2 d4f8fd07c976ffdee9ed328b91b95f8c", id, true},  // the file's end
+        {"pfadlotse-lines 2 d4f8fd07", id, false},
+        {"", id, false},
     };
     for (const Case& each : cases)
-        EXPECT_EQ(LineTableMatches(Table(each.text), each.checksum, each.imageSize), each.matches)
-            << each.text;
+        EXPECT_EQ(LineTableMatches(Table(each.text), each.buildId), each.matches) << each.text;
 }
 
 TEST(LineTable, TheRowAtOrBeforeTheAddressNamesTheLine) {

@@ -4,7 +4,8 @@
 //
 //   win_fault_driver MODE main|worker     (the thread that faults; the other one counts)
 //   MODE  access | divide | breakpoint | illegal | privileged | stack | float-divide |
-//         raise-overflow | raise-unknown | window | both | handler-fault | end-during-report
+//         raise-overflow | raise-unknown | inline | library | window | both | handler-fault |
+//         end-during-report
 //
 // The counting frame loop prints "RUNNING" once it has gone on for a while with the report
 // active, as the real one releases the mouse then.
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "fault/fault_record.h"
 #include "fault/fault_report.h"
@@ -34,6 +36,8 @@ void Announce(int line) { Say("LINE", line); }
 int* volatile nullTarget = nullptr;
 volatile int zero = 0;
 volatile int sink = 0;
+std::vector<int>* volatile nullVector = nullptr;
+const char* volatile nullText = nullptr;
 
 [[gnu::noinline]] int Recurse(volatile char* previous) { volatile char pad[512]; if (!previous) return 0; pad[0] = previous[0]; return Recurse(pad) + pad[1]; } constexpr int RECURSE_LINE = __LINE__;
 
@@ -75,6 +79,12 @@ LRESULT CALLBACK FaultingWindowProcedure(HWND window, UINT message, WPARAM w, LP
     } else if (mode == "raise-unknown") {
         // A customer code, which only the unhandled-exception filter takes.
         Announce(__LINE__); RaiseException(0xE0001234, 0, 0, nullptr);
+    } else if (mode == "inline") {
+        // Faults in code inlined from a library header: the report names this line.
+        Announce(__LINE__); sink = static_cast<int>(nullVector->size());
+    } else if (mode == "library") {
+        // Faults inside the C library's DLL: this line called it.
+        Announce(__LINE__); sink = static_cast<int>(std::strlen(nullText));
     } else if (mode == "window") {
         // Inside a window procedure called back from the system (WM_CREATE), where 64-bit
         // Windows, and Wine, would swallow the fault and go on.

@@ -1,15 +1,17 @@
 #!/bin/bash
-# One fault of the Windows fault driver under Wine, on the session's Xvfb and prefix:
-#   win_fault_test.sh SESSION_SCRIPT STATE DRIVER MODE THREAD
+# One fault of the Windows fault driver under Wine, in the fault tests' session (display and
+# prefix, see win_fault_session.sh; the tools come from tests/win32's environment):
+#   win_fault_test.sh SESSION_FOLDER DRIVER MODE THREAD
 # The box "Fehler" comes up; stderr holds the three lines once, with the kind, the driver's
 # line and the faulting instruction's address; with a worker's box up the frame loop goes on;
 # Return closes the box and the process ends with the exception code, of which Wine hands
 # Linux the low byte.
 set -u
-session=$1 state=$2 driver=$3 mode=$4 thread=$5
+session=$1 driver=$2 mode=$3 thread=$4
+wine=${WINE:-wine} xdotool=${XDOTOOL:-xdotool}
 access="An attempted read or write to/from an address to which that process isn't allowed"
 case $mode in
-access | window | both | handler-fault | end-during-report) code=0xC0000005 kind=$access ;;
+access | inline | library | window | both | handler-fault | end-during-report) code=0xC0000005 kind=$access ;;
 divide) code=0xC0000094 kind="Attempted division by zero" ;;
 breakpoint) code=0x80000003 kind="BREAKPOINT A breakpoint was encountered." ;;
 illegal) code=0xC000001D kind="Try to execute an invalid instruction -such as MMX opcodes on a non MMX system" ;;
@@ -37,15 +39,19 @@ fail() {
 said() { sed -n "s/^$1 //p" "$work/out" | head -1 | tr -d '\r'; }
 ended() { ! kill -0 "$pid" 2>/dev/null; }
 
+DISPLAY=$(cat "$session/display") || exit 1
+export DISPLAY WINEPREFIX=$session/prefix
+
 # A box slow to come up on a busy machine is no failure here.
-PFAD_FAULT_SHOW_LIMIT_MS=60000 bash "$session" run "$state" wine "$driver" "$mode" "$thread" </dev/null >"$work/out" 2>"$work/err" &
+PFAD_FAULT_SHOW_LIMIT_MS=60000 "$wine" "$driver" "$mode" "$thread" </dev/null >"$work/out" \
+    2>"$work/err" &
 pid=$!
 
-# The box, found by the process that shows it (tests run side by side on one display).
+# The box, found by the process that shows it.
 box=
 if [ "$mode" != handler-fault ]; then
     for _ in $(seq 600); do
-        box=$(bash "$session" run "$state" xdotool search --onlyvisible --pid "$pid" --name '^Fehler$' 2>/dev/null | head -1)
+        box=$("$xdotool" search --onlyvisible --pid "$pid" --name '^Fehler$' 2>/dev/null | head -1)
         [ -n "$box" ] && break
         ended && break
         sleep 0.1
@@ -58,7 +64,7 @@ if [ -n "$box" ] && [ "$thread" = worker ]; then
     grep -q '^RUNNING' "$work/out" || fail "the frame loop stopped while the box was up"
 fi
 if [ -n "$box" ] && [ "$mode" != end-during-report ]; then
-    bash "$session" run "$state" xdotool key --window "$box" Return 2>/dev/null
+    "$xdotool" key --window "$box" Return 2>/dev/null
 fi
 for _ in $(seq 300); do ended && break; sleep 0.1; done
 if ended; then
@@ -87,8 +93,8 @@ if ! [[ $address =~ ^-?[0-9]+$ ]]; then
     fail "address line: Memory: $address"
 elif [ -n "$(said ADDRESS)" ]; then
     [ "$address" = "$(said ADDRESS)" ] || fail "address $address, the instruction is at $(said ADDRESS)"
-elif [[ $mode == raise-* ]]; then
-    # Raised in the system's RaiseException, outside the driver.
+elif [[ $mode == raise-* || $mode == library ]]; then
+    # In the system's RaiseException or the C library, outside the driver.
     ((address < base || address >= end)) || fail "address $address inside the driver"
 else
     ((address >= base && address < end)) || fail "address $address outside the driver ($base-$end)"
