@@ -114,6 +114,9 @@ test("the first frame equals the Linux rendering of the start-up scene", async (
   execFileSync(path.join(TOOLS, "pfadlotse-render"), ["--bmp", expected]);
   await open();
   assert.equal(await page.evaluate(() => crossOriginIsolated), true);
+  assert.equal(await page.title(), "Fenster");
+  // The program draws its own cursor; the page's is hidden over the canvas.
+  assert.equal(await page.$eval("#canvas", (canvas) => getComputedStyle(canvas).cursor), "none");
   // Every pixel but the digits of the search time ("Berechungszeit : 0ms"): both programs
   // measure it, and either may read 1 ms (the first search of a process or worker is cold).
   const DIGITS = [123, 55, 200, 70];
