@@ -208,6 +208,26 @@ TEST_F(RenderSearchTest, TheOverlayFillsOnlyBackgroundAndKeepsTheFrame) {
     }
 }
 
+TEST_F(RenderSearchTest, AGivenTimeIsTheOnlyTimeDrawnAndBadOnesAreRefused) {
+    auto render = [&](const std::string& time) {
+        std::string out = (folder_ / ("time" + time + ".bmp")).string();
+        int32_t exitCode = Execute(std::string(PFAD_RENDER) + " --search --time " + time + " --bmp " + out + " " +
+                                   Scene("random_120.scene")).exitCode;
+        return std::make_pair(exitCode, exitCode == 0 ? ReadBmp(out) : std::vector<uint32_t>{});
+    };
+    auto [sevenStatus, seven] = render("7");
+    auto [againStatus, again] = render("7");
+    auto [eightStatus, eight] = render("8");
+    ASSERT_EQ(sevenStatus + againStatus + eightStatus, 0);
+    EXPECT_EQ(seven, again);
+    size_t outsideTime = 0, insideTime = 0;
+    for (size_t i = 0; i < seven.size(); ++i)
+        if (seven[i] != eight[i]) ++(i / 800 >= 55 && i / 800 < 71 && i % 800 < 200 ? insideTime : outsideTime);
+    EXPECT_EQ(outsideTime, 0u);
+    EXPECT_GT(insideTime, 0u);
+    for (const char* bad : {"-1", "x", "2147483648", "7ms"}) EXPECT_EQ(render(bad).first, 2) << bad;
+}
+
 }  // namespace
 
 
