@@ -57,8 +57,11 @@
     }
   }
 
-  function syncFiles(jobStatus) {
-    if (document.body.dataset.job !== String(jobStatus)) document.body.dataset.job = jobStatus;
+  function syncFiles(jobStatus, jobTimeMs) {
+    if (document.body.dataset.job !== String(jobStatus)) {
+      document.body.dataset.jobTime = jobTimeMs;
+      document.body.dataset.job = jobStatus;
+    }
     const sceneStamp = stampOf(SCENE);
     if (sceneStamp && sceneStamp !== seen[SCENE]) {
       seen[SCENE] = sceneStamp;

@@ -16,15 +16,17 @@ namespace {
 std::string droppedScene;
 
 // The page's side of the files once a frame has acted on its keys (web/pfadlotse-page.js);
-// it also learns the job's state, which it shows to tests and tools as data-job.
-EM_JS(void, SyncPageFiles, (int jobStatus), {
-    if (Module.pfadSyncFiles) Module.pfadSyncFiles(jobStatus);
+// it also learns the job's state and, once found, its time, which it shows to tests and tools
+// as data-job and data-job-time.
+EM_JS(void, SyncPageFiles, (int jobStatus, int jobTimeMs), {
+    if (Module.pfadSyncFiles) Module.pfadSyncFiles(jobStatus, jobTimeMs);
 });
 EM_JS(void, TellPageEnded, (), {
     if (Module.pfadEnded) Module.pfadEnded();
 });
 
 void Step() {
+    PathJob* drawn = scene.job;  // the frame draws this job; edits come after the drawing
     if (!RunFrameStep(0)) {
         emscripten_cancel_main_loop();
         // The worker stops before the page says it is over; the last frame stays on the canvas.
@@ -32,7 +34,11 @@ void Step() {
         TellPageEnded();
         return;
     }
-    SyncPageFiles(scene.jobStatus);
+    // What the frame showed while its job is still the current one (an edit's new job is
+    // pending); the time only of a job that has finished.
+    int32_t shown = scene.job == drawn ? scene.jobStatus : 0;
+    int32_t time = shown == 1 && PathJobStatus(scene.job) == 1 ? PathJobTime(scene.job) : -1;
+    SyncPageFiles(shown, time);
     if (!droppedScene.empty()) {
         // As F6 would load it: the same reader and size cap; a refused file changes nothing
         // and says why on stderr, which the page shows.
