@@ -109,7 +109,9 @@ inline std::string StartPrivateXvfb(const std::string& folder, pid_t& xvfb) {
 }
 
 // The message box may carry its title only as the UTF-8 _NET_WM_NAME, and not at the top.
-inline ::Window FindNamedWindow(Display* x, ::Window under, const char* title) {
+// shownOnly passes over unmapped windows: SDL may leave behind one it replaced while setting up.
+inline ::Window FindNamedWindow(Display* x, ::Window under, const char* title,
+                                bool shownOnly = false) {
     Atom netName = XInternAtom(x, "_NET_WM_NAME", False);
     ::Window root, parent, *children = nullptr;
     unsigned count = 0;
@@ -130,10 +132,32 @@ inline ::Window FindNamedWindow(Display* x, ::Window under, const char* title) {
             if (std::strcmp(name, title) == 0) found = children[i];
             XFree(name);
         }
-        if (!found) found = FindNamedWindow(x, children[i], title);
+        XWindowAttributes attributes;
+        if (found && shownOnly &&
+            !(XGetWindowAttributes(x, found, &attributes) && attributes.map_state == IsViewable))
+            found = 0;
+        if (!found) found = FindNamedWindow(x, children[i], title, shownOnly);
     }
     if (children) XFree(children);
     return found;
+}
+
+// There is no window manager: gives the shown window the keyboard, as a click would, until it
+// has it; the window focused, or 0. SDL may replace the window it showed first after it has
+// been focused, so callers ask again when a key gets no answer.
+inline ::Window FocusShownWindow(Display* x, const char* title,
+                                 std::chrono::milliseconds limit = 15s) {
+    for (auto end = Clock::now() + limit; Clock::now() < end; std::this_thread::sleep_for(50ms)) {
+        ::Window window = FindNamedWindow(x, DefaultRootWindow(x), title, true);
+        if (!window) continue;
+        XSetInputFocus(x, window, RevertToParent, CurrentTime);
+        XSync(x, False);
+        ::Window focus = 0;
+        int revert;
+        XGetInputFocus(x, &focus, &revert);
+        if (focus == window) return window;
+    }
+    return 0;
 }
 
 }  // namespace e2e
