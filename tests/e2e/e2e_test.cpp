@@ -3,27 +3,6 @@
 //
 // The program reads the mouse as relative motion, so the harness moves it only relatively and
 // keeps track of where the program's cursor is; it checks that against the drawn cursor.
-#include <gtest/gtest.h>
-// After gtest: Xlib's macros (None, Bool, Status) would break its headers.
-#include <X11/Xlib.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include "tests/e2e/harness.h"
 
 namespace {
@@ -32,7 +11,6 @@ using Clock = std::chrono::steady_clock;
 using e2e::FindNamedWindow;
 using e2e::ReadFile;
 using e2e::Spawn;
-using e2e::StartPrivateXvfb;
 using e2e::Stop;
 using e2e::WaitFor;
 
@@ -71,47 +49,10 @@ struct Image {
 
 // ---- The session -----------------------------------------------------------------------------
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public e2e::ProgramSession {
 protected:
-    void SetUp() override {
-        for (const char* tool : {XVFB_PATH, XDOTOOL_PATH}) {
-            ASSERT_EQ(access(tool, X_OK), 0)
-                << tool << " is missing: install xvfb and xdotool (scripts/test does)";
-        }
-        char pattern[] = "/tmp/pfadlotse-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        StartXvfb();
-        ASSERT_FALSE(display_.empty());
-        x_ = XOpenDisplay(display_.c_str());
-        ASSERT_NE(x_, nullptr);
-        // A request on a window that is just changing fails now and then; we ask again
-        // rather than let Xlib end the test.
-        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    }
-
-    void TearDown() override {
-        Stop(program_);
-        if (x_) XCloseDisplay(x_);
-        Stop(xvfb_);
-        if (HasFailure()) {
-            std::ifstream log(folder_ + "/program.log");
-            std::cerr << "program output:\n" << log.rdbuf() << "\n";
-        }
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-
-    void StartXvfb() { display_ = StartPrivateXvfb(folder_, xvfb_); }
-
     void StartProgram() {
-        mkdir((folder_ + "/home").c_str(), 0700);
-        program_ = Spawn({PFADLOTSE_PATH},
-                         {"DISPLAY=" + display_, "HOME=" + folder_ + "/home",
-                          "XDG_DATA_HOME=" + folder_ + "/home/data"},
-                         folder_, folder_ + "/program.log");
-        window_ = e2e::FocusShownWindow(x_, "Fenster");
-        ASSERT_NE(window_, 0u) << "no window \"Fenster\" appeared or took the focus";
+        ASSERT_NO_FATAL_FAILURE(ProgramSession::StartProgram());
         // Far up and left: the program's mouse stops at (0, 0), a known place.
         MoveBy(-2000, -2000);
         mouseX_ = mouseY_ = 0;
@@ -165,7 +106,7 @@ protected:
         struct stat before{};
         bool had = stat(path.c_str(), &before) == 0;
         for (int attempt = 0; attempt < 4; ++attempt) {
-            if (attempt > 0 && !(window_ = e2e::FocusShownWindow(x_, "Fenster"))) break;
+            if (attempt > 0 && !Focus()) break;
             Tap("F12");
             auto end = Clock::now() + (attempt < 3 ? 3s : 10s);
             struct stat now{};
@@ -192,8 +133,6 @@ protected:
         return image;
     }
 
-    bool ProgramRunning() { return program_ > 0 && WaitFor(program_, 0ms) == -1; }
-
     void SendCloseRequest() {
         Atom protocols = XInternAtom(x_, "WM_PROTOCOLS", False);
         XEvent event{};
@@ -207,12 +146,6 @@ protected:
         XFlush(x_);
     }
 
-    std::string folder_;
-    std::string display_;
-    pid_t xvfb_ = 0;
-    pid_t program_ = 0;
-    Display* x_ = nullptr;
-    ::Window window_ = 0;
     int mouseX_ = 0;
     int mouseY_ = 0;
 };

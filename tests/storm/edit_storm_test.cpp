@@ -4,33 +4,15 @@
 // The program must keep presenting frames (counted through the X Damage extension), never
 // hang, end with Escape and status 0, and its last F5 file must be the scene the edits made,
 // which the test keeps with the program's own scene code.
-#include <gtest/gtest.h>
-// After gtest: Xlib's macros (None, Bool, Status) would break its headers.
-#include <X11/Xlib.h>
+#include "tests/e2e/harness.h"
+// After harness.h: it includes gtest before Xlib, whose macros would break gtest's headers.
 #include <X11/extensions/Xdamage.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cmath>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <mutex>
 #include <random>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "app/scene_file.h"
-#include "tests/e2e/harness.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -45,7 +27,6 @@ constexpr const char* STEP_PAUSE = "0.06";
 
 using e2e::ReadFile;
 using e2e::Spawn;
-using e2e::StartPrivateXvfb;
 using e2e::Stop;
 using e2e::WaitFor;
 
@@ -118,48 +99,17 @@ struct Model {
     std::vector<uint8_t> Bytes() const { return SceneFileBytes(start, goal, walls); }
 };
 
-class EditStorm : public ::testing::Test {
+class EditStorm : public e2e::ProgramSession {
 protected:
     void SetUp() override {
-        // The frame counter reads its own connection on a thread of its own.
-        XInitThreads();
-        for (const char* tool : {XVFB_PATH, XDOTOOL_PATH})
-            ASSERT_EQ(access(tool, X_OK), 0) << tool << " is missing: install xvfb and xdotool";
-        char pattern[] = "/tmp/pfadlotse-storm-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        StartXvfb();
-        ASSERT_FALSE(display_.empty());
-        x_ = XOpenDisplay(display_.c_str());
-        ASSERT_NE(x_, nullptr);
-        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+        ASSERT_NO_FATAL_FAILURE(ProgramSession::SetUp());
         ListCreate(&walls, sizeof(Wall));
     }
 
     void TearDown() override {
         frames_.Finish();
-        Stop(program_);
-        if (x_) XCloseDisplay(x_);
-        Stop(xvfb_);
-        if (HasFailure()) {
-            std::ifstream log(folder_ + "/program.log");
-            std::cerr << "program output:\n" << log.rdbuf() << "\n";
-        }
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+        ProgramSession::TearDown();
         ListRelease(&walls);
-    }
-
-    void StartXvfb() { display_ = StartPrivateXvfb(folder_, xvfb_); }
-
-    void StartProgram() {
-        mkdir((folder_ + "/home").c_str(), 0700);
-        program_ = Spawn({PFADLOTSE_PATH},
-                         {"DISPLAY=" + display_, "HOME=" + folder_ + "/home",
-                          "XDG_DATA_HOME=" + folder_ + "/home/data"},
-                         folder_, folder_ + "/program.log");
-        window_ = e2e::FocusShownWindow(x_, "Fenster");
-        ASSERT_NE(window_, 0u) << "no window \"Fenster\" appeared or took the focus";
     }
 
     // Writes the scene file and loads it with F6, then saves it back with F5 (the save replaces
@@ -170,8 +120,7 @@ protected:
         const std::string path = folder_ + "/PathFindLog.txt";
         for (int attempt = 0; attempt < 5; ++attempt) {
             if (attempt > 0) {
-                window_ = e2e::FocusShownWindow(x_, "Fenster");
-                ASSERT_NE(window_, 0u) << "the window did not take the focus again";
+                ASSERT_TRUE(Focus()) << "the window did not take the focus again";
             }
             {
                 std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -217,14 +166,6 @@ protected:
         chain.insert(chain.end(), {"keydown", key, "sleep", STEP_PAUSE, "keyup", key, "sleep", STEP_PAUSE});
     }
 
-    bool ProgramRunning() { return program_ > 0 && WaitFor(program_, 0ms) == -1; }
-
-    std::string folder_;
-    std::string display_;
-    pid_t xvfb_ = 0;
-    pid_t program_ = 0;
-    Display* x_ = nullptr;
-    ::Window window_ = 0;
     int mouseX_ = 0;
     int mouseY_ = 0;
     FrameCounter frames_;
