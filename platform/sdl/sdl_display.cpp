@@ -12,7 +12,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -20,25 +19,7 @@
 
 SdlState sdl{};
 
-struct Window {
-    SDL_Window* handle;
-};
-
 namespace {
-
-Window mainWindow{};
-// The main window's X connection, for the fault handler; -1 when there is none.
-std::atomic<int> displayConnection{-1};
-int messageBoxShownNotice = -1;
-pid_t messageBoxCaller = 0;
-bool presented = false;
-int64_t lastPresent = 0;
-
-// The frame the window holds, so that a present of the very same frame can be left out: an
-// idle program would otherwise send 2 MB to the X server sixty times a second. windowCurrent
-// is false whenever the window's contents are not known to be shownFrame.
-std::vector<uint32_t> shownFrame;
-bool windowCurrent = false;
 
 // Spinning on the clock covers only the last stretch before a present's slot; before that the
 // thread sleeps, so an idle program does not keep a core busy.
@@ -52,8 +33,8 @@ int64_t NowNanoseconds() {
 
 void WaitForPresentSlot() {
     int64_t now = NowNanoseconds();
-    if (presented) {
-        int64_t deadline = lastPresent + FRAME_PERIOD_NANOSECONDS;
+    if (sdl.presented) {
+        int64_t deadline = sdl.lastPresent + FRAME_PERIOD_NANOSECONDS;
         if (deadline - now > SPIN_NANOSECONDS) {
             int64_t sleep = deadline - now - SPIN_NANOSECONDS;
             timespec pause{static_cast<time_t>(sleep / 1000000000), static_cast<long>(sleep % 1000000000)};
@@ -63,12 +44,12 @@ void WaitForPresentSlot() {
         while ((now = NowNanoseconds()) < deadline) {
         }
     }
-    presented = true;
-    lastPresent = now;
+    sdl.presented = true;
+    sdl.lastPresent = now;
 }
 
 void DestroyRenderer() {
-    windowCurrent = false;
+    sdl.windowCurrent = false;
     if (sdl.texture) SDL_DestroyTexture(sdl.texture);
     if (sdl.renderer) SDL_DestroyRenderer(sdl.renderer);
     sdl.texture = nullptr;
@@ -95,7 +76,7 @@ bool EnsureRenderer() {
 
 // Copies the whole back buffer into the window; a failure is dropped.
 void CopyBackBufferToWindow() {
-    windowCurrent = false;
+    sdl.windowCurrent = false;
     if (!BackBufferOpen() || !EnsureRenderer()) return;
     if (SDL_UpdateTexture(sdl.texture, nullptr, BackBufferData(), SURFACE_WIDTH * 4) != 0) return;
     SDL_SetRenderDrawColor(sdl.renderer, 0, 0, 0, 255);
@@ -103,20 +84,22 @@ void CopyBackBufferToWindow() {
     if (SDL_RenderCopy(sdl.renderer, sdl.texture, nullptr, &sdl.surfaceRect) != 0) return;
     SDL_RenderPresent(sdl.renderer);
     const uint32_t* pixels = BackBufferData();
-    shownFrame.assign(pixels, pixels + SURFACE_WIDTH * SURFACE_HEIGHT);
-    windowCurrent = true;
+    sdl.shownFrame.assign(pixels, pixels + SURFACE_WIDTH * SURFACE_HEIGHT);
+    sdl.windowCurrent = true;
 }
 
 bool WindowShowsBackBuffer() {
-    return windowCurrent && shownFrame.size() == static_cast<size_t>(SURFACE_WIDTH * SURFACE_HEIGHT) &&
-           std::memcmp(shownFrame.data(), BackBufferData(), shownFrame.size() * sizeof(uint32_t)) == 0;
+    return sdl.windowCurrent &&
+           sdl.shownFrame.size() == static_cast<size_t>(SURFACE_WIDTH * SURFACE_HEIGHT) &&
+           std::memcmp(sdl.shownFrame.data(), BackBufferData(),
+                       sdl.shownFrame.size() * sizeof(uint32_t)) == 0;
 }
 
 void HandleRenderResets() {
     SDL_Event event;
     while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_RENDER_TARGETS_RESET,
                           SDL_RENDER_DEVICE_RESET) > 0) {
-        windowCurrent = false;
+        sdl.windowCurrent = false;
         if (event.type == SDL_RENDER_DEVICE_RESET) {
             DestroyRenderer();
         } else if (sdl.texture) {
@@ -134,12 +117,12 @@ void DrainUnreadEvents() {
 }
 
 void CloseWindows() {
-    displayConnection.store(-1);
+    sdl.displayConnection.store(-1);
     DestroyRenderer();
-    shownFrame.clear();
+    sdl.shownFrame.clear();
     if (sdl.window) SDL_DestroyWindow(sdl.window);
     sdl.window = nullptr;
-    mainWindow = Window{};
+    sdl.mainWindow = Window{};
 }
 
 void CloseSurface() {
@@ -215,15 +198,15 @@ Window* OpenMainWindow(int32_t x, int32_t y, int32_t clientWidth, int32_t client
     }
     SDL_RaiseWindow(sdl.window);
     SDL_SetWindowInputFocus(sdl.window);
-    mainWindow.handle = sdl.window;
-    displayConnection.store(X11ConnectionOfWindow(sdl.window));
+    sdl.mainWindow.handle = sdl.window;
+    sdl.displayConnection.store(X11ConnectionOfWindow(sdl.window));
     SetShutdownStep(SHUTDOWN_WINDOWS, CloseWindows);
-    return &mainWindow;
+    return &sdl.mainWindow;
 }
 
 int32_t OpenWindowSurface(Window* window, int32_t x, int32_t y, int32_t width, int32_t height,
                           int32_t stretch, int32_t rightMargin, int32_t bottomMargin) {
-    if (!window || window != &mainWindow || !sdl.window) return 0;
+    if (!window || window != &sdl.mainWindow || !sdl.window) return 0;
     int clientWidth = 0, clientHeight = 0;
     SDL_GetWindowSize(sdl.window, &clientWidth, &clientHeight);
     if (width != SURFACE_WIDTH || height != SURFACE_HEIGHT || stretch != 0 || rightMargin != 0 ||
@@ -239,7 +222,7 @@ int32_t OpenWindowSurface(Window* window, int32_t x, int32_t y, int32_t width, i
         return 0;
     }
     OpenBackBuffer();
-    presented = false;
+    sdl.presented = false;
     SetShutdownStep(SHUTDOWN_SURFACE, CloseSurface);
     CopyBackBufferToWindow();
     return 1;
@@ -306,11 +289,11 @@ namespace {
 // In the box's own process, which SDL forks: it must not outlive the one that asked for it.
 void DieWithCaller() {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != messageBoxCaller) _exit(1);
+    if (getppid() != sdl.messageBoxCaller) _exit(1);
 }
 }  // namespace
 
-void SetMessageBoxShownNotice(int fd) { messageBoxShownNotice = fd; }
+void SetMessageBoxShownNotice(int fd) { sdl.messageBoxShownNotice = fd; }
 
 int32_t ShowMessageBox(std::string_view caption, std::string_view text) {
     std::string utf8Caption = Windows1252ToUtf8(caption);
@@ -325,16 +308,16 @@ int32_t ShowMessageBox(std::string_view caption, std::string_view text) {
     box.numbuttons = 1;
     box.buttons = &button;
 
-    if (messageBoxCaller == 0) {
-        messageBoxCaller = getpid();
+    if (sdl.messageBoxCaller == 0) {
+        sdl.messageBoxCaller = getpid();
         pthread_atfork(nullptr, nullptr, DieWithCaller);
     }
     // No thread of ours may run while SDL forks the box: focusing is done by a process.
     pid_t focuser = -1;
     const char* driver = SDL_getenv("SDL_VIDEODRIVER");
     if (std::getenv("DISPLAY") && (!driver || SDL_strcasecmp(driver, "x11") == 0)) {
-        focuser = StartMessageBoxFocuser(utf8Caption, messageBoxShownNotice);
-    } else if (messageBoxShownNotice >= 0 && write(messageBoxShownNotice, "S", 1) != 1) {
+        focuser = StartMessageBoxFocuser(utf8Caption, sdl.messageBoxShownNotice);
+    } else if (sdl.messageBoxShownNotice >= 0 && write(sdl.messageBoxShownNotice, "S", 1) != 1) {
         // Elsewhere we cannot see the box; it counts as shown once asked for.
     }
     int pressed = 0;
@@ -347,6 +330,6 @@ int32_t ShowMessageBox(std::string_view caption, std::string_view text) {
 }
 
 void DropDisplayConnection() {
-    int fd = displayConnection.load();
+    int fd = sdl.displayConnection.load();
     if (fd >= 0) shutdown(fd, SHUT_RDWR);
 }

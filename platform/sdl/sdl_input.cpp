@@ -60,21 +60,7 @@ constexpr KeyPair KEY_TABLE[] = {
     {SDL_SCANCODE_APPLICATION, 221},
 };
 
-bool keyboardOpen = false;
-
-// ---- Mouse state ---------------------------------------------------------------------------
-
-struct MouseService {
-    bool open;
-    bool grabbed;         // cursor hidden and held in the window
-    bool grabSuspended;   // ReleaseMouseGrab: stay free until ResumeMouseGrab
-    bool relative;        // motion read as SDL's relative motion, not from positions
-    // Where the platform cursor stands on the surface, as the last event read or the last
-    // move put it.
-    int32_t cursorX;
-    int32_t cursorY;
-};
-MouseService mouseService{};
+// ---- Mouse events --------------------------------------------------------------------------
 
 int32_t ButtonNumber(Uint8 sdlButton) {
     switch (sdlButton) {
@@ -94,26 +80,26 @@ int32_t ButtonNumber(Uint8 sdlButton) {
 void PlaceCursor() {
     int32_t x = MousePositionX(), y = MousePositionY();
     SDL_WarpMouseInWindow(sdl.window, sdl.surfaceRect.x + x, sdl.surfaceRect.y + y);
-    if (!mouseService.relative) {
+    if (!sdl.mouse.relative) {
         SDL_PumpEvents();
         SDL_FlushEvents(SDL_MOUSE_EVENTS_FIRST, SDL_MOUSE_EVENTS_LAST);
     }
-    mouseService.cursorX = x;
-    mouseService.cursorY = y;
+    sdl.mouse.cursorX = x;
+    sdl.mouse.cursorY = y;
 }
 
 void GrabCursor() {
     const char* driver = SDL_GetCurrentVideoDriver();
-    mouseService.relative = !(driver && SDL_strcmp(driver, "x11") == 0) &&
-                            SDL_SetRelativeMouseMode(SDL_TRUE) == 0;
-    if (!mouseService.relative) {
+    sdl.mouse.relative = !(driver && SDL_strcmp(driver, "x11") == 0) &&
+                         SDL_SetRelativeMouseMode(SDL_TRUE) == 0;
+    if (!sdl.mouse.relative) {
         SDL_SetWindowGrab(sdl.window, SDL_TRUE);
         SDL_ShowCursor(SDL_DISABLE);
     }
     // What arrived while we were not reading belongs to somebody else's use of the mouse.
     MouseForgetPendingEvents();
     PlaceCursor();
-    mouseService.grabbed = true;
+    sdl.mouse.grabbed = true;
 }
 
 // True for a place of the window off the surface.
@@ -127,11 +113,11 @@ bool OffSurface(int windowX, int windowY) {
 void QueueMotionTo(int32_t windowX, int32_t windowY) {
     int32_t x = windowX - sdl.surfaceRect.x;
     int32_t y = windowY - sdl.surfaceRect.y;
-    if (x == mouseService.cursorX && y == mouseService.cursorY) return;
-    MouseQueueEvent(MouseDeviceEvent{x - mouseService.cursorX, y - mouseService.cursorY, 0, 0,
+    if (x == sdl.mouse.cursorX && y == sdl.mouse.cursorY) return;
+    MouseQueueEvent(MouseDeviceEvent{x - sdl.mouse.cursorX, y - sdl.mouse.cursorY, 0, 0,
                                      false});
-    mouseService.cursorX = x;
-    mouseService.cursorY = y;
+    sdl.mouse.cursorX = x;
+    sdl.mouse.cursorY = y;
 }
 
 // Takes every mouse event SDL holds, in order, into the device's queue.
@@ -145,7 +131,7 @@ void QueuePendingEvents() {
             switch (event.type) {
             case SDL_MOUSEMOTION:
                 if (event.motion.which == SDL_TOUCH_MOUSEID) break;
-                if (mouseService.relative) {
+                if (sdl.mouse.relative) {
                     MouseQueueEvent(
                         MouseDeviceEvent{event.motion.xrel, event.motion.yrel, 0, 0, false});
                 } else {
@@ -157,7 +143,7 @@ void QueuePendingEvents() {
                 if (event.button.which == SDL_TOUCH_MOUSEID) break;
                 int32_t button = ButtonNumber(event.button.button);
                 if (button == 0) break;
-                if (!mouseService.relative) QueueMotionTo(event.button.x, event.button.y);
+                if (!sdl.mouse.relative) QueueMotionTo(event.button.x, event.button.y);
                 MouseQueueEvent(
                     MouseDeviceEvent{0, 0, 0, button, event.type == SDL_MOUSEBUTTONDOWN});
                 break;
@@ -174,7 +160,7 @@ void QueuePendingEvents() {
 }
 
 void GiveCursorBack() {
-    if (!mouseService.grabbed) return;
+    if (!sdl.mouse.grabbed) return;
     SDL_SetRelativeMouseMode(SDL_FALSE);
     if (sdl.window) {
         SDL_SetWindowGrab(sdl.window, SDL_FALSE);
@@ -183,25 +169,25 @@ void GiveCursorBack() {
                               sdl.surfaceRect.y + MousePositionY());
     }
     SDL_ShowCursor(SDL_ENABLE);
-    mouseService.grabbed = false;
+    sdl.mouse.grabbed = false;
 }
 
-void CloseKeyboard() { keyboardOpen = false; }
+void CloseKeyboard() { sdl.keyboardOpen = false; }
 
 }  // namespace
 
 // ---- Keyboard ------------------------------------------------------------------------------
 
 int32_t OpenKeyboard() {
-    if (keyboardOpen) return 1;
+    if (sdl.keyboardOpen) return 1;
     if (!StartSdlVideo()) return 0;
-    keyboardOpen = true;
+    sdl.keyboardOpen = true;
     SetShutdownStep(SHUTDOWN_KEYBOARD, CloseKeyboard);
     return 1;
 }
 
 int32_t SampleKeyboard() {
-    if (!keyboardOpen) {
+    if (!sdl.keyboardOpen) {
         KeyboardSampleFailed();
         return 0;
     }
@@ -225,29 +211,29 @@ int32_t SampleKeyboard() {
 // ---- Mouse ---------------------------------------------------------------------------------
 
 int32_t OpenMouse() {
-    if (mouseService.open) return 1;
+    if (sdl.mouse.open) return 1;
     if (!StartSdlVideo()) return 0;
     // SDL would take the pointer for itself while a button is down and let it go on release,
     // loosening our hold; the hold already brings every press and release to the window.
     SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "0");
-    mouseService = MouseService{true, false, false, false, 0, 0};
+    sdl.mouse = SdlMouse{true, false, false, false, 0, 0};
     SetShutdownStep(SHUTDOWN_MOUSE, CloseMouse);
     return 1;
 }
 
 int32_t ReadMouseEvents() {
     MouseBeginRead();
-    if (!mouseService.open) return 0;
+    if (!sdl.mouse.open) return 0;
     int pointerX = 0, pointerY = 0;
     bool pointerKnown = QueryX11Pointer(sdl.window, &pointerX, &pointerY);
     SDL_PumpEvents();
-    if (!sdl.window || !SdlWindowFocused() || mouseService.grabSuspended) {
+    if (!sdl.window || !SdlWindowFocused() || sdl.mouse.grabSuspended) {
         GiveCursorBack();
         SDL_FlushEvents(SDL_MOUSE_EVENTS_FIRST, SDL_MOUSE_EVENTS_LAST);
         MouseForgetPendingEvents();
         return 0;
     }
-    if (!mouseService.grabbed) {
+    if (!sdl.mouse.grabbed) {
         GrabCursor();
         pointerKnown = false;  // asked before it was placed
     }
@@ -257,20 +243,20 @@ int32_t ReadMouseEvents() {
     // still held for the next frames, or it got away from the window (another program may
     // hold the pointer, or the window moved under it).
     if (MousePendingEvents() == 0 &&
-        (mouseService.cursorX != MousePositionX() || mouseService.cursorY != MousePositionY() ||
-         (pointerKnown && !mouseService.relative && OffSurface(pointerX, pointerY))))
+        (sdl.mouse.cursorX != MousePositionX() || sdl.mouse.cursorY != MousePositionY() ||
+         (pointerKnown && !sdl.mouse.relative && OffSurface(pointerX, pointerY))))
         PlaceCursor();
     return 1;
 }
 
 void ReleaseMouseGrab() {
-    mouseService.grabSuspended = true;
+    sdl.mouse.grabSuspended = true;
     GiveCursorBack();
 }
 
-void ResumeMouseGrab() { mouseService.grabSuspended = false; }
+void ResumeMouseGrab() { sdl.mouse.grabSuspended = false; }
 
 void CloseMouse() {
     GiveCursorBack();
-    mouseService.open = false;
+    sdl.mouse.open = false;
 }

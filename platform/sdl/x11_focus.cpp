@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sdl/sdl_state.h"
+#include "platform/sdl/x11_support.h"
 
 namespace {
 

@@ -48,13 +48,17 @@ TEST_F(MouseStateTest, TheFirstFrameShowsRecentMotionAndNoButtonFlags) {
 }
 
 TEST_F(MouseStateTest, FiveFramesDownThenUp) {
-    EXPECT_EQ(Frames(1, Held(5, 2)), (std::vector<int>{3, 2, 2, 2, 2, 18, 0}));
+    const int pressed = MOUSE_PRESSED | MOUSE_DOWN, down = MOUSE_DOWN;
+    const int released = MOUSE_DOWN | MOUSE_RELEASED;
+    EXPECT_EQ(Frames(1, Held(5, 2)),
+              (std::vector<int>{pressed, down, down, down, down, released, 0}));
     EXPECT_EQ(mouseState[1].click, 0);
     EXPECT_EQ(mouseState[1].clickTimer, 19);
 }
 
 TEST_F(MouseStateTest, APressSeenInOneFrameIsNeverReleased) {
-    EXPECT_EQ(Frames(2, Held(1, 3)), (std::vector<int>{3, 3, 0, 0}));
+    const int pressed = MOUSE_PRESSED | MOUSE_DOWN;
+    EXPECT_EQ(Frames(2, Held(1, 3)), (std::vector<int>{pressed, pressed, 0, 0}));
     EXPECT_EQ(mouseState[2].clickTimer, 0);
 }
 

@@ -1,5 +1,6 @@
-// The frame with its walls taken from the wall layer is, pixel for pixel, the frame drawn wall
-// by wall; and the layer follows every change of the wall list.
+// The frame the program draws shows every pixel that drawing each wall on its own would set,
+// over the markers and under the texts and the cursor, and nothing else of the walls; and it
+// follows every change of the wall list.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,47 +15,52 @@
 
 namespace {
 
-int32_t Round(double value) { return RoundHalfEven(value); }
+using Frame = std::vector<uint32_t>;
 
-void DrawMarker(const Vec2& point, const char* label, int32_t colour) {
-    DrawDisc(Round(point.x), Round(point.y), MARKER_RADIUS, colour);
-    double width = LabelWidth(label);
-    DrawLabel(Round(double{point.x} - width / 2.0), Round(double{point.y} + LABEL_OFFSET), label, colour);
+// Colours are 0x00BBGGRR, back buffer pixels 0x00RRGGBB.
+uint32_t Pixel(int32_t colour) {
+    return (colour & 0xFF) << 16 | (colour & 0xFF00) | (colour >> 16 & 0xFF);
 }
 
-// The frame of a scene without a job, every wall drawn in list order.
-std::vector<uint32_t> FrameWallByWall() {
+Frame BackBuffer() {
+    return Frame(BackBufferPixels(), BackBufferPixels() + SURFACE_WIDTH * SURFACE_HEIGHT);
+}
+
+Frame FrameOfTheLoop() {
+    DrawFrame();
+    return BackBuffer();
+}
+
+// The pixels the walls set, each wall drawn on its own.
+Frame WallByWall() {
     ClearSurface(COLOUR_BACKGROUND);
     BeginSurfaceDrawing();
-    SetDrawingMode(DRAWING_MODE_TRANSPARENT);
-    DrawMarker(scene.start, "Start", COLOUR_START);
-    DrawMarker(scene.goal, "Ziel", COLOUR_GOAL);
     SetDrawingColour(COLOUR_WALL);
     for (const Wall& wall : ListItems<Wall>(walls)) DrawWall(&wall, CURRENT_COLOUR);
-    SetDrawingColour(COLOUR_PATH);
-    DrawLabel(5, 5, "Weg wird berechnet ...", COLOUR_COMPUTING);
-    DrawLabel(500, 10, "Pfadlotse", COLOUR_HELP);
-    DrawLabel(500, 30, "Mauer setzen mit linker Maus", COLOUR_HELP);
-    DrawLabel(500, 50, "Start/Ziel verschieben mit rechter Maus", COLOUR_HELP);
-    int32_t x = Round(scene.mousePos.x), y = Round(scene.mousePos.y);
-    DrawLineOffset(x, y, 7, 15, COLOUR_CURSOR);
-    DrawLineOffset(x, y, 15, 7, COLOUR_CURSOR);
     EndSurfaceDrawing();
-    return std::vector<uint32_t>(BackBufferPixels(), BackBufferPixels() + SURFACE_WIDTH * SURFACE_HEIGHT);
+    return BackBuffer();
 }
 
-std::vector<uint32_t> FrameOfTheLoop() {
-    DrawFrame();
-    return std::vector<uint32_t>(BackBufferPixels(), BackBufferPixels() + SURFACE_WIDTH * SURFACE_HEIGHT);
+// A pixel of the frame without walls that lies above them: a text's or the cursor's.
+bool AboveTheWalls(uint32_t pixel) {
+    for (int32_t colour : {COLOUR_COMPUTING, COLOUR_HELP, COLOUR_CURSOR})
+        if (pixel == Pixel(colour)) return true;
+    return false;
 }
 
-testing::AssertionResult SameFrame() {
-    std::vector<uint32_t> layered = FrameOfTheLoop();
-    std::vector<uint32_t> direct = FrameWallByWall();
-    for (size_t i = 0; i < direct.size(); ++i)
-        if (layered[i] != direct[i])
-            return testing::AssertionFailure() << "pixel (" << i % SURFACE_WIDTH << ", " << i / SURFACE_WIDTH << ") is "
-                                               << std::hex << layered[i] << ", drawn wall by wall " << direct[i];
+// withoutWalls: the program's frame of the same scene with no walls.
+testing::AssertionResult ShowsTheWalls(const Frame& withoutWalls) {
+    Frame frame = FrameOfTheLoop();
+    Frame wallPixels = WallByWall();
+    for (size_t i = 0; i < frame.size(); ++i) {
+        uint32_t expected = wallPixels[i] != 0 && !AboveTheWalls(withoutWalls[i])
+                                ? Pixel(COLOUR_WALL)
+                                : withoutWalls[i];
+        if (frame[i] != expected)
+            return testing::AssertionFailure()
+                   << "pixel (" << i % SURFACE_WIDTH << ", " << i / SURFACE_WIDTH << ") is "
+                   << std::hex << frame[i] << ", not " << expected;
+    }
     return testing::AssertionSuccess();
 }
 
@@ -76,7 +82,16 @@ protected:
         FreePathJob(scene.job);
         scene.job = nullptr;
         scene.mousePos = Vec2{300, 200};
+        // The frame without walls, the walls then put back: every change here is made in place,
+        // as the edits make them.
+        std::vector<Wall> kept;
+        for (const Wall& wall : ListItems<Wall>(walls)) kept.push_back(wall);
+        ListClear(walls);
+        withoutWalls_ = FrameOfTheLoop();
+        for (const Wall& wall : kept) Append(wall);
     }
+    testing::AssertionResult SameFrame() { return ShowsTheWalls(withoutWalls_); }
+    Frame withoutWalls_;
 };
 
 }  // namespace

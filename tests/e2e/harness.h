@@ -1,19 +1,25 @@
 // What the end-to-end tests share: processes started and ended by their own PID, a private
-// Xvfb, and finding a window by its title.
+// Xvfb, finding and focusing a window by its title, and the session fixture that starts the
+// program under its own Xvfb and ends both.
 #pragma once
 
+#include <gtest/gtest.h>
+// After gtest: Xlib's macros (None, Bool, Status) would break its headers.
 #include <X11/Xlib.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -109,7 +115,9 @@ inline std::string StartPrivateXvfb(const std::string& folder, pid_t& xvfb) {
 }
 
 // The message box may carry its title only as the UTF-8 _NET_WM_NAME, and not at the top.
-inline ::Window FindNamedWindow(Display* x, ::Window under, const char* title) {
+// shownOnly passes over unmapped windows: SDL may leave behind one it replaced while setting up.
+inline ::Window FindNamedWindow(Display* x, ::Window under, const char* title,
+                                bool shownOnly = false) {
     Atom netName = XInternAtom(x, "_NET_WM_NAME", False);
     ::Window root, parent, *children = nullptr;
     unsigned count = 0;
@@ -130,10 +138,97 @@ inline ::Window FindNamedWindow(Display* x, ::Window under, const char* title) {
             if (std::strcmp(name, title) == 0) found = children[i];
             XFree(name);
         }
-        if (!found) found = FindNamedWindow(x, children[i], title);
+        XWindowAttributes attributes;
+        if (found && shownOnly &&
+            !(XGetWindowAttributes(x, found, &attributes) && attributes.map_state == IsViewable))
+            found = 0;
+        if (!found) found = FindNamedWindow(x, children[i], title, shownOnly);
     }
     if (children) XFree(children);
     return found;
 }
+
+// There is no window manager: gives the shown window the keyboard, as a click would, until it
+// has it; the window focused, or 0. SDL may replace the window it showed first after it has
+// been focused, so callers ask again when a key gets no answer.
+inline ::Window FocusShownWindow(Display* x, const char* title,
+                                 std::chrono::milliseconds limit = 15s) {
+    for (auto end = Clock::now() + limit; Clock::now() < end; std::this_thread::sleep_for(50ms)) {
+        ::Window window = FindNamedWindow(x, DefaultRootWindow(x), title, true);
+        if (!window) continue;
+        XSetInputFocus(x, window, RevertToParent, CurrentTime);
+        XSync(x, False);
+        ::Window focus = 0;
+        int revert;
+        XGetInputFocus(x, &focus, &revert);
+        if (focus == window) return window;
+    }
+    return 0;
+}
+
+// ---- The session: a fresh folder, a private Xvfb, the program and its window ------------------
+
+class ProgramSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Tests may read a connection of their own on a thread of their own.
+        XInitThreads();
+        ASSERT_EQ(access(XVFB_PATH, X_OK), 0) << "Xvfb is missing: install xvfb (scripts/test does)";
+#ifdef XDOTOOL_PATH
+        ASSERT_EQ(access(XDOTOOL_PATH, X_OK), 0) << "xdotool is missing: install xdotool (scripts/test does)";
+#endif
+        std::string pattern = std::string("/tmp/pfadlotse-") +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() +
+                              "-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+        display_ = StartPrivateXvfb(folder_, xvfb_);
+        ASSERT_FALSE(display_.empty()) << "Xvfb did not start";
+        x_ = XOpenDisplay(display_.c_str());
+        ASSERT_NE(x_, nullptr);
+        // A request on a window that is just changing fails now and then; we ask again rather
+        // than let Xlib end the test.
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    }
+
+    void TearDown() override {
+        Stop(program_);
+        if (x_) XCloseDisplay(x_);
+        x_ = nullptr;
+        Stop(xvfb_);
+        if (HasFailure()) {
+            std::ifstream log(folder_ + "/program.log");
+            std::cerr << "program output:\n" << log.rdbuf() << "\n";
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    // The program in the folder with a home of its own, its window found and focused.
+    void StartProgram() {
+        mkdir((folder_ + "/home").c_str(), 0700);
+        program_ = Spawn({PFADLOTSE_PATH},
+                         {"DISPLAY=" + display_, "HOME=" + folder_ + "/home",
+                          "XDG_DATA_HOME=" + folder_ + "/home/data"},
+                         folder_, folder_ + "/program.log");
+        ASSERT_TRUE(Focus()) << "no window \"Fenster\" appeared or took the focus";
+    }
+
+    // Focuses the program's shown window, again when a key got no answer: SDL may have
+    // replaced the window it showed first.
+    bool Focus() {
+        window_ = FocusShownWindow(x_, "Fenster");
+        return window_ != 0;
+    }
+
+    bool ProgramRunning() { return program_ > 0 && WaitFor(program_, 0ms) == -1; }
+
+    std::string folder_;
+    std::string display_;
+    pid_t xvfb_ = 0;
+    pid_t program_ = 0;
+    Display* x_ = nullptr;
+    ::Window window_ = 0;
+};
 
 }  // namespace e2e

@@ -2,28 +2,20 @@
 // timed here: a tap shorter than a frame must do nothing, one held over a few frames must add
 // its zero-length wall (left) or move "Ziel" to the mouse (right), every time. What each tap
 // did is read from the scene file F5 writes after it.
-#include <gtest/gtest.h>
-// After gtest: Xlib's macros (None, Bool, Status) would break its headers.
-#include <X11/Xlib.h>
+#include "tests/e2e/harness.h"
+// After harness.h: it includes gtest before Xlib, whose macros would break gtest's headers.
 #include <X11/extensions/Xdamage.h>
-#include <poll.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <mutex>
 
-#include "tests/e2e/harness.h"
 #include "tests/platform_sdl/x11_hand.h"
 
 namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using e2e::ReadFile;
-using e2e::Spawn;
-using e2e::Stop;
 
 // When the program presented its frames: every present damages the window.
 class PresentClock {
@@ -80,75 +72,24 @@ struct Scene {
     float goalX = 0, goalY = 0;
 };
 
-class Taps : public ::testing::Test {
+class Taps : public e2e::ProgramSession {
 protected:
     void SetUp() override {
-        XInitThreads();  // the present clock reads its own connection on its own thread
-        ASSERT_EQ(access(XVFB_PATH, X_OK), 0) << "Xvfb is missing: install xvfb";
-        char pattern[] = "/tmp/pfadlotse-taps-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        display_ = e2e::StartPrivateXvfb(folder_, xvfb_);
-        ASSERT_FALSE(display_.empty()) << "Xvfb did not start";
-        x_ = XOpenDisplay(display_.c_str());
-        ASSERT_NE(x_, nullptr);
-        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+        ASSERT_NO_FATAL_FAILURE(ProgramSession::SetUp());
         std::string failure;
         ASSERT_TRUE(OpenHand(display_, &failure)) << failure;
     }
 
     void TearDown() override {
         presents_.Finish();
-        Stop(program_);
-        if (x_) XCloseDisplay(x_);
-        Stop(xvfb_);
-        if (HasFailure()) {
-            std::ifstream log(folder_ + "/program.log");
-            std::cerr << "program output:\n" << log.rdbuf() << "\n";
-        }
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+        ProgramSession::TearDown();
     }
 
     void StartProgram() {
-        mkdir((folder_ + "/home").c_str(), 0700);
-        program_ = Spawn({PFADLOTSE_PATH},
-                         {"DISPLAY=" + display_, "HOME=" + folder_ + "/home",
-                          "XDG_DATA_HOME=" + folder_ + "/home/data"},
-                         folder_, folder_ + "/program.log");
-        ASSERT_TRUE(Focus()) << "the window did not appear or take the focus";
+        ASSERT_NO_FATAL_FAILURE(ProgramSession::StartProgram());
         // Far up and left: the program's mouse stops at (0, 0).
         HandMove(-2000, -2000);
         HandSettle();
-    }
-
-    // No window manager: the shown window is given the focus until it has it. SDL may replace
-    // the window it showed first while it sets up, so this is asked again when keys go astray.
-    bool Focus() {
-        ::Window focus = 0;
-        for (auto end = Clock::now() + 15s; Clock::now() < end; std::this_thread::sleep_for(50ms)) {
-            ::Window root, parent, *children = nullptr;
-            unsigned count = 0;
-            XQueryTree(x_, DefaultRootWindow(x_), &root, &parent, &children, &count);
-            for (unsigned i = 0; i < count; ++i) {
-                char* name = nullptr;
-                XWindowAttributes attributes;
-                if (XFetchName(x_, children[i], &name) && name) {
-                    if (std::strcmp(name, "Fenster") == 0 &&
-                        XGetWindowAttributes(x_, children[i], &attributes) &&
-                        attributes.map_state == IsViewable)
-                        window_ = children[i];
-                    XFree(name);
-                }
-            }
-            if (children) XFree(children);
-            if (window_) XSetInputFocus(x_, window_, RevertToParent, CurrentTime);
-            XSync(x_, False);
-            int revert;
-            XGetInputFocus(x_, &focus, &revert);
-            if (window_ && focus == window_) return true;
-        }
-        return false;
     }
 
     // Moves and lets the program read the motion, so that the tap after it is still.
@@ -192,12 +133,6 @@ protected:
         return Scene{};
     }
 
-    std::string folder_;
-    std::string display_;
-    pid_t xvfb_ = 0;
-    pid_t program_ = 0;
-    Display* x_ = nullptr;
-    ::Window window_ = 0;
     int mouseX_ = 0;
     int mouseY_ = 0;
     PresentClock presents_;
