@@ -314,7 +314,7 @@ TEST(FilePlace, AnUnreadableSceneInAReadOnlyFolderIsPassedOver) {
 
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer reserves far more address space than any limit
 TEST_F(SceneFileTest, ALoadThatRunsOutOfMemoryLeavesTheSceneAsItWas) {
-    // A million walls: the file's 32 MB are read, the list's 48 MB do not fit under the limit.
+    // A million walls: the file's 32 MB are read, the list's 48 MB do not fit beside them.
     std::vector<char> bytes(SCENE_FILE_MAX_BYTES, 0);
     for (size_t offset = 16; offset < bytes.size(); offset += sizeof(Wall)) bytes[offset + 3] = 0x3F;
     WriteFileBytes(SCENE_FILE_NAME, bytes);
@@ -327,7 +327,7 @@ TEST_F(SceneFileTest, ALoadThatRunsOutOfMemoryLeavesTheSceneAsItWas) {
         std::FILE* statm = std::fopen("/proc/self/statm", "r");
         if (!statm || std::fscanf(statm, "%ld", &pages) != 1) _exit(2);
         rlimit limit{};
-        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (48 << 20);
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (36 << 20);
         if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
         Vec2 start{1, 2}, goal{3, 4};
         if (!OpenSceneFile(SCENE_FILE_NAME)) _exit(4);
