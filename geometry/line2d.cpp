@@ -1,20 +1,8 @@
 // Walls: the walls list, AddWall and AddBox with their corner points, and IntersectSegments.
-#include <atomic>
 #include <cmath>
 
 #include "geometry/geometry.h"
 #include "platform/assert.h"
-
-// Changed by the main thread only, and only while no path job's worker runs; read by the
-// main thread and by a worker, each with a walk position of its own. Made by CreateSharedState.
-CursorList* walls = nullptr;
-
-// Kept here rather than in the path job, so that geometry can check it without knowing jobs.
-static std::atomic<int32_t> wallReaders{0};
-
-void CountWallReader(int32_t change) { wallReaders.fetch_add(change, std::memory_order_acq_rel); }
-
-int32_t WallReaderCount() { return wallReaders.load(std::memory_order_acquire); }
 
 Wall WallWithCorners(const Vec2& origin, const Vec2& delta) {
     Wall wall{};

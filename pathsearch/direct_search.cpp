@@ -14,26 +14,11 @@
 #include "pathsearch/hash_tables.h"
 #include "pathsearch/pathsearch_internal.h"
 
-// The search's shared state. Written only by the worker that holds SearchLock, and by
-// CreatePathJob (the job's two nodes) while no worker exists; read by nobody else.
-CursorList* searchNodes = nullptr;
-CursorList* testedSegments = nullptr;
-// Made once per process by CreateSharedState and never freed; taken only by workers.
-Lock* SearchLock = nullptr;
-
 namespace {
 std::vector<SearchEvent>* searchTrace = nullptr;
 }  // namespace
 
 void SetSearchTrace(std::vector<SearchEvent>* trace) { searchTrace = trace; }
-
-bool CreateSharedState() {
-    if (!SearchLock) SearchLock = LockCreate();
-    ListCreate(&walls, sizeof(Wall));
-    ListCreate(&searchNodes, sizeof(SearchNode*));
-    ListCreate(&testedSegments, sizeof(Segment));
-    return SearchLock && walls && searchNodes && testedSegments;
-}
 
 namespace {
 

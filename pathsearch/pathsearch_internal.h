@@ -31,15 +31,8 @@ struct SearchNode {
     SearchNode* predecessor;  // nullptr for the start node, and for the goal until it is reached
 };
 
-// Every node of the running job, in order of creation (start node, goal node, corners); the
-// elements are SearchNode*, and the registry owns the nodes. Only the search's worker touches
-// it, under SearchLock, except CreatePathJob, which adds the job's two nodes without
-// the lock: sound because the previous job has been freed first.
-extern CursorList* searchNodes;
-// Segments found blocked and expanded by the running search (Segment elements).
-extern CursorList* testedSegments;
-// Held by a worker from before its search until its nodes are released.
-extern Lock* SearchLock;
+// The node registry, the tested segments and SearchLock, with their thread rules, are in
+// shared_state.h.
 
 // ---- [SECTION] The search --------------------------------------------------------------------
 
