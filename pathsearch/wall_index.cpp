@@ -15,9 +15,7 @@
 
 namespace {
 
-// How many walls a scan tests between two looks at the stop request.
-constexpr int32_t STOP_CHECK_WALLS = 4096;
-// The same while the grid is filled: listing a wall in its cells costs a microsecond or more, so
+// How many walls are listed between two looks at the stop request: listing a wall in its cells costs a microsecond or more, so
 // looking only every STOP_CHECK_WALLS walls would keep a stop waiting for milliseconds.
 constexpr int32_t STOP_CHECK_LISTED_WALLS = 128;
 // Non-zero delta components below this could make the float cross product underflow.
@@ -41,7 +39,7 @@ struct Best {
 
 }  // namespace
 
-// ---- Contact distance and plain scans ------------------------------------------------------
+// ---- Contact distance ------------------------------------------------------
 
 float OverlapDistance(const Wall& wall, const Vec2& origin) {
     Vec2 a = wall.origin;
@@ -54,39 +52,6 @@ float OverlapDistance(const Wall& wall, const Vec2& origin) {
     double lengthA = std::sqrt(ax * ax + ay * ay);
     double lengthB = std::sqrt(bx * bx + by * by);
     return static_cast<float>(std::min(lengthA, lengthB));
-}
-
-int32_t LinearNearestWall(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
-    *stopped = false;
-    Best best;
-    // In runs of STOP_CHECK_WALLS, so a scan of a few walls pays nothing for the stop check.
-    for (int32_t begin = 0; begin < count; begin += STOP_CHECK_WALLS) {
-        if (begin > 0 && ThreadStopRequested()) {
-            *stopped = true;
-            return -1;
-        }
-        int32_t end = count - begin < STOP_CHECK_WALLS ? count : begin + STOP_CHECK_WALLS;
-        for (int32_t i = begin; i < end; ++i) {
-            float d;
-            if (WallContact(walls[i], segment, &d) != 0) best.Offer(d, i);
-        }
-    }
-    return best.wall;
-}
-
-bool LinearAnyWallHit(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
-    *stopped = false;
-    Vec2 contact{};
-    for (int32_t begin = 0; begin < count; begin += STOP_CHECK_WALLS) {
-        if (begin > 0 && ThreadStopRequested()) {
-            *stopped = true;
-            return false;
-        }
-        int32_t end = count - begin < STOP_CHECK_WALLS ? count : begin + STOP_CHECK_WALLS;
-        for (int32_t i = begin; i < end; ++i)
-            if (IntersectSegments(walls[i], segment, contact) != 0) return true;
-    }
-    return false;
 }
 
 // ---- Regularity and margins ----------------------------------------------------------------
@@ -260,8 +225,9 @@ void WalkWallCells(const WallIndex& index, const Wall& w, double pad, Visit&& vi
 Built SortWalls(WallIndex& index, WallBox& box) {
     index.regular = AllocateArray<uint8_t>(index.count);
     if (!index.regular) return Built::OUT_OF_MEMORY;
+    StopPoll poll;
     for (int32_t i = 0; i < index.count; ++i) {
-        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) return Built::STOPPED;
+        if (poll.Asked()) return Built::STOPPED;
         const Wall& wall = index.walls[i];
         double magnitude;
         if (!RegularSegment(wall.origin, wall.delta, &magnitude)) continue;
@@ -307,9 +273,9 @@ Built SizeGrid(WallIndex& index, const WallBox& box, double cellSizeWanted, doub
         if (!index.counts) return Built::OUT_OF_MEMORY;
         int64_t entries = 0;
         int64_t allowed = LISTINGS_PER_WALL * box.regularCount + 4096;
+        StopPoll poll(STOP_CHECK_LISTED_WALLS);
         for (int32_t i = 0; i < index.count && entries <= allowed; ++i) {
-            if (i % STOP_CHECK_LISTED_WALLS == STOP_CHECK_LISTED_WALLS - 1 && ThreadStopRequested())
-                return Built::STOPPED;
+            if (poll.Asked()) return Built::STOPPED;
             if (!index.regular[i]) continue;
             WalkWallCells(index, index.walls[i], pad, [&](int64_t firstCell, int64_t lastCell, int64_t stride) {
                 for (int64_t cell = firstCell; cell <= lastCell; cell += stride) index.counts[cell]++;
@@ -332,16 +298,17 @@ Built FillGrid(WallIndex& index, double pad) {
     if (!index.cellStart || !index.cellWalls) return Built::OUT_OF_MEMORY;
     uint32_t* counts = index.counts.get();
     uint32_t offset = 0;
+    StopPoll cellPoll(16 * STOP_CHECK_WALLS);  // a cell costs a sixteenth of a wall test
     for (int64_t cell = 0; cell < cells; ++cell) {
-        if (cell % (16 * STOP_CHECK_WALLS) == 0 && ThreadStopRequested()) return Built::STOPPED;
+        if (cellPoll.Asked()) return Built::STOPPED;
         index.cellStart[cell] = offset;
         offset += counts[cell];
         counts[cell] = index.cellStart[cell];  // now the next free slot of the cell
     }
     index.cellStart[cells] = offset;
+    StopPoll poll(STOP_CHECK_LISTED_WALLS);
     for (int32_t i = 0; i < index.count; ++i) {
-        if (i % STOP_CHECK_LISTED_WALLS == STOP_CHECK_LISTED_WALLS - 1 && ThreadStopRequested())
-            return Built::STOPPED;
+        if (poll.Asked()) return Built::STOPPED;
         if (!index.regular[i]) continue;
         WalkWallCells(index, index.walls[i], pad, [&](int64_t firstCell, int64_t lastCell, int64_t stride) {
             for (int64_t cell = firstCell; cell <= lastCell; cell += stride)
@@ -426,8 +393,9 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
     if (!GridCanAnswer(index, segment, &margin)) return LinearNearestWall(index->walls, index->count, segment, stopped);
     *stopped = false;
     Best best;
+    StopPoll poll;
     for (int32_t n = 0; n < index->alwaysCount; ++n) {
-        if (n % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+        if (poll.Asked()) {
             *stopped = true;
             return -1;
         }
@@ -436,7 +404,6 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
         if (WallContact(index->walls[i], segment, &d) != 0) best.Offer(d, i);
     }
     uint32_t stamp = NextStamp(index);
-    int32_t sinceCheck = 0;
     const double ox = segment.origin.x, oy = segment.origin.y;
     bool finished = WalkLanes(
         *index, ox, oy, ox + segment.delta.x, oy + segment.delta.y, margin,
@@ -446,12 +413,9 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
                     uint32_t i = index->cellWalls[k];
                     if (index->stamps[i] == stamp) continue;
                     index->stamps[i] = stamp;
-                    if (++sinceCheck == STOP_CHECK_WALLS) {
-                        sinceCheck = 0;
-                        if (ThreadStopRequested()) {
-                            *stopped = true;
-                            return false;
-                        }
+                    if (poll.Asked()) {
+                        *stopped = true;
+                        return false;
                     }
                     float d;
                     if (WallContact(index->walls[i], segment, &d) != 0) best.Offer(d, static_cast<int32_t>(i));
@@ -471,15 +435,15 @@ bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
     if (!GridCanAnswer(index, segment, &margin)) return LinearAnyWallHit(index->walls, index->count, segment, stopped);
     *stopped = false;
     Vec2 contact{};
+    StopPoll poll;
     for (int32_t n = 0; n < index->alwaysCount; ++n) {
-        if (n % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+        if (poll.Asked()) {
             *stopped = true;
             return false;
         }
         if (IntersectSegments(index->walls[index->always[n]], segment, contact) != 0) return true;
     }
     uint32_t stamp = NextStamp(index);
-    int32_t sinceCheck = 0;
     bool hit = false;
     const double ox = segment.origin.x, oy = segment.origin.y;
     WalkLanes(*index, ox, oy, ox + segment.delta.x, oy + segment.delta.y, margin,
@@ -489,12 +453,9 @@ bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
                           uint32_t i = index->cellWalls[k];
                           if (index->stamps[i] == stamp) continue;
                           index->stamps[i] = stamp;
-                          if (++sinceCheck == STOP_CHECK_WALLS) {
-                              sinceCheck = 0;
-                              if (ThreadStopRequested()) {
-                                  *stopped = true;
-                                  return false;
-                              }
+                          if (poll.Asked()) {
+                              *stopped = true;
+                              return false;
                           }
                           if (IntersectSegments(index->walls[i], segment, contact) != 0) {
                               hit = true;
