@@ -66,6 +66,12 @@ int32_t AddBox(int32_t x, int32_t y, int32_t width, int32_t height);
 // zero (-0.0) does not match +0.0 and some touching collinear pairs report 0.
 // A zero-length wall is parallel to everything.
 int32_t IntersectSegments(const Segment& first, const Segment& second, Vec2& hit);
+#if PFAD_CHECKS
+// Test seam, in builds with checks only: how many times IntersectSegments ran, on every thread,
+// since the last reset; the work a search did, or still did after it was asked to stop.
+int64_t IntersectionTestCount();
+void ResetIntersectionTestCount();
+#endif
 inline int32_t IntersectSegments(const Wall& first, const Segment& second, Vec2& hit) {
     return IntersectSegments(Segment{first.origin, first.delta}, second, hit);
 }

@@ -1,4 +1,5 @@
 // Walls: the walls list, AddWall and AddBox with their corner points, and IntersectSegments.
+#include <atomic>
 #include <cmath>
 
 #include "geometry/geometry.h"
@@ -48,7 +49,19 @@ static double Length(Vec2 v) { return std::sqrt(double{v.x} * v.x + double{v.y} 
 
 static bool SameBits(const Vec2& a, const Vec2& b) { return BlockEqual(&a, &b, sizeof(Vec2)) != 0; }
 
+#if PFAD_CHECKS
+namespace {
+std::atomic<int64_t> intersectionTests{0};
+}  // namespace
+
+int64_t IntersectionTestCount() { return intersectionTests.load(std::memory_order_relaxed); }
+void ResetIntersectionTestCount() { intersectionTests.store(0, std::memory_order_relaxed); }
+#endif
+
 int32_t IntersectSegments(const Segment& first, const Segment& second, Vec2& hit) {
+#if PFAD_CHECKS
+    intersectionTests.fetch_add(1, std::memory_order_relaxed);
+#endif
     const Segment& p = first;
     const Segment& q = second;
     float det = static_cast<float>(Cross(p.delta, q.delta));
