@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "pathsearch/shared_state.h"  // walls and its reader count
 #include "platform/memory.h"
 
 // A point or direction in pixels of the drawing surface, y growing downwards.
@@ -43,16 +44,6 @@ struct Wall {
 };
 static_assert(sizeof(Wall) == 32 && alignof(Wall) == 4, "a Wall is exactly eight floats");
 
-// The scene's walls, in insertion order (the order of drawing, searching and saving).
-// Threading: changed only by the frame loop, and only while no path job's worker runs;
-// every reader walks it with a position of its own (ListItems / ListWalk).
-extern CursorList* walls;
-
-// Path jobs that exist now, each of which may have a worker reading `walls`. The path job
-// counts itself in when it is created and out when it is freed; AddWall asserts that none
-// exists. Any thread.
-void CountWallReader(int32_t change);
-int32_t WallReaderCount();
 
 // The wall with this origin and delta and its corner points one unit beyond each end.
 Wall WallWithCorners(const Vec2& origin, const Vec2& delta);
@@ -75,6 +66,12 @@ int32_t AddBox(int32_t x, int32_t y, int32_t width, int32_t height);
 // zero (-0.0) does not match +0.0 and some touching collinear pairs report 0.
 // A zero-length wall is parallel to everything.
 int32_t IntersectSegments(const Segment& first, const Segment& second, Vec2& hit);
+#if PFAD_CHECKS
+// Test seam, in builds with checks only: how many times IntersectSegments ran, on every thread,
+// since the last reset; the work a search did, or still did after it was asked to stop.
+int64_t IntersectionTestCount();
+void ResetIntersectionTestCount();
+#endif
 inline int32_t IntersectSegments(const Wall& first, const Segment& second, Vec2& hit) {
     return IntersectSegments(Segment{first.origin, first.delta}, second, hit);
 }

@@ -5,17 +5,6 @@
 #include "geometry/geometry.h"
 #include "platform/assert.h"
 
-// Changed by the main thread only, and only while no path job's worker runs; read by the
-// main thread and by a worker, each with a walk position of its own. Made by CreateSharedState.
-CursorList* walls = nullptr;
-
-// Kept here rather than in the path job, so that geometry can check it without knowing jobs.
-static std::atomic<int32_t> wallReaders{0};
-
-void CountWallReader(int32_t change) { wallReaders.fetch_add(change, std::memory_order_acq_rel); }
-
-int32_t WallReaderCount() { return wallReaders.load(std::memory_order_acquire); }
-
 Wall WallWithCorners(const Vec2& origin, const Vec2& delta) {
     Wall wall{};
     wall.origin = origin;
@@ -60,7 +49,19 @@ static double Length(Vec2 v) { return std::sqrt(double{v.x} * v.x + double{v.y} 
 
 static bool SameBits(const Vec2& a, const Vec2& b) { return BlockEqual(&a, &b, sizeof(Vec2)) != 0; }
 
+#if PFAD_CHECKS
+namespace {
+std::atomic<int64_t> intersectionTests{0};
+}  // namespace
+
+int64_t IntersectionTestCount() { return intersectionTests.load(std::memory_order_relaxed); }
+void ResetIntersectionTestCount() { intersectionTests.store(0, std::memory_order_relaxed); }
+#endif
+
 int32_t IntersectSegments(const Segment& first, const Segment& second, Vec2& hit) {
+#if PFAD_CHECKS
+    intersectionTests.fetch_add(1, std::memory_order_relaxed);
+#endif
     const Segment& p = first;
     const Segment& q = second;
     float det = static_cast<float>(Cross(p.delta, q.delta));

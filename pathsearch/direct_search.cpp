@@ -10,16 +10,10 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <span>
 
 #include "pathsearch/hash_tables.h"
 #include "pathsearch/pathsearch_internal.h"
-
-// The search's shared state. Written only by the worker that holds SearchLock, and by
-// CreatePathJob (the job's two nodes) while no worker exists; read by nobody else.
-CursorList* searchNodes = nullptr;
-CursorList* testedSegments = nullptr;
-// Made once per process by CreateSharedState and never freed; taken only by workers.
-Lock* SearchLock = nullptr;
 
 namespace {
 std::vector<SearchEvent>* searchTrace = nullptr;
@@ -27,18 +21,8 @@ std::vector<SearchEvent>* searchTrace = nullptr;
 
 void SetSearchTrace(std::vector<SearchEvent>* trace) { searchTrace = trace; }
 
-bool CreateSharedState() {
-    if (!SearchLock) SearchLock = LockCreate();
-    ListCreate(&walls, sizeof(Wall));
-    ListCreate(&searchNodes, sizeof(SearchNode*));
-    ListCreate(&testedSegments, sizeof(Segment));
-    return SearchLock && walls && searchNodes && testedSegments;
-}
-
 namespace {
 
-// How many walls a scan tests between two looks at the stop request.
-constexpr int32_t STOP_CHECK_WALLS = 4096;
 constexpr int32_t FIRST_TASK_CAPACITY = 16;
 // Below these sizes a walk is cheaper than a hash set or a grid: the sets are made only once a
 // list grows past its threshold, and small scenes are scanned plainly. Up to SHORT_WALL_LIST
@@ -67,62 +51,20 @@ thread_local const WallView* activeWalls = nullptr;
 
 WallView ListView() { return WallView{nullptr, 0, walls, nullptr}; }
 
-// Calls visit(wall) for every wall in list order until it returns true. Returns false when the
-// thread was asked to stop during the scan (looked at every STOP_CHECK_WALLS walls).
-template <class Visit>
-bool ScanWalls(const WallView& view, Visit&& visit) {
-    if (view.array) {
-        for (int32_t begin = 0; begin < view.count; begin += STOP_CHECK_WALLS) {
-            if (begin > 0 && ThreadStopRequested()) return false;
-            int32_t end = view.count - begin < STOP_CHECK_WALLS ? view.count : begin + STOP_CHECK_WALLS;
-            for (int32_t i = begin; i < end; ++i)
-                if (visit(view.array[i])) return true;
-        }
-        return true;
-    }
-    int32_t sinceCheck = 0;
-    for (const Wall& wall : ListItems<Wall>(view.list)) {
-        if (++sinceCheck == STOP_CHECK_WALLS) {
-            sinceCheck = 0;
-            if (ThreadStopRequested()) return false;
-        }
-        if (visit(wall)) return true;
-    }
-    return true;
-}
-
 // The nearest wall that blocks the segment (the earliest of equally near ones), or nullptr.
 const Wall* NearestWall(const WallView& view, const Segment& segment, bool* stopped) {
-    if (view.array) {
-        int32_t i = view.index ? NearestWallHit(view.index, segment, stopped)
-                               : LinearNearestWall(view.array, view.count, segment, stopped);
+    if (view.index) {
+        int32_t i = NearestWallHit(view.index, segment, stopped);
         return i >= 0 ? &view.array[i] : nullptr;
     }
-    float nearest = NO_WALL_CONTACT;
-    const Wall* nearestWall = nullptr;
-    *stopped = !ScanWalls(view, [&](const Wall& wall) {
-        float distance;
-        if (WallContact(wall, segment, &distance) != 0 && distance < nearest) {
-            nearest = distance;
-            nearestWall = &wall;
-        }
-        return false;
-    });
-    return nearestWall;
+    return view.array ? ScanNearestWall(std::span(view.array, static_cast<size_t>(view.count)), segment, stopped)
+                      : ScanNearestWall(ListItems<Wall>(view.list), segment, stopped);
 }
 
 bool SegmentBlocked(const WallView& view, const Segment& segment, bool* stopped) {
-    if (view.array) {
-        return view.index ? AnyWallHit(view.index, segment, stopped)
-                          : LinearAnyWallHit(view.array, view.count, segment, stopped);
-    }
-    bool blocked = false;
-    Vec2 contact{};
-    *stopped = !ScanWalls(view, [&](const Wall& wall) {
-        blocked = IntersectSegments(wall, segment, contact) != 0;
-        return blocked;
-    });
-    return blocked;
+    if (view.index) return AnyWallHit(view.index, segment, stopped);
+    return view.array ? ScanAnyWallHit(std::span(view.array, static_cast<size_t>(view.count)), segment, stopped)
+                      : ScanAnyWallHit(ListItems<Wall>(view.list), segment, stopped);
 }
 
 // The trace a search took when it started; nullptr when nobody watches.
@@ -361,8 +303,9 @@ bool PrepareWalls(Search& search) {
     // Counted before the copy, so that a stop during it releases the copy as a large one.
     search.walls = WallView{search.wallCopy, wallCount, nullptr, nullptr};
     int32_t i = 0;
+    StopPoll poll;
     for (const Wall& wall : ListItems<Wall>(walls)) {
-        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) return false;
+        if (poll.Asked()) return false;
         search.wallCopy[i++] = wall;
     }
     bool stopped = false;
@@ -463,16 +406,6 @@ void ShortcutNode(SearchNode* node) {
     Shortcut(view, node, Watch{nullptr, nullptr});
 }
 
-// What a stopped search leaves to free: apart from the stop when it is large, since the caller
-// of the stop is waiting (unmapping a million walls' worth takes milliseconds).
-struct SearchLeftovers {
-    Wall* wallCopy;
-    WallIndex* index;
-    Task* tasks;
-    SegmentSlot* tested;
-    PointSlot* nodes;
-};
-
 namespace {
 
 constexpr int32_t RELEASE_APART_MIN_WALLS = 16384;
@@ -491,7 +424,7 @@ void ReleaseSearch(Search& search, bool finished) {
                           : nullptr;
     if (leftovers) {
         *leftovers = SearchLeftovers{search.wallCopy, search.walls.index, heapTasks, search.tested.table.slots,
-                                     search.nodes.slots};
+                                     search.nodes.slots, nullptr, nullptr, 0};
         ReleaseSearchLeftovers(pendingLeftovers);  // none, unless nobody took the last ones
         pendingLeftovers = leftovers;
         return;
@@ -523,8 +456,11 @@ void ReleaseSearchLeftovers(SearchLeftovers* leftovers) {
     FreeWallIndex(leftovers->index);
     BlockRelease(leftovers->wallCopy);
     BlockRelease(leftovers->tasks);
-    BlockRelease(leftovers->tested);
-    BlockRelease(leftovers->nodes);
+    BlockRelease(leftovers->testedSlots);
+    BlockRelease(leftovers->nodeSlots);
+    for (SearchNode* node : ListItems<SearchNode*>(leftovers->nodes)) BlockRelease(node);
+    if (leftovers->nodes) ListRelease(&leftovers->nodes);
+    if (leftovers->tested) ListRelease(&leftovers->tested);
     BlockRelease(leftovers);
 }
 

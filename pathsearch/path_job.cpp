@@ -43,14 +43,8 @@ Vec2* ExtractPath(const PathJob* job, int32_t* pointCount) {
     return points;
 }
 
-// A stopped search's nodes and tested segments, released on a thread of their own: freeing a
-// few hundred thousand blocks takes longer than a stop may.
-struct Leftovers {
-    CursorList* nodes;
-    CursorList* tested;
-    SearchLeftovers* search;  // what the search itself left, if it was stopped on many walls
-    int32_t workerDone;       // set (atomically) once the worker has returned
-};
+// A stopped search's nodes and tested segments are released on a thread of their own (in a
+// SearchLeftovers record): freeing a few hundred thousand blocks takes longer than a stop may.
 
 // How long the release waits for the worker that handed it over to return first, and then
 // for the caller of the stop, which returns well within this after the worker.
@@ -60,7 +54,7 @@ constexpr int32_t RELEASE_AFTER_WORKER_MS = 2;
 constexpr int32_t HAND_OFF_MIN_ENTRIES = 4096;
 
 void ReleaseLeftovers(void* argument) {
-    auto* leftovers = static_cast<Leftovers*>(argument);
+    auto* leftovers = static_cast<SearchLeftovers*>(argument);
     // The caller of the stop waits for the worker, and unmapping this much holds a processor
     // (and the address space's lock) for milliseconds: started at once, it delays the worker's
     // last steps and the waiting caller's wake-up. So the worker returns first, and the caller
@@ -69,43 +63,38 @@ void ReleaseLeftovers(void* argument) {
     for (int32_t waited = 0; !workerDone.load(std::memory_order_acquire) && waited < RELEASE_WAIT_MS; ++waited)
         SleepMilliseconds(1);
     SleepMilliseconds(RELEASE_AFTER_WORKER_MS);
-    ReleaseSearchLeftovers(leftovers->search);
-    for (SearchNode* node : ListItems<SearchNode*>(leftovers->nodes)) BlockRelease(node);
-    ListRelease(&leftovers->nodes);
-    ListRelease(&leftovers->tested);
-    BlockRelease(leftovers);
+    ReleaseSearchLeftovers(leftovers);
 }
 
 // Puts fresh empty lists in place of the full ones and releases those, with what the search
-// left, on one thread apart; returns the handed-over record, whose workerDone the worker sets
-// as its last act. nullptr (nothing changed) when that cannot be done or is not worth it (few
-// nodes and nothing left by the search).
-Leftovers* HandOffSearchNodes(SearchLeftovers* searchRest) {
+// left (searchRest, which then takes them), on one thread apart; returns the handed-over
+// record, whose workerDone the worker sets as its last act. nullptr (nothing changed, and
+// searchRest still the caller's) when that cannot be done or is not worth it (few nodes and
+// nothing left by the search).
+SearchLeftovers* HandOffSearchNodes(SearchLeftovers* searchRest) {
     if (!searchRest && ListCount(searchNodes) + ListCount(testedSegments) < HAND_OFF_MIN_ENTRIES) return nullptr;
-    auto* leftovers = static_cast<Leftovers*>(BlockAllocate(sizeof(Leftovers)));
+    // Zero-filled: nothing of the search's own to free.
+    SearchLeftovers* made = searchRest ? nullptr : static_cast<SearchLeftovers*>(BlockAllocate(sizeof(SearchLeftovers)));
+    SearchLeftovers* leftovers = searchRest ? searchRest : made;
     if (!leftovers) return nullptr;
     CursorList* freshNodes = nullptr;
     CursorList* freshTested = nullptr;
     ListCreate(&freshNodes, sizeof(SearchNode*));
     ListCreate(&freshTested, sizeof(Segment));
-    if (!freshNodes || !freshTested) {
-        ListRelease(&freshNodes);
-        ListRelease(&freshTested);
-        BlockRelease(leftovers);
-        return nullptr;
-    }
-    *leftovers = Leftovers{searchNodes, testedSegments, searchRest, 0};
-    searchNodes = freshNodes;
-    testedSegments = freshTested;
-    if (ThreadStart(ReleaseLeftovers, leftovers) == 0) {
+    if (freshNodes && freshTested) {
+        leftovers->nodes = searchNodes;
+        leftovers->tested = testedSegments;
+        searchNodes = freshNodes;
+        testedSegments = freshTested;
+        if (ThreadStart(ReleaseLeftovers, leftovers) != 0) return leftovers;
         searchNodes = leftovers->nodes;
         testedSegments = leftovers->tested;
-        ListRelease(&freshNodes);
-        ListRelease(&freshTested);
-        BlockRelease(leftovers);
-        return nullptr;
+        leftovers->nodes = leftovers->tested = nullptr;
     }
-    return leftovers;
+    ListRelease(&freshNodes);
+    ListRelease(&freshTested);
+    BlockRelease(made);
+    return nullptr;
 }
 
 #if PFAD_CHECKS
@@ -247,7 +236,7 @@ void PathJobWorker(void* argument) {
     // A stopped job's caller is waiting: its nodes go at once, the memory a little later.
     // A stop may also come once the search is over; its caller waits all the same.
     SearchLeftovers* searchRest = TakeSearchLeftovers();
-    Leftovers* handedOff = nullptr;
+    SearchLeftovers* handedOff = nullptr;
     if (!(finished && !ThreadStopRequested())) handedOff = HandOffSearchNodes(searchRest);
     if (!handedOff) {
         ReleaseSearchNodes();

@@ -14,17 +14,13 @@
 #include <vector>
 
 #include "geometry/geometry.h"
+#include "pathsearch/shared_state.h"
 #include "platform/system.h"
 
 struct SearchNode;  // the search's own record (pathsearch_internal.h)
 
 // ---- Start-up --------------------------------------------------------------------------------
-
-// Makes the state the search and the frame loop share, in this order: SearchLock (once per
-// process; a second start-up keeps it), then `walls`, the node registry and the tested-segment
-// list, each new and empty (a list made before is released). The program's start-up, the tools,
-// the bench and the tests all make it here. False when memory ran out for any of them.
-bool CreateSharedState();
+// CreateSharedState (shared_state.h) makes walls and the search's lists and lock.
 
 // ---- Recording the search -------------------------------------------------------------------
 // For tools that show what the search did. A trace is a list the search appends its steps to

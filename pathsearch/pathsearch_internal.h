@@ -11,8 +11,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <span>
 
 #include "pathsearch/pathsearch.h"
+#include "platform/system.h"
 
 // The Euclidean distance of two points as a float: what node costs and wall contacts are
 // ranked by, the same in the search and in the index.
@@ -31,15 +33,8 @@ struct SearchNode {
     SearchNode* predecessor;  // nullptr for the start node, and for the goal until it is reached
 };
 
-// Every node of the running job, in order of creation (start node, goal node, corners); the
-// elements are SearchNode*, and the registry owns the nodes. Only the search's worker touches
-// it, under SearchLock, except CreatePathJob, which adds the job's two nodes without
-// the lock: sound because the previous job has been freed first.
-extern CursorList* searchNodes;
-// Segments found blocked and expanded by the running search (Segment elements).
-extern CursorList* testedSegments;
-// Held by a worker from before its search until its nodes are released.
-extern Lock* SearchLock;
+// The node registry, the tested segments and SearchLock, with their thread rules, are in
+// shared_state.h.
 
 // ---- [SECTION] The search --------------------------------------------------------------------
 
@@ -62,11 +57,24 @@ PathJob* MakePathJobRecord(const Vec2& start, const Vec2& goal);
 // job->outOfMemory set: the links are then no answer. Memory missing for the wall copy or the
 // wall index only makes it slower (it reads the list, or scans every wall).
 bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t targetIsCorner);
-// What a search of many walls stopped on the calling thread left to free (its wall copy, index
-// and lookups), handed over so that the worker frees it with the nodes on one thread apart:
-// unmapping it takes milliseconds, and a second thread started meanwhile would queue behind
-// that unmapping. nullptr when nothing is left. ReleaseSearchLeftovers(nullptr) does nothing.
-struct SearchLeftovers;
+// What a stopped search leaves to free on a thread apart, since the caller of the stop is
+// waiting and unmapping a million walls' worth takes milliseconds: the search's own blocks
+// when it had many walls, and the job's node registry and tested segments, which the worker
+// hands over whole. Zero-filled fields are nothing to free.
+struct WallIndex;
+struct SearchLeftovers {
+    Wall* wallCopy;
+    WallIndex* index;
+    void* tasks;         // the search's work stack and its two lookup tables' arrays
+    void* testedSlots;
+    void* nodeSlots;
+    CursorList* nodes;   // a handed-over registry, its nodes with it
+    CursorList* tested;
+    int32_t workerDone;  // set (atomically) once the worker that handed it over has returned
+};
+// The search stopped last on the calling thread left these (its own blocks only); nullptr when
+// it left nothing. ReleaseSearchLeftovers frees everything in the record and the record;
+// nullptr does nothing.
 SearchLeftovers* TakeSearchLeftovers();
 void ReleaseSearchLeftovers(SearchLeftovers* leftovers);
 // A finished search keeps its lookup tables' arrays (up to a megabyte each), cleared, for the
@@ -147,13 +155,74 @@ inline int32_t WallContact(const Wall& wall, const Segment& segment, float* dist
     return result;
 }
 
-// The plain scans, the definition both queries keep. The nearest blocking wall: the smallest
-// contact distance below NO_WALL_CONTACT, the earliest wall of equally near ones; its index
-// in the array, or -1 when nothing blocks. The scan looks at ThreadStopRequested now and then:
-// *stopped is set and -1 returned when the calling thread was asked to stop.
-int32_t LinearNearestWall(const Wall* walls, int32_t count, const Segment& segment, bool* stopped);
+// How many walls a scan tests between two looks at the stop request: a look is a system call
+// on some platforms, a wall test a few nanoseconds.
+constexpr int32_t STOP_CHECK_WALLS = 4096;
+
+// Whether the calling thread was asked to stop (ThreadStopRequested), looked at only every
+// `every`-th call, so a loop over many small steps pays little for it. Every loop of the search
+// and the index that is long enough to keep a stop waiting asks here.
+class StopPoll {
+public:
+    explicit StopPoll(int32_t every = STOP_CHECK_WALLS) : every_(every), left_(every) {}
+    bool Asked() {
+        if (--left_ > 0) [[likely]]
+            return false;
+        left_ = every_;
+        return ThreadStopRequested();
+    }
+
+private:
+    int32_t every_;
+    int32_t left_;
+};
+
+// The plain scan, the definition both index queries keep, over any range of walls in their
+// order (an array or the walls list). The nearest blocking wall: the smallest contact distance
+// below NO_WALL_CONTACT, the earliest of equally near ones; nullptr when nothing blocks, and
+// when the calling thread was asked to stop (*stopped is set then).
+template <class Walls>
+const Wall* ScanNearestWall(const Walls& walls, const Segment& segment, bool* stopped) {
+    StopPoll poll;
+    float nearest = NO_WALL_CONTACT;
+    const Wall* nearestWall = nullptr;
+    for (const Wall& wall : walls) {
+        if (poll.Asked()) {
+            *stopped = true;
+            return nullptr;
+        }
+        float distance;
+        if (WallContact(wall, segment, &distance) != 0 && distance < nearest) {
+            nearest = distance;
+            nearestWall = &wall;
+        }
+    }
+    *stopped = false;
+    return nearestWall;
+}
 // Whether any wall blocks the segment (IntersectSegments non-zero); false when stopped.
-bool LinearAnyWallHit(const Wall* walls, int32_t count, const Segment& segment, bool* stopped);
+template <class Walls>
+bool ScanAnyWallHit(const Walls& walls, const Segment& segment, bool* stopped) {
+    StopPoll poll;
+    Vec2 contact{};
+    *stopped = false;
+    for (const Wall& wall : walls) {
+        if (poll.Asked()) {
+            *stopped = true;
+            return false;
+        }
+        if (IntersectSegments(wall, segment, contact) != 0) return true;
+    }
+    return false;
+}
+// The scans over an array: the nearest wall's index, or -1.
+inline int32_t LinearNearestWall(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
+    const Wall* wall = ScanNearestWall(std::span(walls, static_cast<size_t>(count)), segment, stopped);
+    return wall ? static_cast<int32_t>(wall - walls) : -1;
+}
+inline bool LinearAnyWallHit(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
+    return ScanAnyWallHit(std::span(walls, static_cast<size_t>(count)), segment, stopped);
+}
 
 struct WallIndex;
 

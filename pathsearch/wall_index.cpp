@@ -8,14 +8,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "platform/system.h"
 
 namespace {
 
-// How many walls a scan tests between two looks at the stop request.
-constexpr int32_t STOP_CHECK_WALLS = 4096;
-// The same while the grid is filled: listing a wall in its cells costs a microsecond or more, so
+// How many walls are listed between two looks at the stop request: listing a wall in its cells costs a microsecond or more, so
 // looking only every STOP_CHECK_WALLS walls would keep a stop waiting for milliseconds.
 constexpr int32_t STOP_CHECK_LISTED_WALLS = 128;
 // Non-zero delta components below this could make the float cross product underflow.
@@ -39,7 +39,7 @@ struct Best {
 
 }  // namespace
 
-// ---- Contact distance and plain scans ------------------------------------------------------
+// ---- Contact distance ------------------------------------------------------
 
 float OverlapDistance(const Wall& wall, const Vec2& origin) {
     Vec2 a = wall.origin;
@@ -52,39 +52,6 @@ float OverlapDistance(const Wall& wall, const Vec2& origin) {
     double lengthA = std::sqrt(ax * ax + ay * ay);
     double lengthB = std::sqrt(bx * bx + by * by);
     return static_cast<float>(std::min(lengthA, lengthB));
-}
-
-int32_t LinearNearestWall(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
-    *stopped = false;
-    Best best;
-    // In runs of STOP_CHECK_WALLS, so a scan of a few walls pays nothing for the stop check.
-    for (int32_t begin = 0; begin < count; begin += STOP_CHECK_WALLS) {
-        if (begin > 0 && ThreadStopRequested()) {
-            *stopped = true;
-            return -1;
-        }
-        int32_t end = count - begin < STOP_CHECK_WALLS ? count : begin + STOP_CHECK_WALLS;
-        for (int32_t i = begin; i < end; ++i) {
-            float d;
-            if (WallContact(walls[i], segment, &d) != 0) best.Offer(d, i);
-        }
-    }
-    return best.wall;
-}
-
-bool LinearAnyWallHit(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
-    *stopped = false;
-    Vec2 contact{};
-    for (int32_t begin = 0; begin < count; begin += STOP_CHECK_WALLS) {
-        if (begin > 0 && ThreadStopRequested()) {
-            *stopped = true;
-            return false;
-        }
-        int32_t end = count - begin < STOP_CHECK_WALLS ? count : begin + STOP_CHECK_WALLS;
-        for (int32_t i = begin; i < end; ++i)
-            if (IntersectSegments(walls[i], segment, contact) != 0) return true;
-    }
-    return false;
 }
 
 // ---- Regularity and margins ----------------------------------------------------------------
@@ -120,25 +87,36 @@ double WallPad(double magnitude) { return 1e-3 + magnitude * 9.5367431640625e-07
 
 }  // namespace
 
+namespace {
+
+// Gives a block back when its owner goes: the index's arrays, and the index while it is built.
+struct BlockReleaser {
+    void operator()(void* block) const { BlockRelease(block); }
+};
+template <class T>
+using OwnedBlock = std::unique_ptr<T, BlockReleaser>;
+
+}  // namespace
+
 struct WallIndex {
-    const Wall* walls;
-    int32_t count;
-    bool gridded;           // false: no regular walls (or none fitted); every query is plain
-    double originX, originY;
-    double cellSize;
-    int32_t columns, rows;
-    double magnitude;       // the largest coordinate magnitude of the gridded walls
-    uint32_t* cellStart;    // columns * rows + 1 offsets into cellWalls
-    uint32_t* cellWalls;    // per cell, its walls in wall order
-    int64_t entries;
-    int32_t* always;        // walls outside the grid, in wall order
-    int32_t alwaysCount;
-    uint32_t* stamps;       // per wall, the last query that tested it
-    uint32_t stamp;
+    const Wall* walls = nullptr;
+    int32_t count = 0;
+    bool gridded = false;   // false: no regular walls (or none fitted); every query is plain
+    double originX = 0, originY = 0;
+    double cellSize = 0;
+    int32_t columns = 0, rows = 0;
+    double magnitude = 0;   // the largest coordinate magnitude of the gridded walls
+    OwnedBlock<uint32_t[]> cellStart;  // columns * rows + 1 offsets into cellWalls
+    OwnedBlock<uint32_t[]> cellWalls;  // per cell, its walls in wall order
+    int64_t entries = 0;
+    OwnedBlock<int32_t[]> always;      // walls outside the grid, in wall order
+    int32_t alwaysCount = 0;
+    OwnedBlock<uint32_t[]> stamps;     // per wall, the last query that tested it
+    uint32_t stamp = 0;
     // While building: which walls are gridded, and the per-cell counts. A stopped build hands
     // them over with the index, so that the caller decides where their memory is given back.
-    uint8_t* regular;
-    uint32_t* counts;
+    OwnedBlock<uint8_t[]> regular;
+    OwnedBlock<uint32_t[]> counts;
 };
 
 // ---- Walking the cells near a segment ------------------------------------------------------
@@ -203,26 +181,13 @@ bool WalkLanes(const WallIndex& index, double ax, double ay, double bx, double b
     return true;
 }
 
-void ReleaseParts(WallIndex* index) {
-    BlockRelease(index->cellStart);
-    BlockRelease(index->cellWalls);
-    BlockRelease(index->always);
-    BlockRelease(index->stamps);
-    BlockRelease(index->regular);
-    BlockRelease(index->counts);
-    index->regular = nullptr;
-    index->counts = nullptr;
-    index->cellStart = nullptr;
-    index->cellWalls = nullptr;
-    index->always = nullptr;
-    index->stamps = nullptr;
-}
-
+// A zero-filled array of count elements (at least one); empty when memory runs out.
 template <class T>
-T* AllocateArray(int64_t count) {
+OwnedBlock<T[]> AllocateArray(int64_t count) {
     if (count <= 0) count = 1;
     if (count > INT32_MAX / static_cast<int64_t>(sizeof(T))) return nullptr;
-    return static_cast<T*>(BlockAllocate(static_cast<int32_t>(count * static_cast<int64_t>(sizeof(T)))));
+    return OwnedBlock<T[]>(
+        static_cast<T*>(BlockAllocate(static_cast<int32_t>(count * static_cast<int64_t>(sizeof(T))))));
 }
 
 }  // namespace
@@ -231,157 +196,167 @@ T* AllocateArray(int64_t count) {
 
 namespace {
 
-// A build asked to stop: the partial index, its temporaries with it, only fit for FreeWallIndex.
-WallIndex* StoppedBuild(WallIndex* index, uint8_t* regular, uint32_t* counts, bool* stopped) {
-    index->regular = regular;
-    index->counts = counts;
-    index->gridded = false;
-    *stopped = true;
-    return index;
+struct IndexFreer {
+    void operator()(WallIndex* index) const { FreeWallIndex(index); }
+};
+using IndexOwner = std::unique_ptr<WallIndex, IndexFreer>;
+
+// How a build step ended. A stopped build keeps what it made, for FreeWallIndex only.
+enum class Built { DONE, STOPPED, OUT_OF_MEMORY };
+
+// The box the regular walls span, and how many there are.
+struct WallBox {
+    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+    int64_t regularCount = 0;
+};
+
+// Calls visit(firstCell, lastCell, stride) for the cells within pad of wall w.
+template <class Visit>
+void WalkWallCells(const WallIndex& index, const Wall& w, double pad, Visit&& visit) {
+    WalkLanes(index, w.origin.x, w.origin.y, double{w.origin.x} + w.delta.x, double{w.origin.y} + w.delta.y, pad,
+              [&](int64_t firstCell, int64_t lastCell, int64_t stride, double) {
+                  visit(firstCell, lastCell, stride);
+                  return true;
+              });
+}
+
+// Marks the walls the grid can vouch for, spans their box, and lists the others as tested by
+// every query.
+Built SortWalls(WallIndex& index, WallBox& box) {
+    index.regular = AllocateArray<uint8_t>(index.count);
+    if (!index.regular) return Built::OUT_OF_MEMORY;
+    StopPoll poll;
+    for (int32_t i = 0; i < index.count; ++i) {
+        if (poll.Asked()) return Built::STOPPED;
+        const Wall& wall = index.walls[i];
+        double magnitude;
+        if (!RegularSegment(wall.origin, wall.delta, &magnitude)) continue;
+        index.regular[i] = 1;
+        ++box.regularCount;
+        double endX = double{wall.origin.x} + wall.delta.x, endY = double{wall.origin.y} + wall.delta.y;
+        box.minX = std::min({box.minX, double{wall.origin.x}, endX});
+        box.maxX = std::max({box.maxX, double{wall.origin.x}, endX});
+        box.minY = std::min({box.minY, double{wall.origin.y}, endY});
+        box.maxY = std::max({box.maxY, double{wall.origin.y}, endY});
+        index.magnitude = std::max(index.magnitude, magnitude);
+    }
+    index.alwaysCount = static_cast<int32_t>(index.count - box.regularCount);
+    index.always = AllocateArray<int32_t>(index.alwaysCount);
+    if (!index.always) return Built::OUT_OF_MEMORY;
+    for (int32_t i = 0, n = 0; i < index.count; ++i)
+        if (!index.regular[i]) index.always[n++] = i;
+    return Built::DONE;
+}
+
+// About one cell per wall over the walls' box; larger cells when long walls would be listed
+// too often. Cell borders fall on whole multiples of the cell size. Leaves each cell's
+// listing count in index.counts.
+Built SizeGrid(WallIndex& index, const WallBox& box, double cellSizeWanted, double pad) {
+    double low = pad + 0.5;
+    double width = box.maxX - box.minX + 2 * low, height = box.maxY - box.minY + 2 * low;
+    double cellSize =
+        cellSizeWanted > 0 ? cellSizeWanted : std::sqrt(width * height / static_cast<double>(box.regularCount));
+    for (;;) {
+        index.originX = std::floor((box.minX - low) / cellSize) * cellSize;
+        index.originY = std::floor((box.minY - low) / cellSize) * cellSize;
+        int64_t columns = static_cast<int64_t>(std::floor((box.maxX + low - index.originX) / cellSize)) + 1;
+        int64_t rows = static_cast<int64_t>(std::floor((box.maxY + low - index.originY) / cellSize)) + 1;
+        if (columns * rows > CELLS_PER_WALL * box.regularCount + 64) {
+            cellSize *= 1.25;
+            continue;
+        }
+        index.cellSize = cellSize;
+        index.columns = static_cast<int32_t>(columns);
+        index.rows = static_cast<int32_t>(rows);
+        index.counts.reset();  // before the next, so two never coexist
+        index.counts = AllocateArray<uint32_t>(columns * rows + 1);
+        if (!index.counts) return Built::OUT_OF_MEMORY;
+        int64_t entries = 0;
+        int64_t allowed = LISTINGS_PER_WALL * box.regularCount + 4096;
+        StopPoll poll(STOP_CHECK_LISTED_WALLS);
+        for (int32_t i = 0; i < index.count && entries <= allowed; ++i) {
+            if (poll.Asked()) return Built::STOPPED;
+            if (!index.regular[i]) continue;
+            WalkWallCells(index, index.walls[i], pad, [&](int64_t firstCell, int64_t lastCell, int64_t stride) {
+                for (int64_t cell = firstCell; cell <= lastCell; cell += stride) index.counts[cell]++;
+                entries += lastCell >= firstCell ? (lastCell - firstCell) / stride + 1 : 0;
+            });
+        }
+        if (entries <= allowed) {
+            index.entries = entries;
+            return Built::DONE;
+        }
+        cellSize *= 2.0;
+    }
+}
+
+// The offsets from the counts, then the listings in wall order.
+Built FillGrid(WallIndex& index, double pad) {
+    int64_t cells = int64_t{index.columns} * index.rows;
+    index.cellStart = AllocateArray<uint32_t>(cells + 1);
+    index.cellWalls = AllocateArray<uint32_t>(index.entries);
+    if (!index.cellStart || !index.cellWalls) return Built::OUT_OF_MEMORY;
+    uint32_t* counts = index.counts.get();
+    uint32_t offset = 0;
+    StopPoll cellPoll(16 * STOP_CHECK_WALLS);  // a cell costs a sixteenth of a wall test
+    for (int64_t cell = 0; cell < cells; ++cell) {
+        if (cellPoll.Asked()) return Built::STOPPED;
+        index.cellStart[cell] = offset;
+        offset += counts[cell];
+        counts[cell] = index.cellStart[cell];  // now the next free slot of the cell
+    }
+    index.cellStart[cells] = offset;
+    StopPoll poll(STOP_CHECK_LISTED_WALLS);
+    for (int32_t i = 0; i < index.count; ++i) {
+        if (poll.Asked()) return Built::STOPPED;
+        if (!index.regular[i]) continue;
+        WalkWallCells(index, index.walls[i], pad, [&](int64_t firstCell, int64_t lastCell, int64_t stride) {
+            for (int64_t cell = firstCell; cell <= lastCell; cell += stride)
+                index.cellWalls[counts[cell]++] = static_cast<uint32_t>(i);
+        });
+    }
+    return Built::DONE;
 }
 
 }  // namespace
 
 WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, double cellSizeWanted) {
     *stopped = false;
-    auto* index = static_cast<WallIndex*>(BlockAllocate(sizeof(WallIndex)));
-    if (!index) return nullptr;
+    void* block = BlockAllocate(sizeof(WallIndex));
+    if (!block) return nullptr;
+    IndexOwner index(new (block) WallIndex{});
     index->walls = walls;
     index->count = count;
     index->stamps = AllocateArray<uint32_t>(count);
-    if (!index->stamps) {
-        FreeWallIndex(index);
-        return nullptr;
-    }
+    if (!index->stamps) return nullptr;
 
-    // Which walls go into the grid, and the box they span.
-    auto* regular = AllocateArray<uint8_t>(count);
-    if (!regular) {
-        FreeWallIndex(index);
-        return nullptr;
+    WallBox box;
+    Built built = SortWalls(*index, box);
+    if (built == Built::DONE && box.regularCount == 0) {
+        index->regular.reset();
+        return index.release();
     }
-    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
-    int64_t regularCount = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        if (i % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
-            return StoppedBuild(index, regular, nullptr, stopped);
-        }
-        const Wall& wall = walls[i];
-        double magnitude;
-        if (!RegularSegment(wall.origin, wall.delta, &magnitude)) continue;
-        regular[i] = 1;
-        ++regularCount;
-        double endX = double{wall.origin.x} + wall.delta.x, endY = double{wall.origin.y} + wall.delta.y;
-        minX = std::min({minX, double{wall.origin.x}, endX});
-        maxX = std::max({maxX, double{wall.origin.x}, endX});
-        minY = std::min({minY, double{wall.origin.y}, endY});
-        maxY = std::max({maxY, double{wall.origin.y}, endY});
-        index->magnitude = std::max(index->magnitude, magnitude);
-    }
-    index->alwaysCount = static_cast<int32_t>(count - regularCount);
-    index->always = AllocateArray<int32_t>(index->alwaysCount);
-    if (!index->always) {
-        BlockRelease(regular);
-        FreeWallIndex(index);
-        return nullptr;
-    }
-    for (int32_t i = 0, n = 0; i < count; ++i)
-        if (!regular[i]) index->always[n++] = i;
-    if (regularCount == 0) {
-        BlockRelease(regular);
-        return index;
-    }
-
-    // About one cell per wall over the walls' box; larger cells when long walls would be
-    // listed too often. Cell borders fall on whole multiples of the cell size.
     double pad = WallPad(index->magnitude);
-    double low = pad + 0.5;
-    double width = maxX - minX + 2 * low, height = maxY - minY + 2 * low;
-    double cellSize = cellSizeWanted > 0 ? cellSizeWanted : std::sqrt(width * height / static_cast<double>(regularCount));
-    uint32_t* counts = nullptr;
-    for (;;) {
-        index->originX = std::floor((minX - low) / cellSize) * cellSize;
-        index->originY = std::floor((minY - low) / cellSize) * cellSize;
-        int64_t columns = static_cast<int64_t>(std::floor((maxX + low - index->originX) / cellSize)) + 1;
-        int64_t rows = static_cast<int64_t>(std::floor((maxY + low - index->originY) / cellSize)) + 1;
-        if (columns * rows > CELLS_PER_WALL * regularCount + 64) {
-            cellSize *= 1.25;
-            continue;
-        }
-        index->cellSize = cellSize;
-        index->columns = static_cast<int32_t>(columns);
-        index->rows = static_cast<int32_t>(rows);
-        BlockRelease(counts);
-        counts = AllocateArray<uint32_t>(columns * rows + 1);
-        if (!counts) {
-            BlockRelease(regular);
-            FreeWallIndex(index);
-            return nullptr;
-        }
-        int64_t entries = 0;
-        int64_t allowed = LISTINGS_PER_WALL * regularCount + 4096;
-        for (int32_t i = 0; i < count && entries <= allowed; ++i) {
-            if (i % STOP_CHECK_LISTED_WALLS == STOP_CHECK_LISTED_WALLS - 1 && ThreadStopRequested()) {
-                return StoppedBuild(index, regular, counts, stopped);
-            }
-            if (!regular[i]) continue;
-            const Wall& w = walls[i];
-            WalkLanes(*index, w.origin.x, w.origin.y, double{w.origin.x} + w.delta.x, double{w.origin.y} + w.delta.y,
-                      pad, [&](int64_t firstCell, int64_t lastCell, int64_t stride, double) {
-                          for (int64_t cell = firstCell; cell <= lastCell; cell += stride) counts[cell]++;
-                          entries += lastCell >= firstCell ? (lastCell - firstCell) / stride + 1 : 0;
-                          return true;
-                      });
-        }
-        if (entries <= allowed) {
-            index->entries = entries;
-            break;
-        }
-        cellSize *= 2.0;
-    }
-
-    // Offsets, then the listings in wall order.
-    int64_t cells = int64_t{index->columns} * index->rows;
-    index->cellStart = AllocateArray<uint32_t>(cells + 1);
-    index->cellWalls = AllocateArray<uint32_t>(index->entries);
-    if (!index->cellStart || !index->cellWalls) {
-        BlockRelease(counts);
-        BlockRelease(regular);
-        FreeWallIndex(index);
+    if (built == Built::DONE) built = SizeGrid(*index, box, cellSizeWanted, pad);
+    if (built == Built::DONE) built = FillGrid(*index, pad);
+    switch (built) {
+    case Built::OUT_OF_MEMORY:
         return nullptr;
+    case Built::STOPPED:
+        *stopped = true;
+        return index.release();
+    case Built::DONE:
+        break;
     }
-    uint32_t offset = 0;
-    for (int64_t cell = 0; cell < cells; ++cell) {
-        if (cell % (16 * STOP_CHECK_WALLS) == 0 && ThreadStopRequested()) {
-            return StoppedBuild(index, regular, counts, stopped);
-        }
-        index->cellStart[cell] = offset;
-        offset += counts[cell];
-        counts[cell] = index->cellStart[cell];  // now the next free slot of the cell
-    }
-    index->cellStart[cells] = offset;
-    for (int32_t i = 0; i < count; ++i) {
-        if (i % STOP_CHECK_LISTED_WALLS == STOP_CHECK_LISTED_WALLS - 1 && ThreadStopRequested()) {
-            return StoppedBuild(index, regular, counts, stopped);
-        }
-        if (!regular[i]) continue;
-        const Wall& w = walls[i];
-        WalkLanes(*index, w.origin.x, w.origin.y, double{w.origin.x} + w.delta.x, double{w.origin.y} + w.delta.y, pad,
-                  [&](int64_t firstCell, int64_t lastCell, int64_t stride, double) {
-                      for (int64_t cell = firstCell; cell <= lastCell; cell += stride)
-                          index->cellWalls[counts[cell]++] = static_cast<uint32_t>(i);
-                      return true;
-                  });
-    }
-    BlockRelease(counts);
-    BlockRelease(regular);
+    index->counts.reset();
+    index->regular.reset();
     index->gridded = true;
-    return index;
+    return index.release();
 }
 
 void FreeWallIndex(WallIndex* index) {
     if (!index) return;
-    ReleaseParts(index);
+    index->~WallIndex();
     BlockRelease(index);
 }
 
@@ -397,7 +372,7 @@ namespace {
 // A new query number; every wall counts as untested for it.
 uint32_t NextStamp(WallIndex* index) {
     if (++index->stamp == 0) {
-        std::memset(index->stamps, 0, static_cast<size_t>(index->count) * sizeof(uint32_t));
+        std::memset(index->stamps.get(), 0, static_cast<size_t>(index->count) * sizeof(uint32_t));
         index->stamp = 1;
     }
     return index->stamp;
@@ -418,8 +393,9 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
     if (!GridCanAnswer(index, segment, &margin)) return LinearNearestWall(index->walls, index->count, segment, stopped);
     *stopped = false;
     Best best;
+    StopPoll poll;
     for (int32_t n = 0; n < index->alwaysCount; ++n) {
-        if (n % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+        if (poll.Asked()) {
             *stopped = true;
             return -1;
         }
@@ -428,7 +404,6 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
         if (WallContact(index->walls[i], segment, &d) != 0) best.Offer(d, i);
     }
     uint32_t stamp = NextStamp(index);
-    int32_t sinceCheck = 0;
     const double ox = segment.origin.x, oy = segment.origin.y;
     bool finished = WalkLanes(
         *index, ox, oy, ox + segment.delta.x, oy + segment.delta.y, margin,
@@ -438,12 +413,9 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
                     uint32_t i = index->cellWalls[k];
                     if (index->stamps[i] == stamp) continue;
                     index->stamps[i] = stamp;
-                    if (++sinceCheck == STOP_CHECK_WALLS) {
-                        sinceCheck = 0;
-                        if (ThreadStopRequested()) {
-                            *stopped = true;
-                            return false;
-                        }
+                    if (poll.Asked()) {
+                        *stopped = true;
+                        return false;
                     }
                     float d;
                     if (WallContact(index->walls[i], segment, &d) != 0) best.Offer(d, static_cast<int32_t>(i));
@@ -463,15 +435,15 @@ bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
     if (!GridCanAnswer(index, segment, &margin)) return LinearAnyWallHit(index->walls, index->count, segment, stopped);
     *stopped = false;
     Vec2 contact{};
+    StopPoll poll;
     for (int32_t n = 0; n < index->alwaysCount; ++n) {
-        if (n % STOP_CHECK_WALLS == STOP_CHECK_WALLS - 1 && ThreadStopRequested()) {
+        if (poll.Asked()) {
             *stopped = true;
             return false;
         }
         if (IntersectSegments(index->walls[index->always[n]], segment, contact) != 0) return true;
     }
     uint32_t stamp = NextStamp(index);
-    int32_t sinceCheck = 0;
     bool hit = false;
     const double ox = segment.origin.x, oy = segment.origin.y;
     WalkLanes(*index, ox, oy, ox + segment.delta.x, oy + segment.delta.y, margin,
@@ -481,12 +453,9 @@ bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
                           uint32_t i = index->cellWalls[k];
                           if (index->stamps[i] == stamp) continue;
                           index->stamps[i] = stamp;
-                          if (++sinceCheck == STOP_CHECK_WALLS) {
-                              sinceCheck = 0;
-                              if (ThreadStopRequested()) {
-                                  *stopped = true;
-                                  return false;
-                              }
+                          if (poll.Asked()) {
+                              *stopped = true;
+                              return false;
                           }
                           if (IntersectSegments(index->walls[i], segment, contact) != 0) {
                               hit = true;

@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "app/scene_file.h"
-#include "pathsearch/pathsearch.h"
 #include "tools/scene_families.h"
 
 namespace {
@@ -113,9 +112,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    CreateSharedState();
+    ListCreate(&walls, sizeof(Wall));  // the list SaveScene writes; no search runs here
     for (const Wall& wall : scene.walls) {
-        auto* entry = static_cast<Wall*>(ListAppend(walls));
+        auto* entry = walls ? static_cast<Wall*>(ListAppend(walls)) : nullptr;
         if (!entry) {
             std::fputs("pfadlotse-scene: out of memory\n", stderr);
             return 1;

@@ -37,15 +37,6 @@ void WaitUntilSearching() {
 
 }  // namespace
 
-// Every wall test the search makes passes here.
-std::atomic<int64_t> wallTests{0};
-extern "C" int32_t __real__Z17IntersectSegmentsRK7SegmentS1_R4Vec2(const Segment&, const Segment&, Vec2&);
-extern "C" int32_t __wrap__Z17IntersectSegmentsRK7SegmentS1_R4Vec2(const Segment& first, const Segment& second,
-                                                                  Vec2& hit) {
-    wallTests.fetch_add(1, std::memory_order_relaxed);
-    return __real__Z17IntersectSegmentsRK7SegmentS1_R4Vec2(first, second, hit);
-}
-
 TEST_F(PathJobs, NoJobAnswersRunningAndFreeingNoneDoesNothing) {
     EXPECT_EQ(PathJobStatus(nullptr), 0);
     FreePathJob(nullptr);
@@ -98,9 +89,9 @@ TEST_F(PathJobs, AJobFreedWhileSearchingLeavesACleanStateForTheNext) {
     const int32_t stairs = 1000;
     SetWalls(Staircase(stairs));
     const Vec2 start = STAIRCASE_START, goal = StaircaseGoal(stairs);
-    wallTests = 0;
+    ResetIntersectionTestCount();
     JobResult idle = RunJob(start, goal);
-    int64_t wholeSearch = wallTests;
+    int64_t wholeSearch = IntersectionTestCount();
 
     for (int32_t i = 0; i < 3; ++i) {
         PathJob* job = CreatePathJob(start, goal);
@@ -108,9 +99,9 @@ TEST_F(PathJobs, AJobFreedWhileSearchingLeavesACleanStateForTheNext) {
         WaitUntilSearching();
         SleepMilliseconds(i * 5);
         ASSERT_EQ(PathJobStatus(job), 0);
-        wallTests = 0;
+        ResetIntersectionTestCount();
         FreePathJob(job);
-        EXPECT_LT(wallTests, wholeSearch / 2) << "the stop was not seen";
+        EXPECT_LT(IntersectionTestCount(), wholeSearch / 2) << "the stop was not seen";
         EXPECT_TRUE(SearchStateIsClean());
 
         JobResult next = RunJob(start, goal);

@@ -11,9 +11,6 @@
 
 #include "search_fixture.h"
 
-// Counted by the IntersectSegments wrap in job_test.cpp.
-extern std::atomic<int64_t> wallTests;
-
 namespace {
 
 // The staircase: every step from a corner hits the next stair first, so the search nests one
@@ -32,10 +29,10 @@ TEST_F(StopStorm, AThousandSeededStopStormsLeaveACleanStateAndTheRightNextAnswer
     const PlainResult plain = PlainSearch(scene, STORM_START, STORM_GOAL);
     ASSERT_EQ(plain.status, 1);
     SetWalls(scene);
-    wallTests = 0;
+    ResetIntersectionTestCount();
     const JobResult idle = RunJob(STORM_START, STORM_GOAL);
     ASSERT_TRUE(SameAsPlain(plain, idle));
-    const int64_t wholeSearch = wallTests;
+    const int64_t wholeSearch = IntersectionTestCount();
 
     std::mt19937 random(STORM_SEED);
     int32_t stoppedRunning = 0;
@@ -43,7 +40,7 @@ TEST_F(StopStorm, AThousandSeededStopStormsLeaveACleanStateAndTheRightNextAnswer
     for (int32_t storm = 0; storm < STORMS; ++storm) {
         PathJob* job = CreatePathJob(STORM_START, STORM_GOAL);
         ASSERT_NE(job, nullptr);
-        wallTests = 0;
+        ResetIntersectionTestCount();
         if (random() % 2) {
             // A delay of 0 to 2 ms.
             auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(random() % 2001);
@@ -51,7 +48,7 @@ TEST_F(StopStorm, AThousandSeededStopStormsLeaveACleanStateAndTheRightNextAnswer
         } else {
             // Some number of wall tests into the search, or its end, whichever comes first.
             const int64_t steps = static_cast<int64_t>(random() % static_cast<uint32_t>(wholeSearch + 1));
-            while (wallTests.load(std::memory_order_relaxed) < steps && PathJobStatus(job) == 0)
+            while (IntersectionTestCount() < steps && PathJobStatus(job) == 0)
                 std::this_thread::yield();
         }
         if (PathJobStatus(job) == 0) ++stoppedRunning;
