@@ -23,8 +23,8 @@ constexpr int32_t SHORTEST_NOT_FINISHED = 0;  // the budget was spent or the thr
 
 // When FindShortestPath gives up; 0 means no limit.
 struct ShortestPathBudget {
-    int64_t maxExpanded;       // nodes taken from the open set and expanded
-    int64_t maxMilliseconds;   // wall-clock time from the call
+    int64_t maxExpanded;      // nodes taken from the open set and expanded
+    int64_t maxMilliseconds;  // wall-clock time from the call
 };
 
 struct ShortestPath {

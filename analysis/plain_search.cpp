@@ -65,7 +65,8 @@ struct Plain {
     }
 
     void Go(Node* n, Vec2 t, int32_t corner) {
-        Segment s{n->point, Vec2{float(double{t.x} - double{n->point.x}), float(double{t.y} - double{n->point.y})}};
+        Segment s{n->point, Vec2{float(double{t.x} - double{n->point.x}),
+                                 float(double{t.y} - double{n->point.y})}};
         for (const Segment& done : tested)
             if (Same(&done, &s, sizeof s)) return;
         checks++;
@@ -80,14 +81,18 @@ struct Plain {
                 d = Dist(s.origin, hit);
             } else {
                 Vec2 a = w.origin;
-                Vec2 b{float(double{a.x} + double{w.delta.x}), float(double{a.y} + double{w.delta.y})};
+                Vec2 b{float(double{a.x} + double{w.delta.x}),
+                       float(double{a.y} + double{w.delta.y})};
                 Vec2 o = s.origin;
-                double dot = (double{o.x} - a.x) * (double{o.x} - b.x) + (double{o.y} - a.y) * (double{o.y} - b.y);
+                double dot = (double{o.x} - a.x) * (double{o.x} - b.x) +
+                             (double{o.y} - a.y) * (double{o.y} - b.y);
                 if (dot <= 0) {
                     d = 0;
                 } else {
-                    double da = std::sqrt((double{a.x} - o.x) * (double{a.x} - o.x) + (double{a.y} - o.y) * (double{a.y} - o.y));
-                    double db = std::sqrt((double{b.x} - o.x) * (double{b.x} - o.x) + (double{b.y} - o.y) * (double{b.y} - o.y));
+                    double da = std::sqrt((double{a.x} - o.x) * (double{a.x} - o.x) +
+                                          (double{a.y} - o.y) * (double{a.y} - o.y));
+                    double db = std::sqrt((double{b.x} - o.x) * (double{b.x} - o.x) +
+                                          (double{b.y} - o.y) * (double{b.y} - o.y));
                     d = float(db < da ? db : da);
                 }
             }
@@ -149,7 +154,8 @@ PlainResult PlainSearch(const std::vector<Wall>& walls, Vec2 start, Vec2 goal) {
     result.nodeCount = int32_t(plain.nodes.size());
     result.deepestCall = plain.deepest;
     if (plain.goalNode->predecessor) {
-        for (Node* n = plain.goalNode; n->predecessor; n = n->predecessor) result.path.insert(result.path.begin(), n->point);
+        for (Node* n = plain.goalNode; n->predecessor; n = n->predecessor)
+            result.path.insert(result.path.begin(), n->point);
         result.path.insert(result.path.begin(), startNode->point);
         result.status = 1;
     } else {

@@ -22,7 +22,8 @@ namespace {
 
 // The segment as the search makes it: from the point, its delta stored as floats.
 Segment SegmentToward(const Vec2& from, const Vec2& to) {
-    return Segment{from, Vec2{static_cast<float>(double{to.x} - from.x), static_cast<float>(double{to.y} - from.y)}};
+    return Segment{from, Vec2{static_cast<float>(double{to.x} - from.x),
+                              static_cast<float>(double{to.y} - from.y)}};
 }
 
 // How many visibility tests run between two looks at the clock and the stop request.
@@ -52,13 +53,15 @@ struct Open {
 struct OpenAfter {
     // The smallest f first; of equal f the lower node number, so the answer never depends on
     // the heap's inner order.
-    bool operator()(const Open& a, const Open& b) const { return a.f != b.f ? a.f > b.f : a.node > b.node; }
+    bool operator()(const Open& a, const Open& b) const {
+        return a.f != b.f ? a.f > b.f : a.node > b.node;
+    }
 };
 
 // The walls as FindShortestPath asks them: through the search's spatial index, or by the plain
 // scan when no index could be had. Either gives the plain scan's answer.
 class Visibility {
-public:
+  public:
     explicit Visibility(std::span<const Wall> walls) : walls_(walls) {
         if (walls.empty() || walls.size() > static_cast<size_t>(INT32_MAX)) return;
         bool stopped = false;
@@ -84,14 +87,14 @@ public:
     }
     bool Stopped() const { return stopped_; }
 
-private:
+  private:
     std::span<const Wall> walls_;
     WallIndex* index_ = nullptr;
     bool stopped_ = false;
 };
 
 class Budget {
-public:
+  public:
     explicit Budget(const ShortestPathBudget& budget) : budget_(budget), t0_(TickMilliseconds()) {}
     bool Spent(int64_t expanded) const {
         if (budget_.maxExpanded > 0 && expanded >= budget_.maxExpanded) return true;
@@ -99,10 +102,11 @@ public:
     }
     bool Interrupted() const {
         if (ThreadStopRequested()) return true;
-        return budget_.maxMilliseconds > 0 && int64_t{TickMilliseconds() - t0_} >= budget_.maxMilliseconds;
+        return budget_.maxMilliseconds > 0 &&
+               int64_t{TickMilliseconds() - t0_} >= budget_.maxMilliseconds;
     }
 
-private:
+  private:
     ShortestPathBudget budget_;
     uint32_t t0_;
 };
@@ -131,7 +135,8 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
     known.emplace(PointKey(goal), 1);
     for (const Wall& wall : walls)
         for (const Vec2& corner : {wall.outerA, wall.outerB})
-            if (Finite(corner) && known.emplace(PointKey(corner), static_cast<int32_t>(points.size())).second)
+            if (Finite(corner) &&
+                known.emplace(PointKey(corner), static_cast<int32_t>(points.size())).second)
                 points.push_back(corner);
     const auto count = static_cast<int32_t>(points.size());
     result.waypoints = count;
@@ -171,7 +176,8 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
             // Through v no way can beat the best way to the goal known so far (the goal is
             // node 1, tested early from every node, so such a bound comes soon).
             if (v != 1 && !(reach + estimate[v] < g[1])) continue;
-            if (result.visibilityTests % CHECK_EVERY_TESTS == CHECK_EVERY_TESTS - 1 && limits.Interrupted()) {
+            if (result.visibilityTests % CHECK_EVERY_TESTS == CHECK_EVERY_TESTS - 1 &&
+                limits.Interrupted()) {
                 result.status = SHORTEST_NOT_FINISHED;
                 return result;
             }
@@ -189,7 +195,8 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
     }
     if (predecessor[1] < 0) return result;
 
-    for (int32_t node = 1; node != -1; node = predecessor[node]) result.points.push_back(points[node]);
+    for (int32_t node = 1; node != -1; node = predecessor[node])
+        result.points.push_back(points[node]);
     std::reverse(result.points.begin(), result.points.end());
     result.length = PathLength(result.points);
     result.status = SHORTEST_FOUND;
@@ -203,7 +210,8 @@ double PathLength(std::span<const Vec2> points) {
 }
 
 double PathGap(double directLength, double optimalLength) {
-    if (optimalLength == 0.0) return directLength == 0.0 ? 0.0 : std::numeric_limits<double>::infinity();
+    if (optimalLength == 0.0)
+        return directLength == 0.0 ? 0.0 : std::numeric_limits<double>::infinity();
     return directLength / optimalLength - 1.0;
 }
 

@@ -34,18 +34,18 @@ constexpr int32_t COLOUR_CURSOR = 0xFFFFFF;
 
 // The scene and the interaction state; zero until start-up sets it.
 struct SceneState {
-    PathJob* job;            // the current path job, or nullptr
-    int32_t jobStatus;       // as read this frame: 1 found, 0 computing or no job, -1 unreachable,
-                             // -2 out of memory
-    const Vec2* pathPoint;   // the path point being drawn, inside job
-    int32_t dragging;        // 1 while a wall is dragged with the left button
-    Vec2* selected;          // &start or &goal while the right button moves it, else nullptr
-    Vec2 mousePos;           // whole pixels, read once per frame
-    Vec2 dragStart;          // mousePos in the frame the left-button drag began
-    Vec2 prevPathPoint;      // end of the last path line drawn this frame
+    PathJob* job;           // the current path job, or nullptr
+    int32_t jobStatus;      // as read this frame: 1 found, 0 computing or no job, -1 unreachable,
+                            // -2 out of memory
+    const Vec2* pathPoint;  // the path point being drawn, inside job
+    int32_t dragging;       // 1 while a wall is dragged with the left button
+    Vec2* selected;         // &start or &goal while the right button moves it, else nullptr
+    Vec2 mousePos;          // whole pixels, read once per frame
+    Vec2 dragStart;         // mousePos in the frame the left-button drag began
+    Vec2 prevPathPoint;     // end of the last path line drawn this frame
     Vec2 start;
     Vec2 goal;
-    MouseSlot* mouseState;   // the table UpdateMouseState fills
+    MouseSlot* mouseState;  // the table UpdateMouseState fills
 };
 extern SceneState scene;
 

@@ -30,7 +30,8 @@ std::string PlaceFile(const char* name, bool forWriting) {
         if (saved != name && FileReadable(name)) return name;
     }
     if (saved.empty() && UserDataDirectory().empty()) {
-        std::fprintf(stderr, "pfadlotse: cannot place %s: the current directory is not writable and %s\n",
+        std::fprintf(stderr,
+                     "pfadlotse: cannot place %s: the current directory is not writable and %s\n",
                      name, UserDataDirectoryUnknown());
     }
     return saved;

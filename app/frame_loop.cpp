@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/app.h"
-#include "fault/fault_report.h"
 #include "app/scene_file.h"
+#include "fault/fault_report.h"
 #include "platform/display.h"
 #include "platform/system.h"
 
@@ -52,8 +52,8 @@ bool WallMayShow(const Wall& wall) {
     int64_t x = Round(wall.origin.x), y = Round(wall.origin.y);
     int64_t w = Round(wall.delta.x), h = Round(wall.delta.y);
     if (w == 0 && h == 0) return false;
-    return std::max(x, x + w) >= 0 && std::min(x, x + w) < SURFACE_WIDTH && std::max(y, y + h) >= 0 &&
-           std::min(y, y + h) < SURFACE_HEIGHT;
+    return std::max(x, x + w) >= 0 && std::min(x, x + w) < SURFACE_WIDTH &&
+           std::max(y, y + h) >= 0 && std::min(y, y + h) < SURFACE_HEIGHT;
 }
 
 // Draws the walls on a black surface with the frame's own DrawWall and notes where they fell.
@@ -96,7 +96,8 @@ void BuildWallLayer() {
 }
 
 bool WallLayerStale() {
-    return !wallLayer.built || wallLayer.list != walls || (walls && wallLayer.stamp != walls->stamp);
+    return !wallLayer.built || wallLayer.list != walls ||
+           (walls && wallLayer.stamp != walls->stamp);
 }
 
 // Draws the walls in the current drawing colour, as drawing each wall would.
@@ -176,8 +177,10 @@ void EditScene(const SceneEdit& edit) {
     switch (edit.kind) {
         case EDIT_ADD_WALL:
             if (AddWall(edit.x1, edit.y1, edit.x2, edit.y2) != 0)
-                std::fprintf(stderr, "pfadlotse: the wall from (%d, %d) to (%d, %d) was not added: out of memory\n",
-                             edit.x1, edit.y1, edit.x2, edit.y2);
+                std::fprintf(
+                    stderr,
+                    "pfadlotse: the wall from (%d, %d) to (%d, %d) was not added: out of memory\n",
+                    edit.x1, edit.y1, edit.x2, edit.y2);
             break;
         case EDIT_LOAD_SCENE:
             LoadScene(scene.start, scene.goal);
@@ -209,7 +212,8 @@ bool StartPlatform(bool installFaultReport, std::string* failure) {
         return false;
     };
 
-    if (!ArrayCreate(&mouseState, MOUSE_SLOT_UPPER_INDEX)) return fail("no memory for the mouse state");
+    if (!ArrayCreate(&mouseState, MOUSE_SLOT_UPPER_INDEX))
+        return fail("no memory for the mouse state");
     scene.mouseState = mouseState;
 
     // From here on a fault on any thread ends the program through the report.
@@ -257,10 +261,10 @@ void DrawFrame() {
     scene.jobStatus = PathJobStatus(scene.job);
     if (scene.jobStatus == 1) {
         DrawLabel(5, 5, "Weg erfolgreich berechnet", COLOUR_FOUND);
-        DrawLabel(10, 25,
-                  TextJoin({"Kollisionskontrollen : ",
-                            DecimalText(PathJobCollisionChecks(scene.job))}),
-                  COLOUR_STATISTICS);
+        DrawLabel(
+            10, 25,
+            TextJoin({"Kollisionskontrollen : ", DecimalText(PathJobCollisionChecks(scene.job))}),
+            COLOUR_STATISTICS);
         DrawLabel(10, 40, TextJoin({"Weg-Knoten : ", DecimalText(PathJobNodeCount(scene.job))}),
                   COLOUR_STATISTICS);
         DrawLabel(10, 55,
@@ -288,8 +292,8 @@ void DrawFrame() {
     DrawLabel(500, 50, "Start/Ziel verschieben mit rechter Maus", COLOUR_HELP);
 
     if (scene.dragging == 1) {
-        DrawLineBetween(Round(scene.dragStart.x), Round(scene.dragStart.y),
-                        Round(scene.mousePos.x), Round(scene.mousePos.y), COLOUR_RUBBER_BAND);
+        DrawLineBetween(Round(scene.dragStart.x), Round(scene.dragStart.y), Round(scene.mousePos.x),
+                        Round(scene.mousePos.y), COLOUR_RUBBER_BAND);
     }
 
     // Our own cursor, last so that it lies on top; the platform's is hidden over the surface.
@@ -313,7 +317,8 @@ bool RunFramePass(int32_t pauseMs) {
     HandleFileKeys();
 
     UpdateMouseState(MOUSE_SOURCE_DEVICE);
-    scene.mousePos = Vec2{static_cast<float>(MousePositionX()), static_cast<float>(MousePositionY())};
+    scene.mousePos =
+        Vec2{static_cast<float>(MousePositionX()), static_cast<float>(MousePositionY())};
     HandleRightButton();
     HandleLeftButton();
     return true;

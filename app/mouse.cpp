@@ -1,16 +1,16 @@
 // Per-frame mouse button state, derived once per frame from the mouse device.
 #include "app/mouse.h"
 
-#include "platform/display.h"
-
 #include <climits>
+
+#include "platform/display.h"
 
 // Made at start-up, then read and written by the main thread only (UpdateMouseState).
 MouseSlot* mouseState = nullptr;
 
 namespace {
 
-constexpr int32_t LONG_FRAMES = 20;        // held longer: long press and repeat; still longer: idle
+constexpr int32_t LONG_FRAMES = 20;  // held longer: long press and repeat; still longer: idle
 constexpr int32_t LONG_IDLE_FRAMES = 60;
 constexpr int8_t DOUBLE_CLICK_FRAMES = 20;
 

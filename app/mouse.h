@@ -6,10 +6,10 @@
 #include <cstdint>
 
 struct MouseSlot {
-    int32_t count;       // buttons: consecutive frames down, 0 while up; slot 0: frames since motion
-    int8_t click;        // 0 none, 1 click, 2 double click; set in the frame of a release
-    int8_t clickTimer;   // frames left in which another click counts as a double click
-    uint8_t flags;       // recomputed every frame
+    int32_t count;      // buttons: consecutive frames down, 0 while up; slot 0: frames since motion
+    int8_t click;       // 0 none, 1 click, 2 double click; set in the frame of a release
+    int8_t clickTimer;  // frames left in which another click counts as a double click
+    uint8_t flags;      // recomputed every frame
 };
 
 // Slot indices of the table.

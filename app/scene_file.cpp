@@ -56,15 +56,17 @@ bool LoadScene(Vec2& start, Vec2& goal, bool* outOfMemory) {
     std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size > 0 ? size : 1]);
     int64_t got = bytes ? ReadInputFile(file, bytes.get(), size) : 0;
     CloseInputFile(file);
-    const char* failure = !bytes ? "out of memory" : got < 0 ? "the file could not be read" : nullptr;
+    const char* failure = !bytes    ? "out of memory"
+                          : got < 0 ? "the file could not be read"
+                                    : nullptr;
     // The walls are read into a list of their own and take the scene's place only once the
     // whole file is in: a failure leaves the scene as it was.
     CursorList* loaded = nullptr;
     Vec2 newStart = start, newGoal = goal;
     if (!failure) {
         ListCreate(&loaded, sizeof(Wall));
-        if (!loaded || !ParseScene(std::span<const uint8_t>(bytes.get(), static_cast<size_t>(got)), newStart,
-                                   newGoal, loaded))
+        if (!loaded || !ParseScene(std::span<const uint8_t>(bytes.get(), static_cast<size_t>(got)),
+                                   newStart, newGoal, loaded))
             failure = "out of memory";
     }
     if (failure) {
@@ -84,7 +86,8 @@ bool ParseScene(std::span<const uint8_t> bytes, Vec2& start, Vec2& goal, CursorL
     const size_t size = bytes.size();
     // Each field takes what the file has of it; the rest keeps its old bytes.
     auto take = [&](size_t offset, void* field, size_t fieldSize) {
-        if (offset < size) std::memcpy(field, bytes.data() + offset, std::min(fieldSize, size - offset));
+        if (offset < size)
+            std::memcpy(field, bytes.data() + offset, std::min(fieldSize, size - offset));
     };
     take(0, &start, sizeof start);
     take(8, &goal, sizeof goal);

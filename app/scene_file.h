@@ -47,7 +47,8 @@ std::string PlaceFile(const char* name, bool forWriting);
 // ---- Saving ------------------------------------------------------------------------------
 
 // The bytes of a scene file holding start, goal and every wall of the list, in list order.
-std::vector<uint8_t> SceneFileBytes(const Vec2& start, const Vec2& goal, const CursorList* wallList);
+std::vector<uint8_t> SceneFileBytes(const Vec2& start, const Vec2& goal,
+                                    const CursorList* wallList);
 // Writes SceneFileBytes as the scene file at path.
 bool SaveScene(const std::string& path, const Vec2& start, const Vec2& goal);
 

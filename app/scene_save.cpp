@@ -3,8 +3,10 @@
 
 #include "app/scene_file.h"
 
-std::vector<uint8_t> SceneFileBytes(const Vec2& start, const Vec2& goal, const CursorList* wallList) {
-    std::vector<uint8_t> bytes(16 + sizeof(Wall) * static_cast<size_t>(wallList ? ListCount(wallList) : 0));
+std::vector<uint8_t> SceneFileBytes(const Vec2& start, const Vec2& goal,
+                                    const CursorList* wallList) {
+    std::vector<uint8_t> bytes(16 + sizeof(Wall) *
+                                        static_cast<size_t>(wallList ? ListCount(wallList) : 0));
     std::memcpy(bytes.data(), &start, 8);
     std::memcpy(bytes.data() + 8, &goal, 8);
     size_t offset = 16;

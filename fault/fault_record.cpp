@@ -15,7 +15,8 @@ constexpr KindText KIND_TEXTS[] = {
     {0x80000004,
      "SINGLE_STEP The CPU has signalled that one instruction has been executed.Only of interest "
      "to Debuggers"},
-    {0xC0000005, "An attempted read or write to/from an address to which that process isn't allowed"},
+    {0xC0000005,
+     "An attempted read or write to/from an address to which that process isn't allowed"},
     {0xC0000008,
      "INVALID_HANDLE The API call was passed a handle to a kernel object which was invalid "
      "-usually because that handle has already been closed."},
@@ -79,9 +80,9 @@ const char* FaultKindText(uint32_t kind) {
 }
 
 size_t FormatFaultAddress(char* out, uint64_t address, int pointerBits) {
-    int64_t value = pointerBits == 32 ? static_cast<int64_t>(static_cast<int32_t>(
-                                            static_cast<uint32_t>(address)))
-                                      : static_cast<int64_t>(address);
+    int64_t value = pointerBits == 32
+                        ? static_cast<int64_t>(static_cast<int32_t>(static_cast<uint32_t>(address)))
+                        : static_cast<int64_t>(address);
     out[0] = '\0';
     size_t length = 0;
     uint64_t magnitude = static_cast<uint64_t>(value);

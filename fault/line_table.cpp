@@ -33,9 +33,7 @@ struct Cursor {
         const char* start = at;
         while (at < end) {
             char c = *at;
-            int digit = c >= '0' && c <= '9'   ? c - '0'
-                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                               : 99;
+            int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : 99;
             if (digit >= base) break;
             if (value > (UINT64_MAX - static_cast<uint64_t>(digit)) / static_cast<uint64_t>(base))
                 return false;
@@ -53,7 +51,8 @@ Cursor Begin(LineTable table) { return {table.text, table.text + table.length}; 
 bool LineTableMatches(LineTable table, const char* buildId) {
     Cursor cursor = Begin(table);
     uint64_t version = 0;
-    if (!cursor.Word("pfadlotse-lines") || !cursor.Number(10, version) || version != 2) return false;
+    if (!cursor.Word("pfadlotse-lines") || !cursor.Number(10, version) || version != 2)
+        return false;
     cursor.SkipBlanks();
     return *buildId && cursor.Word(buildId) && (cursor.Done() || *cursor.at == '\n');
 }

@@ -11,7 +11,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool started = [] {
         bool opened = StartPlatform(false);
-        if (!opened) std::fprintf(stderr, "cannot start the null platform: %s\n", PlatformOpenError());
+        if (!opened)
+            std::fprintf(stderr, "cannot start the null platform: %s\n", PlatformOpenError());
         return opened;
     }();
     FUZZ_CHECK(started);

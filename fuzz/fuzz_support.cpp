@@ -1,9 +1,10 @@
 #include "fuzz/fuzz_support.h"
-#include "pathsearch/pathsearch_internal.h"
 
 #include <time.h>
 
 #include <atomic>
+
+#include "pathsearch/pathsearch_internal.h"
 
 void CheckSearchStateClean() {
     FUZZ_CHECK(LockTry(SearchLock));
@@ -27,7 +28,9 @@ PathJob* RunJobWithinBudget(const Vec2& start, const Vec2& goal, bool* stopped) 
             *stopped = true;
             return nullptr;
         }
-        struct timespec pause{0, 20 * 1000};
+        struct timespec pause {
+            0, 20 * 1000
+        };
         nanosleep(&pause, nullptr);
     }
     CheckSearchStateClean();

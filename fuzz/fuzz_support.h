@@ -9,12 +9,12 @@
 #include "pathsearch/pathsearch.h"
 
 // Stops the run with the failed condition, where the fuzzer (or the replay) reports it.
-#define FUZZ_CHECK(condition)                                                              \
-    do {                                                                                   \
-        if (!(condition)) {                                                                \
+#define FUZZ_CHECK(condition)                                                                  \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
             std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                  \
-        }                                                                                  \
+            std::abort();                                                                      \
+        }                                                                                      \
     } while (0)
 
 // Wall tests a job may make before it is stopped.

@@ -126,7 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckOnGrid(p, q, result, hit);
     } else {
         bool small = true;
-        for (float value : values) small = small && std::isfinite(value) && std::fabs(value) <= 1e18f;
+        for (float value : values)
+            small = small && std::isfinite(value) && std::fabs(value) <= 1e18f;
         if (small) CheckFinite(p, result, hit);
     }
     return 0;

@@ -44,7 +44,6 @@ struct Wall {
 };
 static_assert(sizeof(Wall) == 32 && alignof(Wall) == 4, "a Wall is exactly eight floats");
 
-
 // The wall with this origin and delta and its corner points one unit beyond each end.
 Wall WallWithCorners(const Vec2& origin, const Vec2& delta);
 // The wall from (x1, y1) to (x2, y2) with its corner points, as AddWall stores it.

@@ -15,14 +15,16 @@ Wall WallWithCorners(const Vec2& origin, const Vec2& delta) {
                        static_cast<float>(double{wall.origin.y} - u.y)};
     Vec2 end{static_cast<float>(double{wall.origin.x} + wall.delta.x),
              static_cast<float>(double{wall.origin.y} + wall.delta.y)};
-    wall.outerB = Vec2{static_cast<float>(double{end.x} + u.x), static_cast<float>(double{end.y} + u.y)};
+    wall.outerB =
+        Vec2{static_cast<float>(double{end.x} + u.x), static_cast<float>(double{end.y} + u.y)};
     return wall;
 }
 
 Wall WallBetween(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     // In 64 bits: the difference of two 32-bit coordinates can overflow 32 bits.
-    return WallWithCorners(Vec2{static_cast<float>(x1), static_cast<float>(y1)},
-                           Vec2{static_cast<float>(int64_t{x2} - x1), static_cast<float>(int64_t{y2} - y1)});
+    return WallWithCorners(
+        Vec2{static_cast<float>(x1), static_cast<float>(y1)},
+        Vec2{static_cast<float>(int64_t{x2} - x1), static_cast<float>(int64_t{y2} - y1)});
 }
 
 int32_t AddWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {

@@ -57,13 +57,15 @@ const Wall* NearestWall(const WallView& view, const Segment& segment, bool* stop
         int32_t i = NearestWallHit(view.index, segment, stopped);
         return i >= 0 ? &view.array[i] : nullptr;
     }
-    return view.array ? ScanNearestWall(std::span(view.array, static_cast<size_t>(view.count)), segment, stopped)
+    return view.array ? ScanNearestWall(std::span(view.array, static_cast<size_t>(view.count)),
+                                        segment, stopped)
                       : ScanNearestWall(ListItems<Wall>(view.list), segment, stopped);
 }
 
 bool SegmentBlocked(const WallView& view, const Segment& segment, bool* stopped) {
     if (view.index) return AnyWallHit(view.index, segment, stopped);
-    return view.array ? ScanAnyWallHit(std::span(view.array, static_cast<size_t>(view.count)), segment, stopped)
+    return view.array ? ScanAnyWallHit(std::span(view.array, static_cast<size_t>(view.count)),
+                                       segment, stopped)
                       : ScanAnyWallHit(ListItems<Wall>(view.list), segment, stopped);
 }
 
@@ -75,8 +77,8 @@ struct Watch {
 
 // A trace missing a step would tell a different search: without the memory for it the job
 // ends as out of memory (false).
-[[gnu::noinline, gnu::cold]] bool Report(const Watch& watch, int32_t kind, const Vec2& from, const Vec2& to, int32_t wall,
-                                         float cost) {
+[[gnu::noinline, gnu::cold]] bool Report(const Watch& watch, int32_t kind, const Vec2& from,
+                                         const Vec2& to, int32_t wall, float cost) {
     try {
         watch.trace->push_back(SearchEvent{kind, from, to, wall, cost});
         return true;
@@ -112,7 +114,8 @@ bool Shortcut(const WallView& view, SearchNode* node, const Watch& watch) {
         node->predecessor = ancestor;
         node->cost = static_cast<float>(double{ancestor->cost} + NodeDistance(node, ancestor));
         if (watch.trace) [[unlikely]]
-            if (!Report(watch, SEARCH_EVENT_SHORTCUT, ancestor->point, node->point, -1, node->cost)) return false;
+            if (!Report(watch, SEARCH_EVENT_SHORTCUT, ancestor->point, node->point, -1, node->cost))
+                return false;
         parent = ancestor;
     }
     return true;
@@ -124,7 +127,9 @@ struct SegmentSlot {
     uint64_t delta;
     bool Empty() const { return (origin | delta) == 0; }
     uint64_t Hash() const { return MixBits(origin * 0x9e3779b97f4a7c15ULL ^ delta); }
-    bool Same(const SegmentSlot& other) const { return origin == other.origin && delta == other.delta; }
+    bool Same(const SegmentSlot& other) const {
+        return origin == other.origin && delta == other.delta;
+    }
 };
 
 struct PointSlot {
@@ -187,7 +192,7 @@ struct Search {
     WallView walls{};
     Watch watch{};
     Wall* wallCopy = nullptr;
-    int32_t checks = 0;  // segments checked against the walls so far
+    int32_t checks = 0;        // segments checked against the walls so far
     Task* tasks = firstTasks;  // firstTasks until the stack outgrows it
     int32_t taskCount = 0;
     int32_t taskCapacity = FIRST_TASK_CAPACITY;
@@ -221,7 +226,8 @@ bool AlreadyTested(Search& search, const Segment& segment, bool* tested) {
         // Room for half as many blocked segments as walls up front (a dense scene blocks about
         // two in five): growing a set of hundreds of thousands rehashes for milliseconds, with
         // no look at a stop request.
-        if (!ReserveKeptSlots(search.tested.table, keptTested, std::max(search.walls.count / 2, 2 * HASHED_LIST_MIN)))
+        if (!ReserveKeptSlots(search.tested.table, keptTested,
+                              std::max(search.walls.count / 2, 2 * HASHED_LIST_MIN)))
             return OutOfMemory(search);
         for (const Segment& entry : ListItems<Segment>(testedSegments))
             if (!AddToSet(search.tested, SlotOf(entry))) return OutOfMemory(search);
@@ -231,7 +237,8 @@ bool AlreadyTested(Search& search, const Segment& segment, bool* tested) {
 }
 
 bool NoteTested(Search& search, const Segment& segment) {
-    return !search.tested.table.slots || AddToSet(search.tested, SlotOf(segment)) || OutOfMemory(search);
+    return !search.tested.table.slots || AddToSet(search.tested, SlotOf(segment)) ||
+           OutOfMemory(search);
 }
 
 // The first node made for the point, or nullptr; false with the job marked out of memory when
@@ -247,12 +254,14 @@ bool FindNode(Search& search, const Vec2& point, SearchNode** found) {
                 }
             return true;
         }
-        if (!ReserveKeptSlots(search.nodes, keptNodes, std::max(search.walls.count / 8, 2 * HASHED_LIST_MIN)))
+        if (!ReserveKeptSlots(search.nodes, keptNodes,
+                              std::max(search.walls.count / 8, 2 * HASHED_LIST_MIN)))
             return OutOfMemory(search);
         // In registry order, so each point keeps its first node.
         for (SearchNode* node : ListItems<SearchNode*>(searchNodes)) {
             PointSlot slot = SlotOf(node->point, node);
-            if (!FindSlot(search.nodes, slot) && !AddNewSlot(search.nodes, slot)) return OutOfMemory(search);
+            if (!FindSlot(search.nodes, slot) && !AddNewSlot(search.nodes, slot))
+                return OutOfMemory(search);
         }
     }
     PointSlot* slot = FindSlot(search.nodes, SlotOf(point, nullptr));
@@ -262,7 +271,8 @@ bool FindNode(Search& search, const Vec2& point, SearchNode** found) {
 
 // Only called for a point that had no node.
 bool NoteNode(Search& search, SearchNode* node) {
-    return !search.nodes.slots || AddNewSlot(search.nodes, SlotOf(node->point, node)) || OutOfMemory(search);
+    return !search.nodes.slots || AddNewSlot(search.nodes, SlotOf(node->point, node)) ||
+           OutOfMemory(search);
 }
 
 // Doubles the task stack; false (nothing changed) when memory ran out.
@@ -298,7 +308,8 @@ bool PrepareWalls(Search& search) {
         return true;
     }
     if (wallCount > 0 && wallCount <= INT32_MAX / static_cast<int32_t>(sizeof(Wall)))
-        search.wallCopy = static_cast<Wall*>(BlockAllocate(wallCount * static_cast<int32_t>(sizeof(Wall))));
+        search.wallCopy =
+            static_cast<Wall*>(BlockAllocate(wallCount * static_cast<int32_t>(sizeof(Wall))));
     if (!search.wallCopy) return !ThreadStopRequested();
     // Counted before the copy, so that a stop during it releases the copy as a large one.
     search.walls = WallView{search.wallCopy, wallCount, nullptr, nullptr};
@@ -310,7 +321,9 @@ bool PrepareWalls(Search& search) {
     }
     bool stopped = false;
     // A stopped build's partial index goes to ReleaseSearch with the rest, never to a query.
-    search.walls.index = wallCount >= INDEXED_WALLS_MIN ? CreateWallIndex(search.wallCopy, wallCount, &stopped) : nullptr;
+    search.walls.index = wallCount >= INDEXED_WALLS_MIN
+                             ? CreateWallIndex(search.wallCopy, wallCount, &stopped)
+                             : nullptr;
     return !stopped;
 }
 
@@ -344,7 +357,8 @@ bool Step(Search& search, const Task& task) {
         if (!entry) return OutOfMemory(search);
         *entry = segment;
         // Last in, first out: the outerA branch runs to its end before the outerB one.
-        return NoteTested(search, segment) && Push(search, from, wall->outerB, 1) && Push(search, from, wall->outerA, 1);
+        return NoteTested(search, segment) && Push(search, from, wall->outerB, 1) &&
+               Push(search, from, wall->outerA, 1);
     }
 
     if (task.targetIsCorner == 1) {
@@ -356,13 +370,16 @@ bool Step(Search& search, const Task& task) {
                 node->predecessor = from;
                 node->cost = cost;
                 if (search.watch.trace) [[unlikely]]
-                    if (!Report(search.watch, SEARCH_EVENT_RELINKED, from->point, node->point, -1, cost)) return false;
+                    if (!Report(search.watch, SEARCH_EVENT_RELINKED, from->point, node->point, -1,
+                                cost))
+                        return false;
             }
         } else {
             node = CreateSearchNode(from, &task.target);
             if (!node || !NoteNode(search, node)) return OutOfMemory(search);
             if (search.watch.trace) [[unlikely]]
-                if (!Report(search.watch, SEARCH_EVENT_NODE_MADE, from->point, node->point, -1, node->cost))
+                if (!Report(search.watch, SEARCH_EVENT_NODE_MADE, from->point, node->point, -1,
+                            node->cost))
                     return false;
         }
         return Shortcut(search.walls, node, search.watch) && Push(search, node, job->goal, 0);
@@ -372,7 +389,8 @@ bool Step(Search& search, const Task& task) {
     float cost = static_cast<float>(double{from->cost} + NodeDistance(from, goal));
     if (!goal->predecessor || cost < goal->cost) {
         if (search.watch.trace) [[unlikely]]
-            if (!Report(search.watch, goal->predecessor ? SEARCH_EVENT_RELINKED : SEARCH_EVENT_GOAL_REACHED,
+            if (!Report(search.watch,
+                        goal->predecessor ? SEARCH_EVENT_RELINKED : SEARCH_EVENT_GOAL_REACHED,
                         from->point, goal->point, -1, cost))
                 return false;
         goal->predecessor = from;
@@ -383,7 +401,9 @@ bool Step(Search& search, const Task& task) {
 
 }  // namespace
 
-float NodeDistance(const SearchNode* a, const SearchNode* b) { return PointDistance(a->point, b->point); }
+float NodeDistance(const SearchNode* a, const SearchNode* b) {
+    return PointDistance(a->point, b->point);
+}
 
 SearchNode* CreateSearchNode(SearchNode* predecessor, const Vec2* point) {
     auto* node = static_cast<SearchNode*>(BlockAllocate(sizeof(SearchNode)));
@@ -397,7 +417,9 @@ SearchNode* CreateSearchNode(SearchNode* predecessor, const Vec2* point) {
     *entry = node;
     node->predecessor = predecessor;
     if (point) node->point = *point;
-    if (predecessor) node->cost = static_cast<float>(double{predecessor->cost} + NodeDistance(node, predecessor));
+    if (predecessor)
+        node->cost =
+            static_cast<float>(double{predecessor->cost} + NodeDistance(node, predecessor));
     return node;
 }
 
@@ -423,8 +445,14 @@ void ReleaseSearch(Search& search, bool finished) {
                           ? static_cast<SearchLeftovers*>(BlockAllocate(sizeof(SearchLeftovers)))
                           : nullptr;
     if (leftovers) {
-        *leftovers = SearchLeftovers{search.wallCopy, search.walls.index, heapTasks, search.tested.table.slots,
-                                     search.nodes.slots, nullptr, nullptr, 0};
+        *leftovers = SearchLeftovers{search.wallCopy,
+                                     search.walls.index,
+                                     heapTasks,
+                                     search.tested.table.slots,
+                                     search.nodes.slots,
+                                     nullptr,
+                                     nullptr,
+                                     0};
         ReleaseSearchLeftovers(pendingLeftovers);  // none, unless nobody took the last ones
         pendingLeftovers = leftovers;
         return;

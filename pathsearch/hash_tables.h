@@ -23,8 +23,8 @@ inline uint64_t MixBits(uint64_t x) {
 }
 
 // Linear probing over a power-of-two array kept at most three quarters full: about the memory
-// of a set with control bytes, and a miss still ends within a cache line or two. A Slot is 16 bytes or so with bool Empty() (true for all zero bits), uint64_t Hash()
-// and bool Same(const Slot&).
+// of a set with control bytes, and a miss still ends within a cache line or two. A Slot is 16 bytes
+// or so with bool Empty() (true for all zero bits), uint64_t Hash() and bool Same(const Slot&).
 template <class Slot>
 struct HashTable {
     Slot* slots = nullptr;  // nullptr until the first Reserve
@@ -58,7 +58,8 @@ bool ReserveSlots(HashTable<Slot>& table, int64_t entries) {
     while (3 * capacity < 4 * entries) capacity *= 2;
     if (table.slots && capacity <= int64_t{table.mask} + 1) return true;
     if (capacity * static_cast<int64_t>(sizeof(Slot)) > int64_t{1} << 30) return false;
-    auto* slots = static_cast<Slot*>(BlockAllocate(static_cast<int32_t>(capacity * static_cast<int64_t>(sizeof(Slot)))));
+    auto* slots = static_cast<Slot*>(
+        BlockAllocate(static_cast<int32_t>(capacity * static_cast<int64_t>(sizeof(Slot)))));
     if (!slots) return false;
     uint32_t mask = static_cast<uint32_t>(capacity - 1);
     if (table.slots) {

@@ -25,12 +25,15 @@ bool WorkerReturned(PathJob* job) {
 }
 
 // What PathJobStatus calls finished: the worker thread has ended.
-[[maybe_unused]] bool JobFinished(PathJob* job) { return job && WorkerReturned(job) && !ThreadRunning(job->thread); }
+[[maybe_unused]] bool JobFinished(PathJob* job) {
+    return job && WorkerReturned(job) && !ThreadRunning(job->thread);
+}
 
 // The goal node's chain, start first, as a new array; nullptr when memory runs out.
 Vec2* ExtractPath(const PathJob* job, int32_t* pointCount) {
     int64_t linked = 0;
-    for (const SearchNode* node = job->goalNode; node->predecessor; node = node->predecessor) ++linked;
+    for (const SearchNode* node = job->goalNode; node->predecessor; node = node->predecessor)
+        ++linked;
     int64_t count = linked + 1;
     if (count > INT32_MAX / static_cast<int64_t>(sizeof(Vec2))) return nullptr;
     auto* points = static_cast<Vec2*>(BlockAllocate(static_cast<int32_t>(count * sizeof(Vec2))));
@@ -60,7 +63,8 @@ void ReleaseLeftovers(void* argument) {
     // last steps and the waiting caller's wake-up. So the worker returns first, and the caller
     // gets a moment to return too (a worker that never returns is not waited for long).
     std::atomic_ref<int32_t> workerDone(leftovers->workerDone);
-    for (int32_t waited = 0; !workerDone.load(std::memory_order_acquire) && waited < RELEASE_WAIT_MS; ++waited)
+    for (int32_t waited = 0;
+         !workerDone.load(std::memory_order_acquire) && waited < RELEASE_WAIT_MS; ++waited)
         SleepMilliseconds(1);
     SleepMilliseconds(RELEASE_AFTER_WORKER_MS);
     ReleaseSearchLeftovers(leftovers);
@@ -72,9 +76,12 @@ void ReleaseLeftovers(void* argument) {
 // searchRest still the caller's) when that cannot be done or is not worth it (few nodes and
 // nothing left by the search).
 SearchLeftovers* HandOffSearchNodes(SearchLeftovers* searchRest) {
-    if (!searchRest && ListCount(searchNodes) + ListCount(testedSegments) < HAND_OFF_MIN_ENTRIES) return nullptr;
+    if (!searchRest && ListCount(searchNodes) + ListCount(testedSegments) < HAND_OFF_MIN_ENTRIES)
+        return nullptr;
     // Zero-filled: nothing of the search's own to free.
-    SearchLeftovers* made = searchRest ? nullptr : static_cast<SearchLeftovers*>(BlockAllocate(sizeof(SearchLeftovers)));
+    SearchLeftovers* made =
+        searchRest ? nullptr
+                   : static_cast<SearchLeftovers*>(BlockAllocate(sizeof(SearchLeftovers)));
     SearchLeftovers* leftovers = searchRest ? searchRest : made;
     if (!leftovers) return nullptr;
     CursorList* freshNodes = nullptr;
@@ -105,7 +112,8 @@ std::atomic<bool> heldWorkerMayGo{false};
 // The held worker of HoldNextWorker; true when this worker was the one held.
 bool HeldAsIfFaulted() {
     // Read before the exchange: a locked exchange on every job would cost a small job dearly.
-    if (!holdNextWorker.load(std::memory_order_relaxed) || !holdNextWorker.exchange(false)) return false;
+    if (!holdNextWorker.load(std::memory_order_relaxed) || !holdNextWorker.exchange(false))
+        return false;
     ThreadAbandon();
     workerHeld.store(true);
     while (!heldWorkerMayGo.exchange(false)) SleepMilliseconds(1);
@@ -183,24 +191,28 @@ int32_t PathJobStatus(PathJob* job) {
 }
 
 int32_t PathJobCollisionChecks(PathJob* job) {
-    PFAD_ASSERT(JobFinished(job), "PathJobCollisionChecks of a job still running: read the "
-                                  "statistics only once PathJobStatus has answered 1, -1 or -2");
+    PFAD_ASSERT(JobFinished(job),
+                "PathJobCollisionChecks of a job still running: read the "
+                "statistics only once PathJobStatus has answered 1, -1 or -2");
     return job->collisionChecks;
 }
 int32_t PathJobNodeCount(PathJob* job) {
-    PFAD_ASSERT(JobFinished(job), "PathJobNodeCount of a job still running: read the statistics "
-                                  "only once PathJobStatus has answered 1, -1 or -2");
+    PFAD_ASSERT(JobFinished(job),
+                "PathJobNodeCount of a job still running: read the statistics "
+                "only once PathJobStatus has answered 1, -1 or -2");
     return job->nodeCount;
 }
 int32_t PathJobTime(PathJob* job) {
-    PFAD_ASSERT(JobFinished(job), "PathJobTime of a job still running: read the statistics only "
-                                  "once PathJobStatus has answered 1, -1 or -2");
+    PFAD_ASSERT(JobFinished(job),
+                "PathJobTime of a job still running: read the statistics only "
+                "once PathJobStatus has answered 1, -1 or -2");
     return job->timeMs;
 }
 
 int32_t NextPathPoint(PathJob* job) {
-    PFAD_ASSERT(JobFinished(job), "NextPathPoint of a job still running: walk the path only once "
-                                  "PathJobStatus has answered 1");
+    PFAD_ASSERT(JobFinished(job),
+                "NextPathPoint of a job still running: walk the path only once "
+                "PathJobStatus has answered 1");
     // The cursor stops one past the end, so further calls keep answering 0.
     if (job->cursor < job->pointCount) job->cursor++;
     return job->cursor < job->pointCount ? 1 : 0;
@@ -246,7 +258,8 @@ void PathJobWorker(void* argument) {
     job->timeMs = static_cast<int32_t>(TickMilliseconds() - t0);
     LockRelease(SearchLock);
     MarkWorkerReturned(job);
-    if (handedOff) std::atomic_ref<int32_t>(handedOff->workerDone).store(1, std::memory_order_release);
+    if (handedOff)
+        std::atomic_ref<int32_t>(handedOff->workerDone).store(1, std::memory_order_release);
 }
 
 void ReleaseSearchNodes() {

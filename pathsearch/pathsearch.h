@@ -27,11 +27,14 @@ struct SearchNode;  // the search's own record (pathsearch_internal.h)
 // as it takes them; it changes nothing in the search, and without one the search only tests a
 // null pointer at each step.
 
-constexpr int32_t SEARCH_EVENT_TESTED = 1;       // from -> to tested; wall: nearest blocking wall's index, or -1
-constexpr int32_t SEARCH_EVENT_NODE_MADE = 2;    // corner node `to` made, linked to `from` at cost
-constexpr int32_t SEARCH_EVENT_RELINKED = 3;     // a strictly cheaper arrival links node `to` to `from`
-constexpr int32_t SEARCH_EVENT_GOAL_REACHED = 4; // the goal `to` linked to `from` for the first time
-constexpr int32_t SEARCH_EVENT_SHORTCUT = 5;     // node `to` linked to its ancestor `from` at cost
+constexpr int32_t SEARCH_EVENT_TESTED =
+    1;  // from -> to tested; wall: nearest blocking wall's index, or -1
+constexpr int32_t SEARCH_EVENT_NODE_MADE = 2;  // corner node `to` made, linked to `from` at cost
+constexpr int32_t SEARCH_EVENT_RELINKED =
+    3;  // a strictly cheaper arrival links node `to` to `from`
+constexpr int32_t SEARCH_EVENT_GOAL_REACHED =
+    4;                                        // the goal `to` linked to `from` for the first time
+constexpr int32_t SEARCH_EVENT_SHORTCUT = 5;  // node `to` linked to its ancestor `from` at cost
 
 struct SearchEvent {
     int32_t kind;
@@ -49,19 +52,19 @@ void SetSearchTrace(std::vector<SearchEvent>* trace);
 // ---- The path job ----------------------------------------------------------------------------
 
 struct PathJob {
-    int32_t thread;           // the worker's thread number, never 0 in a job handed out
-    Vec2 start;               // copies taken at creation; never change
+    int32_t thread;  // the worker's thread number, never 0 in a job handed out
+    Vec2 start;      // copies taken at creation; never change
     Vec2 goal;
     int32_t collisionChecks;  // segments tested against the walls
     int32_t nodeCount;        // search nodes made, start and goal included
     int32_t timeMs;           // search, path extraction and release; not the wait for the lock
     SearchNode* startNode;    // in the registry, released by the worker at its end
     SearchNode* goalNode;
-    int32_t cursor;           // index of the current path point, -1 before the first
-    int32_t pointCount;       // points in `points`; 0 while running and when unreachable
-    Vec2* points;             // the path, start first; nullptr while running or unreachable
-    int32_t workerReturned;   // set (atomically) as the worker's last act on the job
-    int32_t outOfMemory;      // set when memory ran out for the search or the path: no answer
+    int32_t cursor;          // index of the current path point, -1 before the first
+    int32_t pointCount;      // points in `points`; 0 while running and when unreachable
+    Vec2* points;            // the path, start first; nullptr while running or unreachable
+    int32_t workerReturned;  // set (atomically) as the worker's last act on the job
+    int32_t outOfMemory;     // set when memory ran out for the search or the path: no answer
 };
 
 // PathJobStatus of a job that ran out of memory: no answer, neither a path nor "unreachable".

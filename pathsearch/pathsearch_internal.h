@@ -65,10 +65,10 @@ struct WallIndex;
 struct SearchLeftovers {
     Wall* wallCopy;
     WallIndex* index;
-    void* tasks;         // the search's work stack and its two lookup tables' arrays
+    void* tasks;  // the search's work stack and its two lookup tables' arrays
     void* testedSlots;
     void* nodeSlots;
-    CursorList* nodes;   // a handed-over registry, its nodes with it
+    CursorList* nodes;  // a handed-over registry, its nodes with it
     CursorList* tested;
     int32_t workerDone;  // set (atomically) once the worker that handed it over has returned
 };
@@ -151,7 +151,8 @@ inline int32_t WallContact(const Wall& wall, const Segment& segment, float* dist
         *distance = NO_WALL_CONTACT;  // never read; set so no caller reads an unset float
         return 0;
     }
-    *distance = result == 1 ? PointDistance(segment.origin, contact) : OverlapDistance(wall, segment.origin);
+    *distance = result == 1 ? PointDistance(segment.origin, contact)
+                            : OverlapDistance(wall, segment.origin);
     return result;
 }
 
@@ -163,7 +164,7 @@ constexpr int32_t STOP_CHECK_WALLS = 4096;
 // `every`-th call, so a loop over many small steps pays little for it. Every loop of the search
 // and the index that is long enough to keep a stop waiting asks here.
 class StopPoll {
-public:
+  public:
     explicit StopPoll(int32_t every = STOP_CHECK_WALLS) : every_(every), left_(every) {}
     bool Asked() {
         if (--left_ > 0) [[likely]]
@@ -172,7 +173,7 @@ public:
         return ThreadStopRequested();
     }
 
-private:
+  private:
     int32_t every_;
     int32_t left_;
 };
@@ -216,11 +217,14 @@ bool ScanAnyWallHit(const Walls& walls, const Segment& segment, bool* stopped) {
     return false;
 }
 // The scans over an array: the nearest wall's index, or -1.
-inline int32_t LinearNearestWall(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
-    const Wall* wall = ScanNearestWall(std::span(walls, static_cast<size_t>(count)), segment, stopped);
+inline int32_t LinearNearestWall(const Wall* walls, int32_t count, const Segment& segment,
+                                 bool* stopped) {
+    const Wall* wall =
+        ScanNearestWall(std::span(walls, static_cast<size_t>(count)), segment, stopped);
     return wall ? static_cast<int32_t>(wall - walls) : -1;
 }
-inline bool LinearAnyWallHit(const Wall* walls, int32_t count, const Segment& segment, bool* stopped) {
+inline bool LinearAnyWallHit(const Wall* walls, int32_t count, const Segment& segment,
+                             bool* stopped) {
     return ScanAnyWallHit(std::span(walls, static_cast<size_t>(count)), segment, stopped);
 }
 
@@ -230,9 +234,9 @@ struct WallIndex;
 // nullptr when memory runs out; the caller then uses the plain scans. When the calling thread
 // is asked to stop, *stopped is set and the partly built index comes back, fit only for
 // FreeWallIndex: the caller chooses where that memory is given back (a stopped job's caller
-// is waiting, and unmapping a million walls' index takes milliseconds). Queries on one index must not run concurrently.
-// cellSize 0 lets the index choose (about one cell per wall); tests pass their own, and the
-// index still grows it when the walls would be listed too often.
+// is waiting, and unmapping a million walls' index takes milliseconds). Queries on one index must
+// not run concurrently. cellSize 0 lets the index choose (about one cell per wall); tests pass
+// their own, and the index still grows it when the walls would be listed too often.
 WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, double cellSize = 0);
 // Frees the index; nullptr is ignored.
 void FreeWallIndex(WallIndex* index);
@@ -248,7 +252,7 @@ struct WallIndexShape {
     double cellSize;
     double originX;  // the grid's top-left corner; cell borders are whole multiples of cellSize
     double originY;
-    int64_t entries;      // wall listings over all cells
+    int64_t entries;       // wall listings over all cells
     int32_t alwaysTested;  // walls outside the grid, tested by every query
 };
 WallIndexShape WallIndexShapeOf(const WallIndex* index);

@@ -12,6 +12,8 @@ bool CreateSharedState() {
     return SearchLock && walls && searchNodes && testedSegments;
 }
 
-void CountWallReader(int32_t change) { sharedState.wallReaders.fetch_add(change, std::memory_order_acq_rel); }
+void CountWallReader(int32_t change) {
+    sharedState.wallReaders.fetch_add(change, std::memory_order_acq_rel);
+}
 
 int32_t WallReaderCount() { return sharedState.wallReaders.load(std::memory_order_acquire); }

@@ -3,20 +3,20 @@
 // Sections: contact distance and plain scans; regularity and margins; walking the cells near
 // a segment; building; queries.
 
-#include "pathsearch/pathsearch_internal.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "pathsearch/pathsearch_internal.h"
 #include "platform/system.h"
 
 namespace {
 
-// How many walls are listed between two looks at the stop request: listing a wall in its cells costs a microsecond or more, so
-// looking only every STOP_CHECK_WALLS walls would keep a stop waiting for milliseconds.
+// How many walls are listed between two looks at the stop request: listing a wall in its cells
+// costs a microsecond or more, so looking only every STOP_CHECK_WALLS walls would keep a stop
+// waiting for milliseconds.
 constexpr int32_t STOP_CHECK_LISTED_WALLS = 128;
 // Non-zero delta components below this could make the float cross product underflow.
 constexpr double SMALLEST_DELTA = 9.094947017729282e-13;  // 2^-40
@@ -43,7 +43,8 @@ struct Best {
 
 float OverlapDistance(const Wall& wall, const Vec2& origin) {
     Vec2 a = wall.origin;
-    Vec2 b{static_cast<float>(double{a.x} + wall.delta.x), static_cast<float>(double{a.y} + wall.delta.y)};
+    Vec2 b{static_cast<float>(double{a.x} + wall.delta.x),
+           static_cast<float>(double{a.y} + wall.delta.y)};
     double dot = (double{origin.x} - a.x) * (double{origin.x} - b.x) +
                  (double{origin.y} - a.y) * (double{origin.y} - b.y);
     if (dot <= 0.0) return 0.0f;
@@ -75,8 +76,8 @@ bool RegularSegment(const Vec2& origin, const Vec2& delta, double* magnitude) {
     if (!RegularPoint(origin.x, origin.y) || !RegularPoint(endX, endY) || !RegularDelta(delta.x) ||
         !RegularDelta(delta.y))
         return false;
-    *magnitude = std::max({std::fabs(double{origin.x}), std::fabs(double{origin.y}), std::fabs(endX),
-                           std::fabs(endY)});
+    *magnitude = std::max({std::fabs(double{origin.x}), std::fabs(double{origin.y}),
+                           std::fabs(endX), std::fabs(endY)});
     return true;
 }
 
@@ -101,17 +102,17 @@ using OwnedBlock = std::unique_ptr<T, BlockReleaser>;
 struct WallIndex {
     const Wall* walls = nullptr;
     int32_t count = 0;
-    bool gridded = false;   // false: no regular walls (or none fitted); every query is plain
+    bool gridded = false;  // false: no regular walls (or none fitted); every query is plain
     double originX = 0, originY = 0;
     double cellSize = 0;
     int32_t columns = 0, rows = 0;
-    double magnitude = 0;   // the largest coordinate magnitude of the gridded walls
+    double magnitude = 0;              // the largest coordinate magnitude of the gridded walls
     OwnedBlock<uint32_t[]> cellStart;  // columns * rows + 1 offsets into cellWalls
     OwnedBlock<uint32_t[]> cellWalls;  // per cell, its walls in wall order
     int64_t entries = 0;
-    OwnedBlock<int32_t[]> always;      // walls outside the grid, in wall order
+    OwnedBlock<int32_t[]> always;  // walls outside the grid, in wall order
     int32_t alwaysCount = 0;
-    OwnedBlock<uint32_t[]> stamps;     // per wall, the last query that tested it
+    OwnedBlock<uint32_t[]> stamps;  // per wall, the last query that tested it
     uint32_t stamp = 0;
     // While building: which walls are gridded, and the per-cell counts. A stopped build hands
     // them over with the index, so that the caller decides where their memory is given back.
@@ -164,7 +165,8 @@ bool WalkLanes(const WallIndex& index, double ax, double ay, double bx, double b
         }
         int64_t low = std::max<int64_t>(static_cast<int64_t>(std::floor(v0 - r)), 0);
         int64_t high = std::min<int64_t>(static_cast<int64_t>(std::floor(v1 + r)), minorCount - 1);
-        double remaining = ascending ? (static_cast<double>(lane) + 1.0 - au) * s : (au - static_cast<double>(lane)) * s;
+        double remaining = ascending ? (static_cast<double>(lane) + 1.0 - au) * s
+                                     : (au - static_cast<double>(lane)) * s;
         if (remaining < 0.0) remaining = 0.0;
         int64_t firstCell, lastCell, stride;
         if (across) {
@@ -176,7 +178,8 @@ bool WalkLanes(const WallIndex& index, double ax, double ay, double bx, double b
             lastCell = lane * index.columns + high;
             stride = 1;
         }
-        if (!visit(firstCell, low <= high ? lastCell : firstCell - stride, stride, remaining)) return false;
+        if (!visit(firstCell, low <= high ? lastCell : firstCell - stride, stride, remaining))
+            return false;
     }
     return true;
 }
@@ -186,8 +189,8 @@ template <class T>
 OwnedBlock<T[]> AllocateArray(int64_t count) {
     if (count <= 0) count = 1;
     if (count > INT32_MAX / static_cast<int64_t>(sizeof(T))) return nullptr;
-    return OwnedBlock<T[]>(
-        static_cast<T*>(BlockAllocate(static_cast<int32_t>(count * static_cast<int64_t>(sizeof(T))))));
+    return OwnedBlock<T[]>(static_cast<T*>(
+        BlockAllocate(static_cast<int32_t>(count * static_cast<int64_t>(sizeof(T))))));
 }
 
 }  // namespace
@@ -213,7 +216,8 @@ struct WallBox {
 // Calls visit(firstCell, lastCell, stride) for the cells within pad of wall w.
 template <class Visit>
 void WalkWallCells(const WallIndex& index, const Wall& w, double pad, Visit&& visit) {
-    WalkLanes(index, w.origin.x, w.origin.y, double{w.origin.x} + w.delta.x, double{w.origin.y} + w.delta.y, pad,
+    WalkLanes(index, w.origin.x, w.origin.y, double{w.origin.x} + w.delta.x,
+              double{w.origin.y} + w.delta.y, pad,
               [&](int64_t firstCell, int64_t lastCell, int64_t stride, double) {
                   visit(firstCell, lastCell, stride);
                   return true;
@@ -233,7 +237,8 @@ Built SortWalls(WallIndex& index, WallBox& box) {
         if (!RegularSegment(wall.origin, wall.delta, &magnitude)) continue;
         index.regular[i] = 1;
         ++box.regularCount;
-        double endX = double{wall.origin.x} + wall.delta.x, endY = double{wall.origin.y} + wall.delta.y;
+        double endX = double{wall.origin.x} + wall.delta.x,
+               endY = double{wall.origin.y} + wall.delta.y;
         box.minX = std::min({box.minX, double{wall.origin.x}, endX});
         box.maxX = std::max({box.maxX, double{wall.origin.x}, endX});
         box.minY = std::min({box.minY, double{wall.origin.y}, endY});
@@ -254,13 +259,16 @@ Built SortWalls(WallIndex& index, WallBox& box) {
 Built SizeGrid(WallIndex& index, const WallBox& box, double cellSizeWanted, double pad) {
     double low = pad + 0.5;
     double width = box.maxX - box.minX + 2 * low, height = box.maxY - box.minY + 2 * low;
-    double cellSize =
-        cellSizeWanted > 0 ? cellSizeWanted : std::sqrt(width * height / static_cast<double>(box.regularCount));
+    double cellSize = cellSizeWanted > 0
+                          ? cellSizeWanted
+                          : std::sqrt(width * height / static_cast<double>(box.regularCount));
     for (;;) {
         index.originX = std::floor((box.minX - low) / cellSize) * cellSize;
         index.originY = std::floor((box.minY - low) / cellSize) * cellSize;
-        int64_t columns = static_cast<int64_t>(std::floor((box.maxX + low - index.originX) / cellSize)) + 1;
-        int64_t rows = static_cast<int64_t>(std::floor((box.maxY + low - index.originY) / cellSize)) + 1;
+        int64_t columns =
+            static_cast<int64_t>(std::floor((box.maxX + low - index.originX) / cellSize)) + 1;
+        int64_t rows =
+            static_cast<int64_t>(std::floor((box.maxY + low - index.originY) / cellSize)) + 1;
         if (columns * rows > CELLS_PER_WALL * box.regularCount + 64) {
             cellSize *= 1.25;
             continue;
@@ -277,10 +285,13 @@ Built SizeGrid(WallIndex& index, const WallBox& box, double cellSizeWanted, doub
         for (int32_t i = 0; i < index.count && entries <= allowed; ++i) {
             if (poll.Asked()) return Built::STOPPED;
             if (!index.regular[i]) continue;
-            WalkWallCells(index, index.walls[i], pad, [&](int64_t firstCell, int64_t lastCell, int64_t stride) {
-                for (int64_t cell = firstCell; cell <= lastCell; cell += stride) index.counts[cell]++;
-                entries += lastCell >= firstCell ? (lastCell - firstCell) / stride + 1 : 0;
-            });
+            WalkWallCells(index, index.walls[i], pad,
+                          [&](int64_t firstCell, int64_t lastCell, int64_t stride) {
+                              for (int64_t cell = firstCell; cell <= lastCell; cell += stride)
+                                  index.counts[cell]++;
+                              entries +=
+                                  lastCell >= firstCell ? (lastCell - firstCell) / stride + 1 : 0;
+                          });
         }
         if (entries <= allowed) {
             index.entries = entries;
@@ -310,10 +321,11 @@ Built FillGrid(WallIndex& index, double pad) {
     for (int32_t i = 0; i < index.count; ++i) {
         if (poll.Asked()) return Built::STOPPED;
         if (!index.regular[i]) continue;
-        WalkWallCells(index, index.walls[i], pad, [&](int64_t firstCell, int64_t lastCell, int64_t stride) {
-            for (int64_t cell = firstCell; cell <= lastCell; cell += stride)
-                index.cellWalls[counts[cell]++] = static_cast<uint32_t>(i);
-        });
+        WalkWallCells(index, index.walls[i], pad,
+                      [&](int64_t firstCell, int64_t lastCell, int64_t stride) {
+                          for (int64_t cell = firstCell; cell <= lastCell; cell += stride)
+                              index.cellWalls[counts[cell]++] = static_cast<uint32_t>(i);
+                      });
     }
     return Built::DONE;
 }
@@ -340,13 +352,13 @@ WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, doub
     if (built == Built::DONE) built = SizeGrid(*index, box, cellSizeWanted, pad);
     if (built == Built::DONE) built = FillGrid(*index, pad);
     switch (built) {
-    case Built::OUT_OF_MEMORY:
-        return nullptr;
-    case Built::STOPPED:
-        *stopped = true;
-        return index.release();
-    case Built::DONE:
-        break;
+        case Built::OUT_OF_MEMORY:
+            return nullptr;
+        case Built::STOPPED:
+            *stopped = true;
+            return index.release();
+        case Built::DONE:
+            break;
     }
     index->counts.reset();
     index->regular.reset();
@@ -361,8 +373,8 @@ void FreeWallIndex(WallIndex* index) {
 }
 
 WallIndexShape WallIndexShapeOf(const WallIndex* index) {
-    return WallIndexShape{index->columns, index->rows, index->cellSize, index->originX, index->originY,
-                          index->entries, index->alwaysCount};
+    return WallIndexShape{index->columns, index->rows,    index->cellSize,   index->originX,
+                          index->originY, index->entries, index->alwaysCount};
 }
 
 // ---- Queries -------------------------------------------------------------------------------
@@ -390,7 +402,8 @@ bool GridCanAnswer(const WallIndex* index, const Segment& segment, double* margi
 
 int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
     double margin;
-    if (!GridCanAnswer(index, segment, &margin)) return LinearNearestWall(index->walls, index->count, segment, stopped);
+    if (!GridCanAnswer(index, segment, &margin))
+        return LinearNearestWall(index->walls, index->count, segment, stopped);
     *stopped = false;
     Best best;
     StopPoll poll;
@@ -409,7 +422,8 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
         *index, ox, oy, ox + segment.delta.x, oy + segment.delta.y, margin,
         [&](int64_t firstCell, int64_t lastCell, int64_t stride, double remaining) {
             for (int64_t cell = firstCell; cell <= lastCell; cell += stride) {
-                for (uint32_t k = index->cellStart[cell], end = index->cellStart[cell + 1]; k < end; ++k) {
+                for (uint32_t k = index->cellStart[cell], end = index->cellStart[cell + 1]; k < end;
+                     ++k) {
                     uint32_t i = index->cellWalls[k];
                     if (index->stamps[i] == stamp) continue;
                     index->stamps[i] = stamp;
@@ -418,12 +432,14 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
                         return false;
                     }
                     float d;
-                    if (WallContact(index->walls[i], segment, &d) != 0) best.Offer(d, static_cast<int32_t>(i));
+                    if (WallContact(index->walls[i], segment, &d) != 0)
+                        best.Offer(d, static_cast<int32_t>(i));
                 }
             }
             // Every wall not yet tested lies at least `remaining - margin` away (its contact
             // no nearer); shrunk a little for the float rounding of distances.
-            return !(best.wall >= 0 && double{best.distance} < (remaining - margin) * (1.0 - 1.0 / 1048576.0));
+            return !(best.wall >= 0 &&
+                     double{best.distance} < (remaining - margin) * (1.0 - 1.0 / 1048576.0));
         });
     if (*stopped) return -1;
     (void)finished;
@@ -432,7 +448,8 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
 
 bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
     double margin;
-    if (!GridCanAnswer(index, segment, &margin)) return LinearAnyWallHit(index->walls, index->count, segment, stopped);
+    if (!GridCanAnswer(index, segment, &margin))
+        return LinearAnyWallHit(index->walls, index->count, segment, stopped);
     *stopped = false;
     Vec2 contact{};
     StopPoll poll;
@@ -449,7 +466,8 @@ bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
     WalkLanes(*index, ox, oy, ox + segment.delta.x, oy + segment.delta.y, margin,
               [&](int64_t firstCell, int64_t lastCell, int64_t stride, double) {
                   for (int64_t cell = firstCell; cell <= lastCell; cell += stride) {
-                      for (uint32_t k = index->cellStart[cell], end = index->cellStart[cell + 1]; k < end; ++k) {
+                      for (uint32_t k = index->cellStart[cell], end = index->cellStart[cell + 1];
+                           k < end; ++k) {
                           uint32_t i = index->cellWalls[k];
                           if (index->stamps[i] == stamp) continue;
                           index->stamps[i] = stamp;

@@ -16,7 +16,8 @@ size_t Append(char* out, size_t capacity, size_t length, const char* text) {
 size_t AppendNumber(char* out, size_t capacity, size_t length, int number) {
     char digits[12];
     size_t count = 0;
-    unsigned value = number < 0 ? 0u - static_cast<unsigned>(number) : static_cast<unsigned>(number);
+    unsigned value =
+        number < 0 ? 0u - static_cast<unsigned>(number) : static_cast<unsigned>(number);
     do {
         digits[count++] = static_cast<char>('0' + value % 10);
         value /= 10;

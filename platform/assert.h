@@ -26,12 +26,12 @@ void WriteAssertionFailure(const char* file, int line, const char* condition, co
 #endif
 
 #if PFAD_CHECKS
-#define PFAD_ASSERT(condition, message)                                              \
-    do {                                                                             \
-        if (!(condition)) [[unlikely]] {                                             \
-            WriteAssertionFailure(__FILE__, __LINE__, #condition, message);          \
-            PFAD_BREAKPOINT();                                                       \
-        }                                                                            \
+#define PFAD_ASSERT(condition, message)                                     \
+    do {                                                                    \
+        if (!(condition)) [[unlikely]] {                                    \
+            WriteAssertionFailure(__FILE__, __LINE__, #condition, message); \
+            PFAD_BREAKPOINT();                                              \
+        }                                                                   \
     } while (0)
 #else
 #define PFAD_ASSERT(condition, message) \

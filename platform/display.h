@@ -90,8 +90,8 @@ constexpr int32_t WINDOW_EVENT_NONE = 0;             // nothing was pending
 constexpr int32_t WINDOW_EVENT_CLOSE_REQUESTED = 1;  // the close box was clicked
 constexpr int32_t WINDOW_EVENT_FOCUS_GAINED = 2;
 constexpr int32_t WINDOW_EVENT_FOCUS_LOST = 3;
-constexpr int32_t WINDOW_EVENT_REPAINTED = 4;        // the window was redrawn from the back buffer
-constexpr int32_t WINDOW_EVENT_HANDLED = 5;          // a platform message was handled, nothing queued
+constexpr int32_t WINDOW_EVENT_REPAINTED = 4;  // the window was redrawn from the back buffer
+constexpr int32_t WINDOW_EVENT_HANDLED = 5;    // a platform message was handled, nothing queued
 
 // ---- Start-up and windows ------------------------------------------------------------------
 
@@ -147,8 +147,7 @@ void DrawLineBetween(int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                      int32_t colour = CURRENT_COLOUR);
 // A 1-pixel line from (x, y) towards (x+dx, y+dy), end pixel excluded: with n = max(|dx|, |dy|)
 // the pixels (x + floor((2i*dx + n) / 2n), y + floor((2i*dy + n) / 2n)) for i = 0 … n-1.
-void DrawLineOffset(int32_t x, int32_t y, int32_t dx, int32_t dy,
-                    int32_t colour = CURRENT_COLOUR);
+void DrawLineOffset(int32_t x, int32_t y, int32_t dx, int32_t dy, int32_t colour = CURRENT_COLOUR);
 // Drops this thread's drawing target; nothing happens without one.
 void EndSurfaceDrawing();
 // Shows the back buffer in the window, at most one present per 1/61 s (waits for the slot).

@@ -1,11 +1,11 @@
 // The text renderer every platform draws with: DejaVu Sans at 13 px, hinted and monochrome, one
 // glyph at a time from the table of the 256 Windows-1252 characters baked into the program.
 // Glyph-by-glyph placement without kerning keeps widths a plain sum of advances.
+#include <algorithm>
+
 #include "platform/baked_glyphs.h"
 #include "platform/display.h"
 #include "platform/display_backend.h"
-
-#include <algorithm>
 
 namespace {
 

@@ -1,11 +1,11 @@
 // Display state both platforms share: the window event queue, the keyboard snapshot with its
 // key tests, and the note of what failed to open.
-#include "platform/display.h"
-#include "platform/display_backend.h"
-
 #include <algorithm>
 #include <climits>
 #include <deque>
+
+#include "platform/display.h"
+#include "platform/display_backend.h"
 
 namespace {
 
@@ -128,9 +128,7 @@ int32_t Clamp(int64_t value, int32_t size) {
     return static_cast<int32_t>(std::clamp<int64_t>(value, 0, size - 1));
 }
 
-bool IsButtonEvent(const MouseDeviceEvent& event) {
-    return event.button >= 1 && event.button <= 3;
-}
+bool IsButtonEvent(const MouseDeviceEvent& event) { return event.button >= 1 && event.button <= 3; }
 
 void PopPendingMouseEvent() {
     if (IsButtonEvent(pendingMouse.front().event)) --pendingButtons;

@@ -1,12 +1,11 @@
 // Zero-filled memory blocks and arrays, and the CursorList operations.
 #include "platform/memory.h"
 
-#include "platform/assert.h"
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/assert.h"
 #include "platform/system_port.h"
 
 // Large blocks come straight from the system, already zero (see PortTuneAllocator).
@@ -74,7 +73,8 @@ void* ArrayCreate(void** arrayVariable, int32_t upperIndex, int32_t elementSize)
     std::free(*arrayVariable);
     *arrayVariable = nullptr;
     if (upperIndex < 0 || elementSize <= 0) return nullptr;
-    *arrayVariable = std::calloc(static_cast<size_t>(upperIndex) + 1, static_cast<size_t>(elementSize));
+    *arrayVariable =
+        std::calloc(static_cast<size_t>(upperIndex) + 1, static_cast<size_t>(elementSize));
     return *arrayVariable;
 }
 
@@ -145,7 +145,9 @@ static char* SlabElements(ElementSlab* slab) { return reinterpret_cast<char*>(sl
 // Frees every slab but keep (nullptr: all), the newest; what was used of keep is cleared again,
 // so a slab's free part is always zero-filled.
 static void FreeSlabs(CursorList* list, ElementSlab* keep) {
-    if (keep) std::memset(SlabElements(keep), 0, static_cast<size_t>(list->slabNext - SlabElements(keep)));
+    if (keep)
+        std::memset(SlabElements(keep), 0,
+                    static_cast<size_t>(list->slabNext - SlabElements(keep)));
     ElementSlab* slab = list->slabs;
     while (slab) {
         ElementSlab* older = slab->older;
@@ -228,9 +230,10 @@ void* ListAddBefore(CursorList* list) {
 }
 
 void* ListCurrent(CursorList* list) {
-    PFAD_ASSERT(list->current, "ListCurrent while the current element is none (after ListCreate, "
-                               "ListRewind or ListClear): move onto an element with ListNext or "
-                               "add one first");
+    PFAD_ASSERT(list->current,
+                "ListCurrent while the current element is none (after ListCreate, "
+                "ListRewind or ListClear): move onto an element with ListNext or "
+                "add one first");
     return list->current ? ListElementData(list->current) : nullptr;
 }
 

@@ -67,7 +67,8 @@ inline void* ListElementData(ListElement* element) {
     return reinterpret_cast<char*>(element) + sizeof(ListElement);
 }
 
-// Releases the list the variable holds, then stores a new empty list (nullptr when memory runs out).
+// Releases the list the variable holds, then stores a new empty list (nullptr when memory runs
+// out).
 void ListCreate(CursorList** listVariable, int32_t dataSize);
 // current := none.
 void ListRewind(CursorList* list);
@@ -95,7 +96,9 @@ void ListRelease(CursorList** listVariable);
 struct ListWalk {
     ListElement* next;
 };
-inline ListWalk ListWalkStart(const CursorList* list) { return ListWalk{list ? list->first : nullptr}; }
+inline ListWalk ListWalkStart(const CursorList* list) {
+    return ListWalk{list ? list->first : nullptr};
+}
 // The next element's data, or nullptr at the end.
 inline void* ListWalkNext(ListWalk* walk) {
     ListElement* element = walk->next;
@@ -107,10 +110,10 @@ inline void* ListWalkNext(ListWalk* walk) {
 // Range-for over a list's data as T, walking with a position of its own.
 template <class T>
 class ListItems {
-public:
+  public:
     explicit ListItems(const CursorList* list) : list_(list) {}
     class Iterator {
-    public:
+      public:
         explicit Iterator(ListElement* element) : element_(element) {}
         T& operator*() const { return *static_cast<T*>(ListElementData(element_)); }
         Iterator& operator++() {
@@ -119,12 +122,12 @@ public:
         }
         bool operator!=(const Iterator& other) const { return element_ != other.element_; }
 
-    private:
+      private:
         ListElement* element_;
     };
     Iterator begin() const { return Iterator(list_ ? list_->first : nullptr); }
     Iterator end() const { return Iterator(nullptr); }
 
-private:
+  private:
     const CursorList* list_;
 };

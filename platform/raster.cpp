@@ -2,12 +2,12 @@
 // context, lines, discs and labels. Every shape is computed in 64-bit (and for products
 // 128-bit) integers and clipped by solving for its visible part, so any 32-bit coordinates are
 // safe and the pixels are the same on every machine.
-#include "platform/display.h"
-#include "platform/display_backend.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+
+#include "platform/display.h"
+#include "platform/display_backend.h"
 
 namespace {
 

@@ -93,8 +93,7 @@ int32_t ThreadStartWithStack(ThreadProcedure procedure, void* argument, size_t s
     record->argument = argument;
 
     std::lock_guard<std::mutex> guard(threadTableLock);
-    std::erase_if(threadTable,
-                  [](auto& r) { return r->ended.load(std::memory_order_acquire); });
+    std::erase_if(threadTable, [](auto& r) { return r->ended.load(std::memory_order_acquire); });
     record->number = lastThreadNumber + 1;
 
     auto* handoff = new std::shared_ptr<ThreadRecord>(record);

@@ -71,7 +71,7 @@ void SleepMilliseconds(int32_t milliseconds);
 // made it, and texts end in the reverse order of their making, as temporaries and locals do.
 
 class Text {
-public:
+  public:
     Text() = default;
     Text(Text&& other) noexcept;
     Text& operator=(Text&& other) noexcept;
@@ -85,7 +85,7 @@ public:
     operator std::string() const { return std::string(data(), length_); }
     bool operator==(std::string_view other) const { return std::string_view(*this) == other; }
 
-private:
+  private:
     friend Text MakeText(size_t length);
     void Release();
     size_t offset_ = 0;

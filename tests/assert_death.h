@@ -15,13 +15,13 @@ inline void NoCoreFile() {
 
 // Expects statement to fail an assert whose message contains fix (an extended regex). The
 // child is a fresh run of the test up to the statement: our workers may already be running.
-#define EXPECT_ASSERT_FAILS(statement, fix)                                               \
-    do {                                                                                  \
-        GTEST_FLAG_SET(death_test_style, "threadsafe");                                   \
-        EXPECT_DEATH(                                                                     \
-            {                                                                             \
-                NoCoreFile();                                                             \
-                statement;                                                                \
-            },                                                                            \
-            std::string("Assertion failed: .* — ") + (fix));                              \
+#define EXPECT_ASSERT_FAILS(statement, fix)                  \
+    do {                                                     \
+        GTEST_FLAG_SET(death_test_style, "threadsafe");      \
+        EXPECT_DEATH(                                        \
+            {                                                \
+                NoCoreFile();                                \
+                statement;                                   \
+            },                                               \
+            std::string("Assertion failed: .* — ") + (fix)); \
     } while (0)

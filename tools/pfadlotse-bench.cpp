@@ -3,7 +3,6 @@
 // frame loop's drawing time with many walls; and how far the search's paths are from the
 // shortest ones over the same corner points.
 
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -116,8 +115,11 @@ void MedianMs(First&& first, Second&& second, bool withFirst, double* firstMs, d
     double firstOnce = !withFirst ? 0 : firstKnownMs > 1000 ? firstKnownMs : once(first);
     double secondOnce = once(second);
     auto batchesOf = [](double ms) { return ms > 1000 ? 0 : ms > 200 ? 3 : 9; };
-    auto batchOf = [](double ms) { return std::max(1, static_cast<int32_t>(5.0 / std::max(ms, 1e-4))); };
-    int32_t firstBatches = withFirst ? batchesOf(firstOnce) : 0, secondBatches = batchesOf(secondOnce);
+    auto batchOf = [](double ms) {
+        return std::max(1, static_cast<int32_t>(5.0 / std::max(ms, 1e-4)));
+    };
+    int32_t firstBatches = withFirst ? batchesOf(firstOnce) : 0,
+            secondBatches = batchesOf(secondOnce);
     int32_t firstBatch = batchOf(firstOnce), secondBatch = batchOf(secondOnce);
     std::vector<double> firstTimes, secondTimes;
     for (int32_t b = 0; b < std::max(firstBatches, secondBatches); ++b) {
@@ -208,9 +210,10 @@ PlainResult RunReferenceJob(const std::vector<Wall>& records, Vec2 start, Vec2 g
 }
 
 bool SameResult(const PlainResult& a, const PlainResult& b) {
-    return a.status == b.status && a.collisionChecks == b.collisionChecks && a.nodeCount == b.nodeCount &&
-           a.path.size() == b.path.size() &&
-           (a.path.empty() || std::memcmp(a.path.data(), b.path.data(), a.path.size() * sizeof(Vec2)) == 0);
+    return a.status == b.status && a.collisionChecks == b.collisionChecks &&
+           a.nodeCount == b.nodeCount && a.path.size() == b.path.size() &&
+           (a.path.empty() ||
+            std::memcmp(a.path.data(), b.path.data(), a.path.size() * sizeof(Vec2)) == 0);
 }
 
 void Progress(const char* what, const std::string& family, const std::string& name) {
@@ -241,12 +244,13 @@ bool BenchScene(const Options& options, const std::string& family, const std::st
         PlainResult reference = PlainSearch(records, start, goal);
         referenceOnceMs = MillisecondsSince(referenceStart);
         if (!SameResult(reference, product)) {
-            std::fprintf(stderr,
-                         "pfadlotse-bench: DIFFERENT ANSWERS on %s %s: product status/checks/nodes/points "
-                         "%d/%d/%d/%zu, reference %d/%d/%d/%zu\n",
-                         family.c_str(), name.c_str(), product.status, product.collisionChecks, product.nodeCount,
-                         product.path.size(), reference.status, reference.collisionChecks, reference.nodeCount,
-                         reference.path.size());
+            std::fprintf(
+                stderr,
+                "pfadlotse-bench: DIFFERENT ANSWERS on %s %s: product status/checks/nodes/points "
+                "%d/%d/%d/%zu, reference %d/%d/%d/%zu\n",
+                family.c_str(), name.c_str(), product.status, product.collisionChecks,
+                product.nodeCount, product.path.size(), reference.status, reference.collisionChecks,
+                reference.nodeCount, reference.path.size());
             return false;
         }
     }
@@ -258,8 +262,9 @@ bool BenchScene(const Options& options, const std::string& family, const std::st
         else
             RunReferenceJob(records, start, goal);
     };
-    MedianMs(reference, [&] { FreeProductJob(RunProductJob(start, goal)); }, withReference, &row->referenceMs,
-             &row->productMs, referenceOnceMs);
+    MedianMs(
+        reference, [&] { FreeProductJob(RunProductJob(start, goal)); }, withReference,
+        &row->referenceMs, &row->productMs, referenceOnceMs);
     return true;
 }
 
@@ -313,7 +318,9 @@ void BenchFreeJob(int32_t count, Row* row) {
 void BenchSceneLoad(int32_t count, Row* row) {
     FamilyScene scene = RandomDenseScene(count, 1);
     SetWallList(scene.walls);
-    std::string path = (std::filesystem::temp_directory_path() / ("pfadlotse-bench-" + std::to_string(ClockNanoseconds()) + ".scene")).string();
+    std::string path = (std::filesystem::temp_directory_path() /
+                        ("pfadlotse-bench-" + std::to_string(ClockNanoseconds()) + ".scene"))
+                           .string();
     row->family = "f6-load";
     row->name = std::to_string(count);
     row->walls = count;
@@ -345,10 +352,12 @@ std::string Format(double ms) {
 void PrintRows(const std::vector<Row>& rows, bool json) {
     if (json) {
         for (const Row& row : rows) {
-            std::printf("{\"family\":\"%s\",\"scene\":\"%s\",\"walls\":%d,\"checks\":%d,\"nodes\":%d,", row.family.c_str(),
-                        row.name.c_str(), row.walls, row.checks, row.nodes);
+            std::printf(
+                "{\"family\":\"%s\",\"scene\":\"%s\",\"walls\":%d,\"checks\":%d,\"nodes\":%d,",
+                row.family.c_str(), row.name.c_str(), row.walls, row.checks, row.nodes);
             if (row.referenceMs >= 0 && row.family != "frame" && row.family != "f6-load")
-                std::printf("\"referenceMs\":%.6f,\"ratio\":%.3f,", row.referenceMs, row.referenceMs / row.productMs);
+                std::printf("\"referenceMs\":%.6f,\"ratio\":%.3f,", row.referenceMs,
+                            row.referenceMs / row.productMs);
             else if (row.referenceMs >= 0)
                 std::printf("\"firstFrameMs\":%.6f,", row.referenceMs);
             else
@@ -357,14 +366,18 @@ void PrintRows(const std::vector<Row>& rows, bool json) {
         }
         return;
     }
-    std::printf("| family | scene | walls | checks | nodes | reference ms | product ms | ratio | peak MB |\n");
+    std::printf(
+        "| family | scene | walls | checks | nodes | reference ms | product ms | ratio | peak MB "
+        "|\n");
     std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const Row& row : rows) {
         bool compared = row.family != "frame" && row.family != "f6-load";
-        std::string ratio = compared && row.referenceMs >= 0 ? Format(row.referenceMs / row.productMs) + "x" : "-";
-        std::printf("| %s | %s | %d | %d | %d | %s | %s | %s | %.0f |\n", row.family.c_str(), row.name.c_str(), row.walls,
-                    row.checks, row.nodes, Format(row.referenceMs).c_str(), Format(row.productMs).c_str(),
-                    ratio.c_str(), row.peakMb);
+        std::string ratio =
+            compared && row.referenceMs >= 0 ? Format(row.referenceMs / row.productMs) + "x" : "-";
+        std::printf("| %s | %s | %d | %d | %d | %s | %s | %s | %.0f |\n", row.family.c_str(),
+                    row.name.c_str(), row.walls, row.checks, row.nodes,
+                    Format(row.referenceMs).c_str(), Format(row.productMs).c_str(), ratio.c_str(),
+                    row.peakMb);
     }
 }
 
@@ -374,7 +387,7 @@ struct GapRow {
     std::string family;
     std::string sizes;
     int32_t scenes = 0;
-    int32_t compared = 0;    // both found a way
+    int32_t compared = 0;  // both found a way
     double meanGap = 0;
     double worstGap = 0;
     std::string worstScene;  // size/seed of the worst
@@ -403,7 +416,8 @@ GapRow GapsOfFamily(const char* family, const std::vector<int32_t>& sizes, int32
             PlainResult direct = RunProduct(scene.start, scene.goal);
             row.directMs += MillisecondsSince(t0);
             t0 = Clock::now();
-            ShortestPath optimal = FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{0, GAP_BUDGET_MS});
+            ShortestPath optimal = FindShortestPath(scene.walls, scene.start, scene.goal,
+                                                    ShortestPathBudget{0, GAP_BUDGET_MS});
             row.optimalMs += MillisecondsSince(t0);
             ++row.scenes;
             if (optimal.status == SHORTEST_NOT_FINISHED) {
@@ -438,21 +452,29 @@ GapRow GapsOfFamily(const char* family, const std::vector<int32_t>& sizes, int32
 void PrintGapRows(const std::vector<GapRow>& rows, bool json) {
     if (json) {
         for (const GapRow& row : rows)
-            std::printf("{\"gapFamily\":\"%s\",\"sizes\":\"%s\",\"scenes\":%d,\"compared\":%d,\"meanGap\":%.6g,"
-                        "\"worstGap\":%.6g,\"worstScene\":\"%s\",\"misses\":%d,\"unfinished\":%d,\"defects\":%d,"
-                        "\"directMs\":%.6f,\"optimalMs\":%.6f}\n",
-                        row.family.c_str(), row.sizes.c_str(), row.scenes, row.compared, row.meanGap, row.worstGap,
-                        row.worstScene.c_str(), row.misses, row.unfinished, row.defects, row.directMs, row.optimalMs);
+            std::printf(
+                "{\"gapFamily\":\"%s\",\"sizes\":\"%s\",\"scenes\":%d,\"compared\":%d,\"meanGap\":%"
+                ".6g,"
+                "\"worstGap\":%.6g,\"worstScene\":\"%s\",\"misses\":%d,\"unfinished\":%d,"
+                "\"defects\":%d,"
+                "\"directMs\":%.6f,\"optimalMs\":%.6f}\n",
+                row.family.c_str(), row.sizes.c_str(), row.scenes, row.compared, row.meanGap,
+                row.worstGap, row.worstScene.c_str(), row.misses, row.unfinished, row.defects,
+                row.directMs, row.optimalMs);
         return;
     }
-    std::printf("\n| family | sizes | scenes | compared | mean gap | worst gap (size/seed) | misses | unfinished | "
-                "defects | search ms | shortest ms |\n");
+    std::printf(
+        "\n| family | sizes | scenes | compared | mean gap | worst gap (size/seed) | misses | "
+        "unfinished | "
+        "defects | search ms | shortest ms |\n");
     std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const GapRow& row : rows)
-        std::printf("| %s | %s | %d | %d | %.3f %% | %.3f %% (%s) | %d | %d | %d | %s | %s |\n", row.family.c_str(),
-                    row.sizes.c_str(), row.scenes, row.compared, 100 * row.meanGap, 100 * row.worstGap,
-                    row.worstScene.empty() ? "-" : row.worstScene.c_str(), row.misses, row.unfinished, row.defects,
-                    Format(row.directMs).c_str(), Format(row.optimalMs).c_str());
+        std::printf("| %s | %s | %d | %d | %.3f %% | %.3f %% (%s) | %d | %d | %d | %s | %s |\n",
+                    row.family.c_str(), row.sizes.c_str(), row.scenes, row.compared,
+                    100 * row.meanGap, 100 * row.worstGap,
+                    row.worstScene.empty() ? "-" : row.worstScene.c_str(), row.misses,
+                    row.unfinished, row.defects, Format(row.directMs).c_str(),
+                    Format(row.optimalMs).c_str());
 }
 
 struct Job {
@@ -475,17 +497,30 @@ void RunAll(void* argument) {
         int32_t size;
     };
     const Planned planned[] = {
-        {"start-up", 0},          {"random-box", 10},       {"random-box", 100},     {"random-box", 1000},
-        {"random-dense", 1000},   {"random-dense", 10000},  {"random-dense", 100000}, {"random-dense", 1000000},
-        {"grid-maze", 20},        {"grid-maze", 100},       {"comb", 50},            {"comb", 500},
-        {"collinear-chain", 200}, {"collinear-chain", 5000}, {"staircase", 1000},    {"staircase", 3000},
+        {"start-up", 0},
+        {"random-box", 10},
+        {"random-box", 100},
+        {"random-box", 1000},
+        {"random-dense", 1000},
+        {"random-dense", 10000},
+        {"random-dense", 100000},
+        {"random-dense", 1000000},
+        {"grid-maze", 20},
+        {"grid-maze", 100},
+        {"comb", 50},
+        {"comb", 500},
+        {"collinear-chain", 200},
+        {"collinear-chain", 5000},
+        {"staircase", 1000},
+        {"staircase", 3000},
     };
     for (const Planned& plan : planned) {
         if (!Wanted(options, plan.family, plan.size)) continue;
         FamilyScene scene;
         MakeFamilyScene(plan.family, plan.size, 1, &scene);
         Row row;
-        if (!BenchScene(options, plan.family, std::to_string(plan.size), scene.walls, scene.start, scene.goal, &row))
+        if (!BenchScene(options, plan.family, std::to_string(plan.size), scene.walls, scene.start,
+                        scene.goal, &row))
             job->agreed = false;
         job->rows.push_back(row);
     }
@@ -495,7 +530,9 @@ void RunAll(void* argument) {
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator(options.conformance, error))
             if (entry.path().extension() == ".scene") files.push_back(entry.path());
-        if (error) std::fprintf(stderr, "pfadlotse-bench: no conformance scenes in %s\n", options.conformance.c_str());
+        if (error)
+            std::fprintf(stderr, "pfadlotse-bench: no conformance scenes in %s\n",
+                         options.conformance.c_str());
         std::sort(files.begin(), files.end());
         for (const auto& file : files) {
             Vec2 start{50, 340}, goal{750, 340};
@@ -506,7 +543,8 @@ void RunAll(void* argument) {
             std::vector<Wall> records;
             for (const Wall& wall : ListItems<Wall>(walls)) records.push_back(wall);
             Row row;
-            if (!BenchScene(options, "conformance", file.stem().string(), records, start, goal, &row))
+            if (!BenchScene(options, "conformance", file.stem().string(), records, start, goal,
+                            &row))
                 job->agreed = false;
             job->rows.push_back(row);
         }
@@ -518,7 +556,8 @@ void RunAll(void* argument) {
         job->rows.push_back(row);
     }
 
-    if (options.frames && (options.only.empty() || options.only == "frame" || options.only == "f6-load")) {
+    if (options.frames &&
+        (options.only.empty() || options.only == "frame" || options.only == "f6-load")) {
         for (int32_t count : {4, 10000, 1000000}) {
             if (options.quick && count > 10000) continue;
             Row row;
@@ -536,17 +575,21 @@ void RunAll(void* argument) {
             std::vector<int32_t> sizes;  // the last is left out with --quick
         };
         const Sizes gapPlan[] = {
-            {"random-box", {10, 30, 100}},   {"random-dense", {100, 1000}},    {"grid-maze", {5, 10, 20}},
-            {"comb", {10, 50}},              {"collinear-chain", {50, 200}}, {"staircase", {100, 500}},
+            {"random-box", {10, 30, 100}},  {"random-dense", {100, 1000}},
+            {"grid-maze", {5, 10, 20}},     {"comb", {10, 50}},
+            {"collinear-chain", {50, 200}}, {"staircase", {100, 500}},
         };
         for (const Sizes& plan : gapPlan) {
-            if (!options.only.empty() && options.only != plan.family && options.only != "gaps") continue;
+            if (!options.only.empty() && options.only != plan.family && options.only != "gaps")
+                continue;
             std::vector<int32_t> sizes = plan.sizes;
             if (options.quick && sizes.size() > 1) sizes.pop_back();
             Progress("gaps", plan.family, "");
             GapRow row = GapsOfFamily(plan.family, sizes, options.gapSeeds);
             if (row.defects > 0) {
-                std::fprintf(stderr, "pfadlotse-bench: DEFECT in %s: %d search paths shorter than the shortest path\n",
+                std::fprintf(stderr,
+                             "pfadlotse-bench: DEFECT in %s: %d search paths shorter than the "
+                             "shortest path\n",
                              plan.family, row.defects);
                 job->agreed = false;
             }
@@ -568,7 +611,8 @@ int SaveFamilyScene(char** argv) {
         std::fprintf(stderr, "pfadlotse-bench: bad seed %s\n", argv[2]);
         return 2;
     }
-    if (!MakeFamilyScene(argv[0], static_cast<int32_t>(size), static_cast<uint32_t>(seed), &scene)) {
+    if (!MakeFamilyScene(argv[0], static_cast<int32_t>(size), static_cast<uint32_t>(seed),
+                         &scene)) {
         std::fprintf(stderr, "pfadlotse-bench: unknown family %s\n", argv[0]);
         return 2;
     }
@@ -602,7 +646,8 @@ int main(int argc, char** argv) {
             char* end = nullptr;
             long seeds = count ? std::strtol(count, &end, 10) : -1;
             if (!count || *end || seeds < 1 || seeds > 100000) {
-                std::fprintf(stderr, "pfadlotse-bench: --gap-seeds needs a number from 1 to 100000\n");
+                std::fprintf(stderr,
+                             "pfadlotse-bench: --gap-seeds needs a number from 1 to 100000\n");
                 return 2;
             }
             options.gapSeeds = static_cast<int32_t>(seeds);
@@ -619,7 +664,8 @@ int main(int argc, char** argv) {
             char* end = nullptr;
             options.referenceLimit = limit ? std::strtoll(limit, &end, 10) : -1;
             if (!limit || *end || options.referenceLimit < 0) {
-                std::fprintf(stderr, "pfadlotse-bench: --reference-limit needs a number of walls\n");
+                std::fprintf(stderr,
+                             "pfadlotse-bench: --reference-limit needs a number of walls\n");
                 return 2;
             }
         } else if (argument == "--save-scene") {

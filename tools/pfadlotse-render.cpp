@@ -62,15 +62,18 @@ int32_t DrawLegendEntry(int32_t x, bool dot, const char* name, int32_t colour) {
 // Tested segments and the shortest path lie beneath the frame: they fill only pixels the frame
 // left as background, so the walls, the path and the texts stay as the window shows them.
 void DrawSearchOverlay(const std::vector<SearchEvent>& trace, const ShortestPath& optimal) {
-    std::vector<uint32_t> frame(BackBufferPixels(), BackBufferPixels() + SURFACE_WIDTH * SURFACE_HEIGHT);
+    std::vector<uint32_t> frame(BackBufferPixels(),
+                                BackBufferPixels() + SURFACE_WIDTH * SURFACE_HEIGHT);
 
     ClearSurface(COLOUR_BACKGROUND);
     BeginSurfaceDrawing();
     for (const SearchEvent& event : trace)
         if (event.kind == SEARCH_EVENT_TESTED) DrawSegment(event.from, event.to, COLOUR_TESTED);
-    for (size_t i = 1; i < optimal.points.size(); ++i) DrawSegment(optimal.points[i - 1], optimal.points[i], COLOUR_OPTIMAL);
+    for (size_t i = 1; i < optimal.points.size(); ++i)
+        DrawSegment(optimal.points[i - 1], optimal.points[i], COLOUR_OPTIMAL);
     EndSurfaceDrawing();
-    std::vector<uint32_t> beneath(BackBufferPixels(), BackBufferPixels() + SURFACE_WIDTH * SURFACE_HEIGHT);
+    std::vector<uint32_t> beneath(BackBufferPixels(),
+                                  BackBufferPixels() + SURFACE_WIDTH * SURFACE_HEIGHT);
 
     DrawFrame();
     BeginSurfaceDrawing();
@@ -79,16 +82,21 @@ void DrawSearchOverlay(const std::vector<SearchEvent>& trace, const ShortestPath
             uint32_t under = beneath[y * SURFACE_WIDTH + x];
             if (under == 0 || frame[y * SURFACE_WIDTH + x] != 0) continue;
             // The buffer holds 0x00RRGGBB, drawing takes 0x00BBGGRR.
-            auto colour = static_cast<int32_t>(((under & 0xFF) << 16) | (under & 0xFF00) | (under >> 16));
+            auto colour =
+                static_cast<int32_t>(((under & 0xFF) << 16) | (under & 0xFF00) | (under >> 16));
             DrawLineBetween(x, y, x, y, colour);
         }
     for (const SearchEvent& event : trace)
-        if (event.kind == SEARCH_EVENT_NODE_MADE) DrawDisc(Round(event.to.x), Round(event.to.y), NODE_RADIUS, COLOUR_NODE);
+        if (event.kind == SEARCH_EVENT_NODE_MADE)
+            DrawDisc(Round(event.to.x), Round(event.to.y), NODE_RADIUS, COLOUR_NODE);
 
     SetDrawingMode(DRAWING_MODE_TRANSPARENT);
-    int32_t x = DrawLegendEntry(LEGEND_X, false, "gepr\xFC" "ft", COLOUR_TESTED);
+    int32_t x = DrawLegendEntry(LEGEND_X, false,
+                                "gepr\xFC"
+                                "ft",
+                                COLOUR_TESTED);
     x = DrawLegendEntry(x, true, "Knoten", COLOUR_NODE);
-    const char* optimalName = optimal.status == SHORTEST_FOUND ? "k\xFCrzester Weg"
+    const char* optimalName = optimal.status == SHORTEST_FOUND  ? "k\xFCrzester Weg"
                               : optimal.status == SHORTEST_NONE ? "kein Weg"
                                                                 : "k\xFCrzester Weg: Zeit um";
     DrawLegendEntry(x, false, optimalName, COLOUR_OPTIMAL);
@@ -116,7 +124,9 @@ int main(int argc, char** argv) {
             const char* end = text + std::strlen(text);
             auto [stop, error] = std::from_chars(text, end, shownTime);
             if (error != std::errc() || stop != end || shownTime < 0 || shownTime > INT32_MAX) {
-                std::fprintf(stderr, "pfadlotse-render: --time takes 0 to 2147483647 milliseconds, not %s\n", text);
+                std::fprintf(
+                    stderr, "pfadlotse-render: --time takes 0 to 2147483647 milliseconds, not %s\n",
+                    text);
                 return 2;
             }
         } else if (argv[i][0] != '-' && sceneFile.empty()) {
@@ -155,7 +165,8 @@ int main(int argc, char** argv) {
     DrawFrame();
     if (search) {
         std::vector<Wall> copy = CopyWalls(walls);
-        DrawSearchOverlay(trace, FindShortestPath(copy, scene.start, scene.goal, ShortestPathBudget{0, OPTIMAL_BUDGET_MS}));
+        DrawSearchOverlay(trace, FindShortestPath(copy, scene.start, scene.goal,
+                                                  ShortestPathBudget{0, OPTIMAL_BUDGET_MS}));
     }
     bool saved = SaveScreenshot(output);
     FreePathJob(scene.job);

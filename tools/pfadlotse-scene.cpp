@@ -35,7 +35,8 @@ constexpr int64_t MAX_WALLS = 1000000;
 bool ParseWhole(const char* text, int64_t low, int64_t high, int64_t* value) {
     const char* end = text + std::strlen(text);
     auto parsed = std::from_chars(text, end, *value);
-    return *text != '\0' && parsed.ec == std::errc{} && parsed.ptr == end && *value >= low && *value <= high;
+    return *text != '\0' && parsed.ec == std::errc{} && parsed.ptr == end && *value >= low &&
+           *value <= high;
 }
 
 int Usage(const char* problem) {
@@ -107,8 +108,9 @@ int main(int argc, char** argv) {
         return Usage(("unknown family " + family + "; the families are" + known).c_str());
     }
     if (static_cast<int64_t>(scene.walls.size()) > MAX_WALLS) {
-        std::fprintf(stderr, "pfadlotse-scene: %s would have %zu walls, more than the program loads\n", family.c_str(),
-                     scene.walls.size());
+        std::fprintf(stderr,
+                     "pfadlotse-scene: %s would have %zu walls, more than the program loads\n",
+                     family.c_str(), scene.walls.size());
         return 1;
     }
 
@@ -122,7 +124,7 @@ int main(int argc, char** argv) {
         *entry = wall;
     }
     if (!SaveScene(output, scene.start, scene.goal)) return 1;  // SaveScene said why
-    std::fprintf(stderr, "pfadlotse-scene: %s, size %d, seed %u: %zu walls written to %s\n", family.c_str(), scene.size,
-                 scene.seed, scene.walls.size(), output.c_str());
+    std::fprintf(stderr, "pfadlotse-scene: %s, size %d, seed %u: %zu walls written to %s\n",
+                 family.c_str(), scene.size, scene.seed, scene.walls.size(), output.c_str());
     return 0;
 }

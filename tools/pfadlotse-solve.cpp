@@ -3,7 +3,6 @@
 // and one line of JSON gives its status, statistics and path; on request also the shortest
 // path over the same waypoints and the search's steps.
 
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -25,7 +24,9 @@ const char* USAGE =
     "\n"
     "For each scene file (as saved with F5): start from the start-up scene, load the file as\n"
     "F6 does, compute the path and print one line of JSON:\n"
-    "  {\"file\":NAME,\"status\":1|-1,\"collisionChecks\":N,\"nodeCount\":N,\"timeMs\":N,\"path\":[[x,y],...]}\n"
+    "  "
+    "{\"file\":NAME,\"status\":1|-1,\"collisionChecks\":N,\"nodeCount\":N,\"timeMs\":N,\"path\":[["
+    "x,y],...]}\n"
     "status -1 means the goal is unreachable (path []). When memory runs out for a file, its\n"
     "line is {\"file\":NAME,\"status\":-2,\"error\":\"out of memory\"} and nothing else: there is\n"
     "no answer then, never a partial one. Coordinates are the shortest decimals\n"
@@ -35,7 +36,8 @@ const char* USAGE =
     "--optimal  also find the shortest path over the same waypoints (start, goal, every wall's\n"
     "           two corner points) whose every segment passes the search's own wall test, and\n"
     "           add \"length\" (the path's, null when unreachable), \"optimalStatus\" (1 found,\n"
-    "           -1 no way, 0 budget spent), \"optimalLength\", \"gap\" (length / optimalLength - 1;\n"
+    "           -1 no way, 0 budget spent), \"optimalLength\", \"gap\" (length / optimalLength - "
+    "1;\n"
     "           null unless both were found), \"optimalPath\" and \"optimalTimeMs\".\n"
     "--budget-nodes N  give up the optimum after N expanded nodes (default: no limit)\n"
     "--budget-ms MS    give up the optimum after MS milliseconds (default 10000; 0: no limit)\n"
@@ -68,14 +70,17 @@ void AppendNumber(std::string& out, Number value) {
 size_t Utf8Length(std::string_view text) {
     auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
     unsigned char lead = byte(0);
-    size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
+    size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
+                    : lead >= 0xE0                 ? 3
+                    : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                   : 0;
     if (length == 0 || text.size() < length) return 0;
     for (size_t i = 1; i < length; ++i)
         if ((byte(i) & 0xC0) != 0x80) return 0;
     unsigned char second = byte(1);
-    if (lead == 0xE0 && second < 0xA0) return 0;  // overlong
+    if (lead == 0xE0 && second < 0xA0) return 0;   // overlong
     if (lead == 0xED && second >= 0xA0) return 0;  // surrogate
-    if (lead == 0xF0 && second < 0x90) return 0;  // overlong
+    if (lead == 0xF0 && second < 0x90) return 0;   // overlong
     if (lead == 0xF4 && second >= 0x90) return 0;  // beyond U+10FFFF
     return length;
 }
@@ -140,8 +145,8 @@ void AppendTrace(std::string& out, const std::vector<SearchEvent>& trace) {
             out += "],\"wall\":" + std::to_string(event.wall) + "}";
             continue;
         }
-        const char* kind = event.kind == SEARCH_EVENT_NODE_MADE  ? "node"
-                           : event.kind == SEARCH_EVENT_RELINKED ? "better"
+        const char* kind = event.kind == SEARCH_EVENT_NODE_MADE      ? "node"
+                           : event.kind == SEARCH_EVENT_RELINKED     ? "better"
                            : event.kind == SEARCH_EVENT_GOAL_REACHED ? "goal"
                                                                      : "shortcut";
         out += "{\"";
@@ -164,8 +169,8 @@ struct Options {
 };
 
 // The optimum over the walls now loaded, and how the direct path compares with it.
-void AppendOptimal(std::string& out, const Vec2& start, const Vec2& goal, const std::vector<Vec2>* direct,
-                   const ShortestPathBudget& budget) {
+void AppendOptimal(std::string& out, const Vec2& start, const Vec2& goal,
+                   const std::vector<Vec2>* direct, const ShortestPathBudget& budget) {
     std::vector<Wall> copy = CopyWalls(walls);
     uint32_t t0 = TickMilliseconds();
     ShortestPath optimal = FindShortestPath(copy, start, goal, budget);
@@ -208,7 +213,8 @@ Outcome Solve(const char* path, const Options& options) {
     ResetToStartUpScene(start, goal);
     if (!OpenSceneFile(path)) {
         std::error_code missing;
-        const char* reason = std::filesystem::exists(path, missing) ? "cannot be loaded" : "No such file or directory";
+        const char* reason = std::filesystem::exists(path, missing) ? "cannot be loaded"
+                                                                    : "No such file or directory";
         std::fprintf(stderr, "pfadlotse-solve: cannot read %s: %s\n", path, reason);
         return NOT_SOLVED;
     }
@@ -233,7 +239,8 @@ Outcome Solve(const char* path, const Options& options) {
     }
 
     // The job is freed before anything here may run out of memory.
-    const int32_t checks = PathJobCollisionChecks(job), nodes = PathJobNodeCount(job), ms = PathJobTime(job);
+    const int32_t checks = PathJobCollisionChecks(job), nodes = PathJobNodeCount(job),
+                  ms = PathJobTime(job);
     std::vector<Vec2> direct;
     bool copied = true;
     try {
@@ -253,7 +260,8 @@ Outcome Solve(const char* path, const Options& options) {
     line += ",\"timeMs\":" + std::to_string(ms);
     line += ",\"path\":";
     AppendPoints(line, direct);
-    if (options.optimal) AppendOptimal(line, start, goal, jobStatus == 1 ? &direct : nullptr, options.budget);
+    if (options.optimal)
+        AppendOptimal(line, start, goal, jobStatus == 1 ? &direct : nullptr, options.budget);
     if (options.trace) AppendTrace(line, trace);
     line += "}\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
@@ -304,10 +312,12 @@ int main(int argc, char** argv) {
             const char* text = i + 1 < argc ? argv[i + 1] : "";
             auto parsed = std::from_chars(text, text + std::strlen(text), value);
             if (*text == '\0' || parsed.ec != std::errc{} || *parsed.ptr != '\0' || value < 0) {
-                std::fprintf(stderr, "pfadlotse-solve: %s needs a whole number of 0 or more\n\n%s", argv[i], USAGE);
+                std::fprintf(stderr, "pfadlotse-solve: %s needs a whole number of 0 or more\n\n%s",
+                             argv[i], USAGE);
                 return 2;
             }
-            (argument == "--budget-nodes" ? options.budget.maxExpanded : options.budget.maxMilliseconds) = value;
+            (argument == "--budget-nodes" ? options.budget.maxExpanded
+                                          : options.budget.maxMilliseconds) = value;
             ++i;
         } else if (!optionsEnded && argument == "--optimal") {
             options.optimal = true;

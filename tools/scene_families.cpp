@@ -10,7 +10,7 @@ namespace {
 
 // Raw mt19937 output, so the scenes do not depend on how a library maps it to a range.
 class Random {
-public:
+  public:
     explicit Random(uint32_t seed) : engine_(seed) {}
     // A whole number in [low, high].
     int32_t Between(int32_t low, int32_t high) {
@@ -20,7 +20,7 @@ public:
     // True with probability numerator / 1000.
     bool Chance(uint32_t perMille) { return engine_() % 1000 < perMille; }
 
-private:
+  private:
     std::mt19937 engine_;
 };
 
@@ -81,7 +81,9 @@ FamilyScene GridMazeScene(int32_t cells, uint32_t seed) {
     int32_t inner = cells > 1 ? cells * (cells - 1) : 0;
     std::vector<int32_t> order(static_cast<size_t>(2 * inner));
     for (size_t e = 0; e < order.size(); ++e) order[e] = static_cast<int32_t>(e);
-    for (size_t e = order.size(); e > 1; --e) std::swap(order[e - 1], order[static_cast<size_t>(random.Between(0, static_cast<int32_t>(e) - 1))]);
+    for (size_t e = order.size(); e > 1; --e)
+        std::swap(order[e - 1],
+                  order[static_cast<size_t>(random.Between(0, static_cast<int32_t>(e) - 1))]);
     // A spanning tree of the cells (every cell reachable), then a few more edges opened.
     std::vector<int32_t> parent(static_cast<size_t>(cells) * cells);
     for (size_t c = 0; c < parent.size(); ++c) parent[c] = static_cast<int32_t>(c);
@@ -119,12 +121,15 @@ FamilyScene GridMazeScene(int32_t cells, uint32_t seed) {
         int32_t k = vertical ? e : e - inner;
         int32_t along = k % (cells - 1) + 1, across = k / (cells - 1);
         if (vertical)
-            Add(scene, x0 + along * size, y0 + across * size, x0 + along * size, y0 + (across + 1) * size);
+            Add(scene, x0 + along * size, y0 + across * size, x0 + along * size,
+                y0 + (across + 1) * size);
         else
-            Add(scene, x0 + across * size, y0 + along * size, x0 + (across + 1) * size, y0 + along * size);
+            Add(scene, x0 + across * size, y0 + along * size, x0 + (across + 1) * size,
+                y0 + along * size);
     }
     scene.start = Vec2{static_cast<float>(x0 + size / 2), static_cast<float>(y0 + size / 2)};
-    scene.goal = Vec2{static_cast<float>(x0 + cells * size - size / 2), static_cast<float>(y0 + cells * size - size / 2)};
+    scene.goal = Vec2{static_cast<float>(x0 + cells * size - size / 2),
+                      static_cast<float>(y0 + cells * size - size / 2)};
     return scene;
 }
 
@@ -163,8 +168,10 @@ FamilyScene CollinearChainScene(int32_t count, uint32_t seed) {
     }
     // Across the line at its middle, so the way must get past the pieces.
     int32_t middle = at / 2;
-    scene.start = Vec2{static_cast<float>(x + middle * d[0] - 40 * d[1]), static_cast<float>(y + middle * d[1] + 40 * d[0])};
-    scene.goal = Vec2{static_cast<float>(x + middle * d[0] + 40 * d[1]), static_cast<float>(y + middle * d[1] - 40 * d[0])};
+    scene.start = Vec2{static_cast<float>(x + middle * d[0] - 40 * d[1]),
+                       static_cast<float>(y + middle * d[1] + 40 * d[0])};
+    scene.goal = Vec2{static_cast<float>(x + middle * d[0] + 40 * d[1]),
+                      static_cast<float>(y + middle * d[1] - 40 * d[0])};
     return scene;
 }
 
@@ -183,18 +190,21 @@ FamilyScene StartUpScene(int32_t unused, uint32_t seed) {
 }
 
 const std::vector<std::string>& SceneFamilyNames() {
-    static const std::vector<std::string> names{"random-dense", "random-box",   "grid-maze", "comb",
-                                                "collinear-chain", "staircase", "start-up"};
+    static const std::vector<std::string> names{"random-dense", "random-box",      "grid-maze",
+                                                "comb",         "collinear-chain", "staircase",
+                                                "start-up"};
     return names;
 }
 
 bool MakeFamilyScene(const std::string& family, int32_t size, uint32_t seed, FamilyScene* scene) {
     using Maker = FamilyScene (*)(int32_t, uint32_t);
-    static const std::pair<const char*, Maker> makers[] = {
-        {"random-dense", RandomDenseScene}, {"random-box", RandomBoxScene},
-        {"grid-maze", GridMazeScene},       {"comb", CombScene},
-        {"collinear-chain", CollinearChainScene}, {"staircase", StaircaseScene},
-        {"start-up", StartUpScene}};
+    static const std::pair<const char*, Maker> makers[] = {{"random-dense", RandomDenseScene},
+                                                           {"random-box", RandomBoxScene},
+                                                           {"grid-maze", GridMazeScene},
+                                                           {"comb", CombScene},
+                                                           {"collinear-chain", CollinearChainScene},
+                                                           {"staircase", StaircaseScene},
+                                                           {"start-up", StartUpScene}};
     for (const auto& [name, make] : makers)
         if (family == name) {
             *scene = make(size, seed);

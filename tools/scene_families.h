@@ -28,7 +28,8 @@ FamilyScene RandomDenseScene(int32_t count, uint32_t seed);
 FamilyScene RandomBoxScene(int32_t count, uint32_t seed);
 // A cells × cells maze of 16-pixel cells, closed all round: a random spanning tree of the cells
 // (every cell reachable) with 13 % of the other inner edges opened as well, so there are loops.
-// Start in the first corner cell, goal in the far corner cell. Axis-aligned walls meeting end to end: collinear neighbours everywhere.
+// Start in the first corner cell, goal in the far corner cell. Axis-aligned walls meeting end to
+// end: collinear neighbours everywhere.
 FamilyScene GridMazeScene(int32_t cells, uint32_t seed);
 // teeth long parallel walls, alternately hanging from the top and standing on the bottom of a
 // box, so the way snakes between them; the seed shifts each tooth by up to 3 pixels.

@@ -82,7 +82,7 @@ struct OwnCode {
 };
 
 class LineTables {
-public:
+  public:
     explicit LineTables(const char* executable, uint64_t loadBias) {
         static const Dwfl_Callbacks callbacks = {
             .find_elf = dwfl_build_id_find_elf,
@@ -114,9 +114,8 @@ public:
             if (!name || GELF_ST_TYPE(symbol.st_info) != STT_FUNC || !IsFrameLoopName(name))
                 continue;
             Dwfl_Line* line = dwfl_module_getsrc(module_, address);
-            const char* file = line ? dwfl_lineinfo(line, nullptr, nullptr, nullptr, nullptr,
-                                                    nullptr)
-                                    : nullptr;
+            const char* file =
+                line ? dwfl_lineinfo(line, nullptr, nullptr, nullptr, nullptr, nullptr) : nullptr;
             if (!file) continue;
             std::string normal = OwnCode::Normalise(file);
             if (normal.compare(0, own.root.size(), own.root) == 0)
@@ -184,8 +183,8 @@ public:
                 continue;
             Elf_Data* data = elf_getdata(section, nullptr);
             if (!data || !data->d_buf) return false;
-            const auto* code = static_cast<const uint8_t*>(data->d_buf) +
-                               (fileAddress - header.sh_addr);
+            const auto* code =
+                static_cast<const uint8_t*>(data->d_buf) + (fileAddress - header.sh_addr);
             if (code[-5] == 0xE8) return true;  // call rel32
             // call through a register or memory: FF /2, two to seven bytes long
             for (int length : {2, 3, 4, 6, 7}) {
@@ -196,7 +195,7 @@ public:
         return false;
     }
 
-private:
+  private:
     static bool IsFrameLoopName(const char* name) {
         return std::strcmp(name, "RunFrameLoop") == 0 ||
                std::strncmp(name, "_Z12RunFrameLoop", 16) == 0 ||
@@ -305,10 +304,9 @@ int main(int argc, char** argv) {
     if (running.line > 0)
         position = FaultPosition(FaultFileIndex(files, running.path.c_str()), running.line);
     char text[2048];
-    size_t length = ComposeFaultMessage(text, sizeof text, record.kind,
-                                        FaultFileName(files, FaultPositionFile(position)),
-                                        FaultPositionLine(position), record.instruction,
-                                        record.pointerBits);
+    size_t length = ComposeFaultMessage(
+        text, sizeof text, record.kind, FaultFileName(files, FaultPositionFile(position)),
+        FaultPositionLine(position), record.instruction, record.pointerBits);
     std::string message(text, length);
     std::fprintf(stderr, "%s\n", message.c_str());
     std::fflush(stderr);

@@ -162,8 +162,8 @@ void DrainNotices(int fd) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     char report[] = "--report";
-    char* arguments[] = {helperProgram, report,       executableName,
-                         noticed ? noticeOption : nullptr, noticeNumber, nullptr};
+    char* arguments[] = {helperProgram, report, executableName, noticed ? noticeOption : nullptr,
+                         noticeNumber,  nullptr};
     execve(helperProgram, arguments, environ);
     _exit(127);
 }
@@ -274,8 +274,8 @@ void OnFault(int signal, siginfo_t* info, void* context) {
     uint64_t faultAddress = fromKernel && (signal == SIGSEGV || signal == SIGBUS)
                                 ? reinterpret_cast<uint64_t>(info->si_addr)
                                 : 0;
-    bool nearStack = signal == SIGSEGV && fromKernel &&
-                     IsStackOverflowAccess(faultAddress, stackPointer);
+    bool nearStack =
+        signal == SIGSEGV && fromKernel && IsStackOverflowAccess(faultAddress, stackPointer);
     // int3 reports the instruction after itself.
     if (signal == SIGTRAP && (code == SI_KERNEL || code == TRAP_BRKPT)) instruction -= 1;
 

@@ -94,7 +94,8 @@ StackBounds CurrentStack() {
     // version trips the compiler's bounds check).
     const NT_TIB* tib;
     asm("mov %%gs:0x30, %0" : "=r"(tib));
-    return {reinterpret_cast<uint64_t>(tib->StackLimit), reinterpret_cast<uint64_t>(tib->StackBase)};
+    return {reinterpret_cast<uint64_t>(tib->StackLimit),
+            reinterpret_cast<uint64_t>(tib->StackBase)};
 }
 
 bool OnStack(const StackBounds& stack, uint64_t address) {
@@ -158,8 +159,7 @@ bool FindRunningLine(uint32_t& file, uint32_t& line) {
     CONTEXT context = faultContext;
     for (int frame = 0; frame < FRAME_LIMIT; ++frame) {
         uint64_t pc = context.Rip - (frame > 0 ? 1 : 0);
-        if (InOurModule(pc) && LineTableLookup(lineTable, pc - moduleBase, file, line))
-            return true;
+        if (InOurModule(pc) && LineTableLookup(lineTable, pc - moduleBase, file, line)) return true;
         if (!Unwind(context, faultStack, nullptr)) return false;
     }
     return false;

@@ -2,9 +2,9 @@
 // hinted and monochrome, and writes them as the C++ definitions platform/baked_glyphs.h
 // declares. Runs on the build machine; the program itself carries only the table.
 //   pfad-glyph-baker FONT.ttf OUT.cpp
-#include "platform/system.h"
-
 #include <ft2build.h>
+
+#include "platform/system.h"
 #include FT_FREETYPE_H
 
 #include <algorithm>
@@ -86,8 +86,8 @@ bool Write(const char* path, FT_Face face, int32_t ascent, int32_t lineHeight,
                  face->style_name ? face->style_name : "", FONT_PIXEL_SIZE, ascent, lineHeight);
     for (int byte = 0; byte < 256; ++byte) {
         const Glyph& g = glyphs[byte];
-        std::fprintf(out, "    {%d, %d, %d, %d, %d, %zu},  // 0x%02X U+%04X\n", g.advance,
-                     g.left, g.top, g.width, g.height, g.bits, byte,
+        std::fprintf(out, "    {%d, %d, %d, %d, %d, %zu},  // 0x%02X U+%04X\n", g.advance, g.left,
+                     g.top, g.width, g.height, g.bits, byte,
                      Windows1252CodePoint(static_cast<uint8_t>(byte)));
     }
     std::fprintf(out, "};\n\nconst uint8_t BAKED_GLYPH_BITS[] = {\n");

@@ -3,11 +3,11 @@
 // null_platform.h, and the present pacing runs on a clock that tests move.
 #include "platform/null/null_platform.h"
 
+#include <deque>
+
 #include "platform/display.h"
 #include "platform/display_backend.h"
 #include "platform/system.h"
-
-#include <deque>
 
 struct Window {
     int32_t clientWidth;

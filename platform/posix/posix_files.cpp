@@ -1,7 +1,5 @@
 // Files on POSIX systems: reading, replacing safely (temporary file, fsync, rename), and the
 // XDG data folder.
-#include "platform/files.h"
-
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -12,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/files.h"
 
 // ---- Reading -------------------------------------------------------------------------------
 
@@ -234,7 +234,7 @@ std::string HomeDirectory() {
 
 // mkdir -p, the last component with mode; the folders above it get the usual 0755.
 bool MakeDirectories(const std::string& path, mode_t mode) {
-    for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         std::string part = path.substr(0, slash);
         bool last = slash == std::string::npos;
         if (mkdir(part.c_str(), last ? mode : 0755) != 0) {
@@ -265,7 +265,9 @@ std::string UserDataDirectory() {
 
 const char* UserDataDirectoryUnknown() { return "neither XDG_DATA_HOME nor HOME is set"; }
 
-std::string PathInFolder(const std::string& folder, const char* name) { return folder + "/" + name; }
+std::string PathInFolder(const std::string& folder, const char* name) {
+    return folder + "/" + name;
+}
 
 bool CurrentFolderWritable() { return access(".", W_OK | X_OK) == 0; }
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }

@@ -1,8 +1,5 @@
 // POSIX services below the shared threads, memory and quit handling: pthreads with their own
 // alternate signal stacks, glibc's allocator, signals.
-#include "platform/system.h"
-#include "platform/system_port.h"
-
 #include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
@@ -10,6 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/system.h"
+#include "platform/system_port.h"
 
 namespace {
 thread_local void* signalStack = nullptr;

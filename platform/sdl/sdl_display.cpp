@@ -1,10 +1,5 @@
 // The SDL platform's display: SDL start-up, the window, presenting our back buffer through a
 // streaming texture, window events and the message box.
-#include "platform/display.h"
-#include "platform/display_backend.h"
-#include "platform/sdl/sdl_state.h"
-#include "platform/system.h"
-
 #include <pthread.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -16,6 +11,11 @@
 #include <cstring>
 #include <ctime>
 #include <vector>
+
+#include "platform/display.h"
+#include "platform/display_backend.h"
+#include "platform/sdl/sdl_state.h"
+#include "platform/system.h"
 
 SdlState sdl{};
 
@@ -37,7 +37,8 @@ void WaitForPresentSlot() {
         int64_t deadline = sdl.lastPresent + FRAME_PERIOD_NANOSECONDS;
         if (deadline - now > SPIN_NANOSECONDS) {
             int64_t sleep = deadline - now - SPIN_NANOSECONDS;
-            timespec pause{static_cast<time_t>(sleep / 1000000000), static_cast<long>(sleep % 1000000000)};
+            timespec pause{static_cast<time_t>(sleep / 1000000000),
+                           static_cast<long>(sleep % 1000000000)};
             while (nanosleep(&pause, &pause) != 0) {
             }
         }
@@ -252,25 +253,25 @@ int32_t PollWindowEvent() {
     if (event.type == SDL_WINDOWEVENT && sdl.window &&
         event.window.windowID == SDL_GetWindowID(sdl.window)) {
         switch (event.window.event) {
-        case SDL_WINDOWEVENT_CLOSE:
-            QueueWindowEvent(WINDOW_EVENT_CLOSE_REQUESTED);
-            break;
-        case SDL_WINDOWEVENT_FOCUS_GAINED:
-            QueueWindowEvent(WINDOW_EVENT_FOCUS_GAINED);
-            break;
-        case SDL_WINDOWEVENT_FOCUS_LOST:
-            QueueWindowEvent(WINDOW_EVENT_FOCUS_LOST);
-            break;
-        case SDL_WINDOWEVENT_EXPOSED:
-        case SDL_WINDOWEVENT_SHOWN:
-        case SDL_WINDOWEVENT_RESTORED:
-        case SDL_WINDOWEVENT_SIZE_CHANGED:
-            // The back buffer is ours, so a repaint is just another copy.
-            CopyBackBufferToWindow();
-            QueueWindowEvent(WINDOW_EVENT_REPAINTED);
-            break;
-        default:
-            break;
+            case SDL_WINDOWEVENT_CLOSE:
+                QueueWindowEvent(WINDOW_EVENT_CLOSE_REQUESTED);
+                break;
+            case SDL_WINDOWEVENT_FOCUS_GAINED:
+                QueueWindowEvent(WINDOW_EVENT_FOCUS_GAINED);
+                break;
+            case SDL_WINDOWEVENT_FOCUS_LOST:
+                QueueWindowEvent(WINDOW_EVENT_FOCUS_LOST);
+                break;
+            case SDL_WINDOWEVENT_EXPOSED:
+            case SDL_WINDOWEVENT_SHOWN:
+            case SDL_WINDOWEVENT_RESTORED:
+            case SDL_WINDOWEVENT_SIZE_CHANGED:
+                // The back buffer is ours, so a repaint is just another copy.
+                CopyBackBufferToWindow();
+                QueueWindowEvent(WINDOW_EVENT_REPAINTED);
+                break;
+            default:
+                break;
         }
     }
     // SDL_QUIT follows the close box of the last window; the close box must not end the

@@ -1,6 +1,8 @@
 // The parts of the SDL platform that talk to Xlib themselves: giving SDL's message box the
 // keyboard focus, and the display connection's socket. Kept apart from the other SDL files
 // because Xlib's names clash with ours. Xlib is loaded at run time, as SDL does.
+#include <SDL.h>
+#include <SDL_syswm.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <dlfcn.h>
@@ -9,9 +11,6 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
-
-#include <SDL.h>
-#include <SDL_syswm.h>
 
 #include <algorithm>
 #include <ctime>
@@ -38,8 +37,8 @@ bool LoadXlib(Xlib& x) {
     void* library = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
     if (!library) return false;
     auto load = [library](auto& function, const char* name) {
-        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
-            dlsym(library, name));
+        function =
+            reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
         return function != nullptr;
     };
     return load(x.openDisplay, "XOpenDisplay") && load(x.queryTree, "XQueryTree") &&
@@ -70,8 +69,7 @@ std::vector<::Window> TitledWindows(const Xlib& x, Display* display, const std::
     ::Window rootReturn, parent;
     ::Window* children = nullptr;
     unsigned int count = 0;
-    if (!x.queryTree(display, DefaultRootWindow(display), &rootReturn, &parent, &children,
-                     &count))
+    if (!x.queryTree(display, DefaultRootWindow(display), &rootReturn, &parent, &children, &count))
         return found;
     for (unsigned int i = count; i-- > 0;) {
         if (HasTitle(x, display, children[i], title)) {

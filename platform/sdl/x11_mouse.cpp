@@ -24,9 +24,8 @@ bool QueryX11Pointer(SDL_Window* window, int* x, int* y) {
     ::Window root, child;
     int rootX, rootY;
     unsigned int buttons;
-    bool answered = queryPointer && queryPointer(info.info.x11.display, info.info.x11.window,
-                                                 &root, &child, &rootX, &rootY, x, y,
-                                                 &buttons) == True;
+    bool answered = queryPointer && queryPointer(info.info.x11.display, info.info.x11.window, &root,
+                                                 &child, &rootX, &rootY, x, y, &buttons) == True;
     dlclose(xlib);
     return answered;
 }

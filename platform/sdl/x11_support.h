@@ -3,7 +3,6 @@
 #pragma once
 
 #include <SDL.h>
-
 #include <sys/types.h>
 
 #include <string>

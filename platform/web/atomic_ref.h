@@ -10,7 +10,7 @@
 namespace std {
 template <class T>
 class atomic_ref {
-public:
+  public:
     explicit atomic_ref(T& object) : object_(&object) {}
     T load(memory_order order = memory_order_seq_cst) const {
         return __atomic_load_n(object_, static_cast<int>(order));
@@ -23,7 +23,7 @@ public:
     }
     operator T() const { return load(); }
 
-private:
+  private:
     T* object_;
 };
 }  // namespace std

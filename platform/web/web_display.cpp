@@ -6,16 +6,16 @@
 // program's position to where the pointer now is (clamped to the surface), in order, so the
 // drawn cursor stays under the hidden one and a drag that leaves the canvas goes on at its
 // edge. Buttons let go outside the canvas still count, where the pointer last was over it.
-#include "platform/display.h"
-#include "platform/display_backend.h"
-#include "platform/system.h"
-
 #include <emscripten/emscripten.h>
 #include <emscripten/html5.h>
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
+
+#include "platform/display.h"
+#include "platform/display_backend.h"
+#include "platform/system.h"
 
 struct Window {
     int32_t clientWidth;
@@ -47,23 +47,77 @@ struct KeyName {
 };
 // KeyboardEvent.code to set-1 scan codes; keys outside the table are not the program's.
 constexpr KeyName KEY_NAMES[] = {
-    {"Escape", KEY_ESCAPE}, {"Digit1", 2}, {"Digit2", 3}, {"Digit3", 4}, {"Digit4", 5},
-    {"Digit5", 6}, {"Digit6", 7}, {"Digit7", 8}, {"Digit8", 9}, {"Digit9", 10},
-    {"Digit0", KEY_0}, {"Minus", KEY_MINUS}, {"Equal", KEY_EQUALS},
-    {"Backspace", KEY_BACKSPACE}, {"Tab", KEY_TAB}, {"KeyQ", KEY_Q}, {"KeyW", KEY_W},
-    {"KeyE", KEY_E}, {"KeyR", KEY_R}, {"KeyT", KEY_T}, {"KeyY", KEY_Y}, {"KeyU", KEY_U},
-    {"KeyI", KEY_I}, {"KeyO", KEY_O}, {"KeyP", KEY_P}, {"Enter", KEY_RETURN},
-    {"ControlLeft", KEY_LEFT_CONTROL}, {"KeyA", KEY_A}, {"KeyS", KEY_S}, {"KeyD", KEY_D},
-    {"KeyF", KEY_F}, {"KeyG", KEY_G}, {"KeyH", KEY_H}, {"KeyJ", KEY_J}, {"KeyK", KEY_K},
-    {"KeyL", KEY_L}, {"ShiftLeft", KEY_LEFT_SHIFT}, {"KeyZ", KEY_Z}, {"KeyX", KEY_X},
-    {"KeyC", KEY_C}, {"KeyV", KEY_V}, {"KeyB", KEY_B}, {"KeyN", KEY_N}, {"KeyM", KEY_M},
-    {"ShiftRight", KEY_RIGHT_SHIFT}, {"AltLeft", KEY_LEFT_ALT}, {"Space", KEY_SPACE},
-    {"F1", 59}, {"F2", 60}, {"F3", 61}, {"F4", 62}, {"F5", KEY_F5}, {"F6", KEY_F6},
-    {"F7", 65}, {"F8", 66}, {"F9", 67}, {"F10", KEY_F10}, {"F11", KEY_F11}, {"F12", KEY_F12},
-    {"ControlRight", KEY_RIGHT_CONTROL}, {"AltRight", KEY_RIGHT_ALT}, {"Home", KEY_HOME},
-    {"ArrowUp", KEY_UP}, {"PageUp", KEY_PAGE_UP}, {"ArrowLeft", KEY_LEFT},
-    {"ArrowRight", KEY_RIGHT}, {"End", KEY_END}, {"ArrowDown", KEY_DOWN},
-    {"PageDown", KEY_PAGE_DOWN}, {"Insert", KEY_INSERT}, {"Delete", KEY_DELETE},
+    {"Escape", KEY_ESCAPE},
+    {"Digit1", 2},
+    {"Digit2", 3},
+    {"Digit3", 4},
+    {"Digit4", 5},
+    {"Digit5", 6},
+    {"Digit6", 7},
+    {"Digit7", 8},
+    {"Digit8", 9},
+    {"Digit9", 10},
+    {"Digit0", KEY_0},
+    {"Minus", KEY_MINUS},
+    {"Equal", KEY_EQUALS},
+    {"Backspace", KEY_BACKSPACE},
+    {"Tab", KEY_TAB},
+    {"KeyQ", KEY_Q},
+    {"KeyW", KEY_W},
+    {"KeyE", KEY_E},
+    {"KeyR", KEY_R},
+    {"KeyT", KEY_T},
+    {"KeyY", KEY_Y},
+    {"KeyU", KEY_U},
+    {"KeyI", KEY_I},
+    {"KeyO", KEY_O},
+    {"KeyP", KEY_P},
+    {"Enter", KEY_RETURN},
+    {"ControlLeft", KEY_LEFT_CONTROL},
+    {"KeyA", KEY_A},
+    {"KeyS", KEY_S},
+    {"KeyD", KEY_D},
+    {"KeyF", KEY_F},
+    {"KeyG", KEY_G},
+    {"KeyH", KEY_H},
+    {"KeyJ", KEY_J},
+    {"KeyK", KEY_K},
+    {"KeyL", KEY_L},
+    {"ShiftLeft", KEY_LEFT_SHIFT},
+    {"KeyZ", KEY_Z},
+    {"KeyX", KEY_X},
+    {"KeyC", KEY_C},
+    {"KeyV", KEY_V},
+    {"KeyB", KEY_B},
+    {"KeyN", KEY_N},
+    {"KeyM", KEY_M},
+    {"ShiftRight", KEY_RIGHT_SHIFT},
+    {"AltLeft", KEY_LEFT_ALT},
+    {"Space", KEY_SPACE},
+    {"F1", 59},
+    {"F2", 60},
+    {"F3", 61},
+    {"F4", 62},
+    {"F5", KEY_F5},
+    {"F6", KEY_F6},
+    {"F7", 65},
+    {"F8", 66},
+    {"F9", 67},
+    {"F10", KEY_F10},
+    {"F11", KEY_F11},
+    {"F12", KEY_F12},
+    {"ControlRight", KEY_RIGHT_CONTROL},
+    {"AltRight", KEY_RIGHT_ALT},
+    {"Home", KEY_HOME},
+    {"ArrowUp", KEY_UP},
+    {"PageUp", KEY_PAGE_UP},
+    {"ArrowLeft", KEY_LEFT},
+    {"ArrowRight", KEY_RIGHT},
+    {"End", KEY_END},
+    {"ArrowDown", KEY_DOWN},
+    {"PageDown", KEY_PAGE_DOWN},
+    {"Insert", KEY_INSERT},
+    {"Delete", KEY_DELETE},
 };
 
 int32_t ScanCodeOf(const char* code) {
@@ -85,17 +139,22 @@ void QueueMotionTo(int64_t x, int64_t y) {
     int32_t nx = static_cast<int32_t>(std::clamp<int64_t>(x, 0, SURFACE_WIDTH - 1));
     int32_t ny = static_cast<int32_t>(std::clamp<int64_t>(y, 0, SURFACE_HEIGHT - 1));
     if (nx == state.pointerX && ny == state.pointerY) return;
-    state.mouseEvents.push_back(MouseDeviceEvent{nx - state.pointerX, ny - state.pointerY, 0, 0, false});
+    state.mouseEvents.push_back(
+        MouseDeviceEvent{nx - state.pointerX, ny - state.pointerY, 0, 0, false});
     state.pointerX = nx;
     state.pointerY = ny;
 }
 
 int32_t ButtonOf(unsigned short button) {
     switch (button) {
-        case 0: return 1;
-        case 2: return 2;
-        case 1: return 3;
-        default: return 0;
+        case 0:
+            return 1;
+        case 2:
+            return 2;
+        case 1:
+            return 3;
+        default:
+            return 0;
     }
 }
 
@@ -105,7 +164,8 @@ EM_BOOL OnMouse(int type, const EmscriptenMouseEvent* event, void*) {
     if (type != EMSCRIPTEN_EVENT_MOUSEUP) QueueMotionTo(event->targetX, event->targetY);
     int32_t button = ButtonOf(event->button);
     if (button != 0 && (type == EMSCRIPTEN_EVENT_MOUSEDOWN || type == EMSCRIPTEN_EVENT_MOUSEUP))
-        state.mouseEvents.push_back(MouseDeviceEvent{0, 0, 0, button, type == EMSCRIPTEN_EVENT_MOUSEDOWN});
+        state.mouseEvents.push_back(
+            MouseDeviceEvent{0, 0, 0, button, type == EMSCRIPTEN_EVENT_MOUSEDOWN});
     return type != EMSCRIPTEN_EVENT_MOUSEMOVE;
 }
 
@@ -160,8 +220,10 @@ int32_t OpenKeyboard() {
 
 Window* OpenMainWindow(int32_t, int32_t, int32_t clientWidth, int32_t clientHeight,
                        std::string_view title, uint32_t) {
-    if (!state.displayOpen || state.windowOpen || clientWidth <= 0 || clientHeight <= 0) return nullptr;
-    if (emscripten_set_canvas_element_size(CANVAS, clientWidth, clientHeight) != EMSCRIPTEN_RESULT_SUCCESS) {
+    if (!state.displayOpen || state.windowOpen || clientWidth <= 0 || clientHeight <= 0)
+        return nullptr;
+    if (emscripten_set_canvas_element_size(CANVAS, clientWidth, clientHeight) !=
+        EMSCRIPTEN_RESULT_SUCCESS) {
         SetPlatformOpenError("the page has no canvas with the id \"canvas\"");
         return nullptr;
     }

@@ -54,8 +54,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE void PfadLoadDroppedScene(const char* path) { dr
 
 // The fault box's text for a trap the page caught: kind (an exception code, 0 when unknown),
 // our source file (relative to the project root) and line, and the code offset as the address.
-extern "C" EMSCRIPTEN_KEEPALIVE const char* PfadFaultText(uint32_t kind, const char* file, uint32_t line,
-                                                          uint32_t offset) {
+extern "C" EMSCRIPTEN_KEEPALIVE const char* PfadFaultText(uint32_t kind, const char* file,
+                                                          uint32_t line, uint32_t offset) {
     static char text[512];
     FaultFileTable table;
     FaultFileTableInit(table, "app/frame_loop.cpp");
@@ -80,11 +80,19 @@ volatile int32_t trapDivisor = 0;
 }
 void Trap(int32_t kind) {
     switch (kind) {
-        case 1: std::printf("%d\n", *reinterpret_cast<volatile int32_t*>(uintptr_t{0xFFFFFFF0u})); break;
-        case 2: std::printf("%d\n", 7 / trapDivisor); break;
-        case 3: __builtin_trap();
-        case 4: std::printf("%d\n", Recurse(1)); break;
-        default: break;
+        case 1:
+            std::printf("%d\n", *reinterpret_cast<volatile int32_t*>(uintptr_t{0xFFFFFFF0u}));
+            break;
+        case 2:
+            std::printf("%d\n", 7 / trapDivisor);
+            break;
+        case 3:
+            __builtin_trap();
+        case 4:
+            std::printf("%d\n", Recurse(1));
+            break;
+        default:
+            break;
     }
 }
 }  // namespace

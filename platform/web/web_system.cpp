@@ -1,12 +1,12 @@
 // The browser's services below the shared threads, memory and quit handling: pthreads (Web
 // Workers from the pool the page starts with), Emscripten's allocator, and no signals.
-#include "platform/system.h"
-#include "platform/system_port.h"
-
 #include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/system.h"
+#include "platform/system_port.h"
 
 namespace {
 struct Start {

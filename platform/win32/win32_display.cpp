@@ -5,16 +5,16 @@
 // The frame loop handles one window message per frame. Input messages are not among those:
 // the keyboard sample takes every key message and the mouse read every mouse message, so that
 // a busy mouse neither delays the window's own messages nor waits behind them.
-#include "platform/display.h"
-#include "platform/display_backend.h"
-#include "platform/system.h"
-
-#include <windows.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "platform/display.h"
+#include "platform/display_backend.h"
+#include "platform/system.h"
 
 struct Window {
     HWND handle;
@@ -206,8 +206,10 @@ void TakeRawInput(HRAWINPUT handle) {
         // 0 … 65535 across the screen (or the whole virtual desktop); the motion is the
         // difference from the last place, none for the first.
         bool desktop = mouse.usFlags & MOUSE_VIRTUAL_DESKTOP;
-        LONG x = MulDiv(mouse.lLastX, GetSystemMetrics(desktop ? SM_CXVIRTUALSCREEN : SM_CXSCREEN), 65535);
-        LONG y = MulDiv(mouse.lLastY, GetSystemMetrics(desktop ? SM_CYVIRTUALSCREEN : SM_CYSCREEN), 65535);
+        LONG x = MulDiv(mouse.lLastX, GetSystemMetrics(desktop ? SM_CXVIRTUALSCREEN : SM_CXSCREEN),
+                        65535);
+        LONG y = MulDiv(mouse.lLastY, GetSystemMetrics(desktop ? SM_CYVIRTUALSCREEN : SM_CYSCREEN),
+                        65535);
         dx = state.absoluteKnown ? x - state.absoluteX : 0;
         dy = state.absoluteKnown ? y - state.absoluteY : 0;
         state.absoluteKnown = true;
@@ -217,8 +219,10 @@ void TakeRawInput(HRAWINPUT handle) {
     // One report may move and change buttons; the motion came first.
     if (dx != 0 || dy != 0) MouseQueueEvent(MouseDeviceEvent{dx, dy, 0, 0, false});
     for (const RawButton& button : RAW_BUTTONS) {
-        if (mouse.usButtonFlags & button.down) MouseQueueEvent(MouseDeviceEvent{0, 0, 0, button.button, true});
-        if (mouse.usButtonFlags & button.up) MouseQueueEvent(MouseDeviceEvent{0, 0, 0, button.button, false});
+        if (mouse.usButtonFlags & button.down)
+            MouseQueueEvent(MouseDeviceEvent{0, 0, 0, button.button, true});
+        if (mouse.usButtonFlags & button.up)
+            MouseQueueEvent(MouseDeviceEvent{0, 0, 0, button.button, false});
     }
     if (mouse.usButtonFlags & RI_MOUSE_WHEEL) {
         MouseQueueEvent(MouseDeviceEvent{0, 0, static_cast<SHORT>(mouse.usButtonData), 0, false});
@@ -244,41 +248,41 @@ void TakeMessages(UINT first, UINT last) {
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
     switch (message) {
-    case WM_INPUT:
-        TakeRawInput(reinterpret_cast<HRAWINPUT>(l));
-        break;  // DefWindowProc cleans up after raw input
-    case WM_KEYDOWN:
-    case WM_SYSKEYDOWN:
-    case WM_KEYUP:
-    case WM_SYSKEYUP:
-        // Not passed on: F10 and Alt would open the system menu.
-        NoteKey(w, l, message == WM_KEYDOWN || message == WM_SYSKEYDOWN);
-        return 0;
-    case WM_CLOSE:
-        QueueWindowEvent(WINDOW_EVENT_CLOSE_REQUESTED);
-        return 0;
-    case WM_SETFOCUS:
-        QueueWindowEvent(WINDOW_EVENT_FOCUS_GAINED);
-        return 0;
-    case WM_KILLFOCUS:
-        // The cursor goes back at once; keys let go elsewhere would never be seen up.
-        GiveCursorBack();
-        std::memset(state.keys, 0, sizeof state.keys);
-        QueueWindowEvent(WINDOW_EVENT_FOCUS_LOST);
-        return 0;
-    case WM_ERASEBKGND:
-        return 1;  // the paint covers the surface
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(window, &paint);
-        if (dc && BackBufferOpen()) CopyBackBufferTo(dc);
-        EndPaint(window, &paint);
-        state.windowCurrent = false;
-        QueueWindowEvent(WINDOW_EVENT_REPAINTED);
-        return 0;
-    }
-    default:
-        break;
+        case WM_INPUT:
+            TakeRawInput(reinterpret_cast<HRAWINPUT>(l));
+            break;  // DefWindowProc cleans up after raw input
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN:
+        case WM_KEYUP:
+        case WM_SYSKEYUP:
+            // Not passed on: F10 and Alt would open the system menu.
+            NoteKey(w, l, message == WM_KEYDOWN || message == WM_SYSKEYDOWN);
+            return 0;
+        case WM_CLOSE:
+            QueueWindowEvent(WINDOW_EVENT_CLOSE_REQUESTED);
+            return 0;
+        case WM_SETFOCUS:
+            QueueWindowEvent(WINDOW_EVENT_FOCUS_GAINED);
+            return 0;
+        case WM_KILLFOCUS:
+            // The cursor goes back at once; keys let go elsewhere would never be seen up.
+            GiveCursorBack();
+            std::memset(state.keys, 0, sizeof state.keys);
+            QueueWindowEvent(WINDOW_EVENT_FOCUS_LOST);
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;  // the paint covers the surface
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            HDC dc = BeginPaint(window, &paint);
+            if (dc && BackBufferOpen()) CopyBackBufferTo(dc);
+            EndPaint(window, &paint);
+            state.windowCurrent = false;
+            QueueWindowEvent(WINDOW_EVENT_REPAINTED);
+            return 0;
+        }
+        default:
+            break;
     }
     return DefWindowProcW(window, message, w, l);
 }
@@ -301,7 +305,8 @@ void CloseSurface() {
 void CloseKeyboard() { state.keyboardOpen = false; }
 
 LRESULT CALLBACK NoteMessageBoxShown(int code, WPARAM w, LPARAM l) {
-    if (code == HCBT_ACTIVATE && state.messageBoxShownNotice >= 0 && !state.messageBoxNoticeWritten) {
+    if (code == HCBT_ACTIVATE && state.messageBoxShownNotice >= 0 &&
+        !state.messageBoxNoticeWritten) {
         state.messageBoxNoticeWritten = _write(state.messageBoxShownNotice, "S", 1) == 1;
     }
     return CallNextHookEx(nullptr, code, w, l);
@@ -399,8 +404,9 @@ void PresentSurface() {
 int32_t PollWindowEvent() {
     if (int32_t queued = TakeWindowEvent()) return queued;
     // Any message but the keyboard's and the mouse's, which their reads take.
-    static constexpr UINT RANGES[][2] = {
-        {0, WM_INPUT - 1}, {WM_KEYLAST + 1, WM_MOUSEFIRST - 1}, {MOUSE_MESSAGES_LAST + 1, 0xFFFFFFFF}};
+    static constexpr UINT RANGES[][2] = {{0, WM_INPUT - 1},
+                                         {WM_KEYLAST + 1, WM_MOUSEFIRST - 1},
+                                         {MOUSE_MESSAGES_LAST + 1, 0xFFFFFFFF}};
     MSG message;
     bool taken = false;
     for (const auto& range : RANGES) {
@@ -443,8 +449,8 @@ int32_t ShowMessageBox(std::string_view caption, std::string_view text) {
     HHOOK hook = state.messageBoxShownNotice >= 0
                      ? SetWindowsHookExW(WH_CBT, NoteMessageBoxShown, nullptr, GetCurrentThreadId())
                      : nullptr;
-    int pressed = MessageBoxW(owner, Utf16(text).c_str(), Utf16(caption).c_str(),
-                              MB_OK | MB_SETFOREGROUND);
+    int pressed =
+        MessageBoxW(owner, Utf16(text).c_str(), Utf16(caption).c_str(), MB_OK | MB_SETFOREGROUND);
     if (hook) UnhookWindowsHookEx(hook);
     return pressed != 0 ? 1 : 0;
 }

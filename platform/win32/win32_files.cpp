@@ -1,7 +1,5 @@
 // Files on Windows: reading, replacing safely (temporary file, FlushFileBuffers, MoveFileExW
 // with write-through), and %LOCALAPPDATA%\pfadlotse. Paths are UTF-8 and become UTF-16 here.
-#include "platform/files.h"
-
 #include <windows.h>
 
 #include <atomic>
@@ -9,13 +7,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/files.h"
+
 namespace {
 
 std::wstring Wide(const std::string& text) {
     if (text.empty()) return std::wstring();
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                        length);
     return wide;
 }
 
@@ -31,12 +33,13 @@ std::string Narrow(const wchar_t* text) {
 // The system's words for an error code, without the line break it ends them with.
 std::string SystemMessage(DWORD code) {
     wchar_t* text = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string message = length && text ? Narrow(text) : "error " + std::to_string(code);
     if (text) LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
         message.pop_back();
     return message;
 }
@@ -57,11 +60,13 @@ InputFile* OpenInputFile(const std::string& path, int64_t maxBytes, FileOpenOutc
         *outcome = FILE_NOT_REGULAR;
         return nullptr;
     }
-    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        *outcome = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FILE_MISSING : FILE_UNREADABLE;
+        *outcome = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FILE_MISSING
+                                                                                  : FILE_UNREADABLE;
         *reason = SystemMessage(error);
         return nullptr;
     }
@@ -87,7 +92,8 @@ int64_t ReadInputFile(InputFile* file, void* destination, size_t size) {
     while (done < size) {
         DWORD chunk = size - done > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size - done);
         DWORD got = 0;
-        if (!ReadFile(file->handle, static_cast<char*>(destination) + done, chunk, &got, nullptr)) return -1;
+        if (!ReadFile(file->handle, static_cast<char*>(destination) + done, chunk, &got, nullptr))
+            return -1;
         if (got == 0) break;
         done += got;
     }
@@ -137,7 +143,9 @@ bool ReplaceFileContents(const std::string& path, const void* bytes, size_t size
         std::fprintf(stderr, "pfadlotse: could not save %s: %s\n", path.c_str(), reason.c_str());
         return false;
     };
-    auto failed = [&](const char* injected) { return fail(injected ? injected : SystemMessage(GetLastError())); };
+    auto failed = [&](const char* injected) {
+        return fail(injected ? injected : SystemMessage(GetLastError()));
+    };
 
     std::wstring target = Wide(path);
     DWORD attributes = GetFileAttributesW(target.c_str());
@@ -151,7 +159,8 @@ bool ReplaceFileContents(const std::string& path, const void* bytes, size_t size
     static unsigned serial = 0;
     std::string stem = DirectoryOf(path) + "\\." + BaseNameOf(path) + ".";
     for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary = Wide(stem + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + ".tmp");
+        temporary = Wide(stem + std::to_string(GetCurrentProcessId()) + "-" +
+                         std::to_string(++serial) + ".tmp");
         if (const char* injected = InjectedFailure()) {
             temporary.clear();
             return fail(injected);
@@ -172,11 +181,13 @@ bool ReplaceFileContents(const std::string& path, const void* bytes, size_t size
         DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
         DWORD written = 0;
         const char* injected = InjectedFailure();
-        if (injected || !WriteFile(handle, next, chunk, &written, nullptr) || written == 0) return failed(injected);
+        if (injected || !WriteFile(handle, next, chunk, &written, nullptr) || written == 0)
+            return failed(injected);
         next += written;
         size -= written;
     }
-    if (const char* injected = InjectedFailure(); injected || !FlushFileBuffers(handle)) return failed(injected);
+    if (const char* injected = InjectedFailure(); injected || !FlushFileBuffers(handle))
+        return failed(injected);
     const char* injected = InjectedFailure();
     BOOL closed = CloseHandle(handle);
     handle = INVALID_HANDLE_VALUE;
@@ -184,7 +195,8 @@ bool ReplaceFileContents(const std::string& path, const void* bytes, size_t size
     // The hidden mark was for the temporary file only.
     SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
     injected = InjectedFailure();
-    if (injected || !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (injected || !MoveFileExW(temporary.c_str(), target.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return failed(injected);
     return true;
 }
@@ -208,7 +220,9 @@ std::string UserDataDirectory() {
 
 const char* UserDataDirectoryUnknown() { return "LOCALAPPDATA is not set"; }
 
-std::string PathInFolder(const std::string& folder, const char* name) { return folder + "\\" + name; }
+std::string PathInFolder(const std::string& folder, const char* name) {
+    return folder + "\\" + name;
+}
 
 bool CurrentFolderWritable() {
     // Folder permissions on Windows are only known by trying: a file that goes when closed.
@@ -221,11 +235,14 @@ bool CurrentFolderWritable() {
     return true;
 }
 
-bool FileExists(const std::string& path) { return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::string& path) {
+    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool FileReadable(const std::string& path) {
-    HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     CloseHandle(handle);
     return true;

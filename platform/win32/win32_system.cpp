@@ -1,15 +1,14 @@
 // Windows services below the shared threads, memory and quit handling: native threads with
 // stack kept in reserve for the fault report, the console's quit events, standard error.
-#include "platform/system.h"
-#include "platform/system_port.h"
-
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <csignal>
 #include <cstdio>
+
+#include "platform/system.h"
+#include "platform/system_port.h"
 
 namespace {
 // Enough stack left after an overflow for the fault report to compose and show its lines.

@@ -12,10 +12,13 @@ void EnsureSearchState() {
     CreateSharedState();
 }
 
-Wall MakeWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2) { return WallBetween(x1, y1, x2, y2); }
+Wall MakeWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    return WallBetween(x1, y1, x2, y2);
+}
 
 std::vector<Wall> BoxWalls(int32_t x, int32_t y, int32_t width, int32_t height) {
-    return {MakeWall(x, y, x + width, y), MakeWall(x, y, x, y + height), MakeWall(x + width, y, x + width, y + height),
+    return {MakeWall(x, y, x + width, y), MakeWall(x, y, x, y + height),
+            MakeWall(x + width, y, x + width, y + height),
             MakeWall(x, y + height, x + width, y + height)};
 }
 
@@ -43,7 +46,8 @@ ReferenceResult AllPairsShortestPath(const std::vector<Wall>& records, Vec2 star
     }
     const size_t n = points.size();
     auto free = [&](const Vec2& a, const Vec2& b) {
-        Segment segment{a, Vec2{static_cast<float>(double{b.x} - a.x), static_cast<float>(double{b.y} - a.y)}};
+        Segment segment{
+            a, Vec2{static_cast<float>(double{b.x} - a.x), static_cast<float>(double{b.y} - a.y)}};
         for (const Wall& wall : records) {
             Vec2 hit{};
             if (IntersectSegments(wall, segment, hit) != 0) return false;
@@ -54,7 +58,8 @@ ReferenceResult AllPairsShortestPath(const std::vector<Wall>& records, Vec2 star
     for (size_t i = 0; i < n; ++i)
         for (size_t j = 0; j < n; ++j)
             if (i != j && free(points[i], points[j]))
-                edge[i][j] = std::hypot(double{points[i].x} - points[j].x, double{points[i].y} - points[j].y);
+                edge[i][j] = std::hypot(double{points[i].x} - points[j].x,
+                                        double{points[i].y} - points[j].y);
 
     const double far = std::numeric_limits<double>::infinity();
     std::vector<double> distance(n, far);
@@ -67,7 +72,8 @@ ReferenceResult AllPairsShortestPath(const std::vector<Wall>& records, Vec2 star
         if (u == n) break;
         done[u] = true;
         for (size_t v = 0; v < n; ++v)
-            if (edge[u][v] >= 0 && distance[u] + edge[u][v] < distance[v]) distance[v] = distance[u] + edge[u][v];
+            if (edge[u][v] >= 0 && distance[u] + edge[u][v] < distance[v])
+                distance[v] = distance[u] + edge[u][v];
     }
     return ReferenceResult{distance[1] < far, distance[1] < far ? distance[1] : 0};
 }

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "analysis_fixture.h"
-#include "tools/scene_families.h"
 #include "platform/system.h"
+#include "tools/scene_families.h"
 
 namespace {
 
@@ -18,7 +18,8 @@ double Length(std::initializer_list<Vec2> points) { return PathLength(std::vecto
 
 // Every segment of the answer passes the search's own test, in its direction of travel, and
 // the answer's length is the sum of its segments.
-testing::AssertionResult SoundPath(const std::vector<Wall>& walls, const ShortestPath& path, Vec2 start, Vec2 goal) {
+testing::AssertionResult SoundPath(const std::vector<Wall>& walls, const ShortestPath& path,
+                                   Vec2 start, Vec2 goal) {
     if (path.points.size() < 2) return testing::AssertionFailure() << "fewer than two points";
     auto same = [](Vec2 a, Vec2 b) { return std::memcmp(&a, &b, sizeof a) == 0; };
     if (!same(path.points.front(), start) || !same(path.points.back(), goal))
@@ -26,7 +27,8 @@ testing::AssertionResult SoundPath(const std::vector<Wall>& walls, const Shortes
     for (size_t i = 1; i < path.points.size(); ++i)
         if (!SegmentFree(walls, path.points[i - 1], path.points[i]))
             return testing::AssertionFailure() << "segment " << i << " meets a wall";
-    if (path.length != PathLength(path.points)) return testing::AssertionFailure() << "length is not the path's";
+    if (path.length != PathLength(path.points))
+        return testing::AssertionFailure() << "length is not the path's";
     return testing::AssertionSuccess();
 }
 
@@ -63,8 +65,9 @@ TEST(ShortestPathKnown, ClosedBoxAroundTheGoalHasNoWay) {
 
 TEST(ShortestPathKnown, BoxWithADoorIsEnteredPastTheDoorsNearerEdge) {
     // The top side has a door from x 380 to 420; the goal sits low on the right inside.
-    std::vector<Wall> walls{MakeWall(300, 200, 380, 200), MakeWall(420, 200, 500, 200), MakeWall(300, 200, 300, 400),
-                            MakeWall(500, 200, 500, 400), MakeWall(300, 400, 500, 400)};
+    std::vector<Wall> walls{MakeWall(300, 200, 380, 200), MakeWall(420, 200, 500, 200),
+                            MakeWall(300, 200, 300, 400), MakeWall(500, 200, 500, 400),
+                            MakeWall(300, 400, 500, 400)};
     Vec2 start{50, 100}, goal{460, 350};
     ShortestPath path = FindShortestPath(walls, start, goal);
     ASSERT_EQ(path.status, SHORTEST_FOUND);
@@ -121,7 +124,8 @@ TEST(ShortestPathKnown, CollinearWallCountsInTheDirectionOfTravel) {
 // Sizes small enough for the all-pairs reference, varied with the seed.
 FamilyScene GeneratedScene(int32_t i) {
     const std::vector<std::string>& families = SceneFamilyNames();
-    const std::string& family = families[i % 6];  // the six generated families; not the start-up scene
+    const std::string& family =
+        families[i % 6];  // the six generated families; not the start-up scene
     auto seed = static_cast<uint32_t>(1000 + i);
     int32_t size = family == "random-dense"      ? 5 + i % 36
                    : family == "random-box"      ? 1 + i % 30
@@ -139,7 +143,8 @@ TEST(ShortestPathGenerated, AgreesWithAllPairsAndIsNeverLongerThanTheDirectPath)
     int32_t misses = 0, found = 0;
     for (int32_t i = 0; i < 300; ++i) {
         FamilyScene scene = GeneratedScene(i);
-        SCOPED_TRACE(scene.family + " " + std::to_string(scene.size) + " seed " + std::to_string(scene.seed));
+        SCOPED_TRACE(scene.family + " " + std::to_string(scene.size) + " seed " +
+                     std::to_string(scene.seed));
         ShortestPath path = FindShortestPath(scene.walls, scene.start, scene.goal);
         ReferenceResult reference = AllPairsShortestPath(scene.walls, scene.start, scene.goal);
         DirectResult direct = RunDirectSearch(scene.walls, scene.start, scene.goal);
@@ -156,7 +161,8 @@ TEST(ShortestPathGenerated, AgreesWithAllPairsAndIsNeverLongerThanTheDirectPath)
         EXPECT_TRUE(SoundPath(scene.walls, path, scene.start, scene.goal));
         if (direct.status == 1) {
             double directLength = PathLength(direct.path);
-            EXPECT_LE(path.length, directLength * (1 + 1e-12)) << "direct path shorter than the optimum";
+            EXPECT_LE(path.length, directLength * (1 + 1e-12))
+                << "direct path shorter than the optimum";
             EXPECT_GE(PathGap(directLength, path.length), -1e-12);
         } else {
             ++misses;
@@ -172,12 +178,14 @@ TEST(ShortestPathGenerated, AgreesWithAllPairsAndIsNeverLongerThanTheDirectPath)
 
 TEST(ShortestPathBudget, ASpentBudgetEndsAHugeSceneAsNotFinished) {
     FamilyScene scene = RandomDenseScene(20000, 1);
-    ShortestPath nodes = FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{5, 0});
+    ShortestPath nodes =
+        FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{5, 0});
     EXPECT_EQ(nodes.status, SHORTEST_NOT_FINISHED);
     EXPECT_EQ(nodes.expanded, 5);
     EXPECT_TRUE(nodes.points.empty());
     EXPECT_EQ(nodes.length, 0.0);
-    ShortestPath time = FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{0, 50});
+    ShortestPath time =
+        FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{0, 50});
     EXPECT_EQ(time.status, SHORTEST_NOT_FINISHED);
     EXPECT_TRUE(time.points.empty());
 }
@@ -187,13 +195,16 @@ TEST(ShortestPathBudget, ABudgetThatSufficesChangesNothing) {
     walls.push_back(MakeWall(250, 100, 250, 400));
     walls.push_back(MakeWall(450, 200, 450, 500));
     ShortestPath free = FindShortestPath(walls, Vec2{150, 300}, Vec2{550, 300});
-    ShortestPath limited = FindShortestPath(walls, Vec2{150, 300}, Vec2{550, 300}, ShortestPathBudget{free.expanded + 1, 0});
+    ShortestPath limited = FindShortestPath(walls, Vec2{150, 300}, Vec2{550, 300},
+                                            ShortestPathBudget{free.expanded + 1, 0});
     ASSERT_EQ(limited.status, SHORTEST_FOUND);
     EXPECT_EQ(limited.length, free.length);
-    ShortestPath tight = FindShortestPath(walls, Vec2{150, 300}, Vec2{550, 300}, ShortestPathBudget{free.expanded, 0});
+    ShortestPath tight = FindShortestPath(walls, Vec2{150, 300}, Vec2{550, 300},
+                                          ShortestPathBudget{free.expanded, 0});
     // The goal is taken from the open set after the last expansion: the exact budget suffices.
     EXPECT_EQ(tight.status, SHORTEST_FOUND);
-    ShortestPath short_ = FindShortestPath(walls, Vec2{150, 300}, Vec2{550, 300}, ShortestPathBudget{free.expanded - 1, 0});
+    ShortestPath short_ = FindShortestPath(walls, Vec2{150, 300}, Vec2{550, 300},
+                                           ShortestPathBudget{free.expanded - 1, 0});
     EXPECT_EQ(short_.status, SHORTEST_NOT_FINISHED);
 }
 

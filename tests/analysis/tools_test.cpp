@@ -1,10 +1,9 @@
 // The tools' analysis options, run as programs: pfadlotse-solve --optimal and --trace,
 // pfadlotse-render --search, pfadlotse-scene.
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -52,7 +51,8 @@ std::string Field(const std::string& line, const std::string& name) {
 
 size_t Count(const std::string& text, const std::string& part) {
     size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
     return count;
 }
 
@@ -69,7 +69,8 @@ TEST(SolveOptimal, OneWallHasNoGapAndTheOptimalPathIsTheDirectOne) {
     EXPECT_EQ(Field(run.out, "optimalStatus"), "1");
     EXPECT_EQ(Field(run.out, "gap"), "0");
     EXPECT_EQ(Field(run.out, "length"), Field(run.out, "optimalLength"));
-    EXPECT_NE(run.out.find("\"optimalPath\":[[50,340],[400,199],[750,340]]"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"optimalPath\":[[50,340],[400,199],[750,340]]"), std::string::npos)
+        << run.out;
 }
 
 TEST(SolveOptimal, EveryConformanceSceneHasAnOptimumNoLongerThanItsPath) {
@@ -99,22 +100,26 @@ TEST(SolveOptimal, EveryConformanceSceneHasAnOptimumNoLongerThanItsPath) {
 }
 
 TEST(SolveOptimal, ASpentBudgetSaysNotFinishedAndGivesNoNumber) {
-    ToolRun run = Execute(std::string(PFAD_SOLVE) + " --optimal --budget-nodes 1 " + Scene("spiral.scene"));
+    ToolRun run =
+        Execute(std::string(PFAD_SOLVE) + " --optimal --budget-nodes 1 " + Scene("spiral.scene"));
     ASSERT_EQ(run.exitCode, 0);
     EXPECT_EQ(Field(run.out, "optimalStatus"), "0");
     EXPECT_EQ(Field(run.out, "optimalLength"), "null");
     EXPECT_EQ(Field(run.out, "gap"), "null");
     EXPECT_NE(run.out.find("\"optimalPath\":[]"), std::string::npos);
 
-    for (const char* bad : {"--budget-nodes", "--budget-nodes -3", "--budget-ms 12x", "--budget-ms ''"}) {
-        ToolRun refused = Execute(std::string(PFAD_SOLVE) + " --optimal " + bad + " " + Scene("spiral.scene"));
+    for (const char* bad :
+         {"--budget-nodes", "--budget-nodes -3", "--budget-ms 12x", "--budget-ms ''"}) {
+        ToolRun refused =
+            Execute(std::string(PFAD_SOLVE) + " --optimal " + bad + " " + Scene("spiral.scene"));
         EXPECT_EQ(refused.exitCode, 2) << bad;
         EXPECT_EQ(refused.out, "") << bad;
     }
 }
 
 TEST(SolveTrace, TheTraceHoldsOneTestPerCollisionCheckAndOneNodePerCornerNode) {
-    for (const char* name : {"single_wall.scene", "cross_walls.scene", "spiral.scene", "box_around_start.scene"}) {
+    for (const char* name :
+         {"single_wall.scene", "cross_walls.scene", "spiral.scene", "box_around_start.scene"}) {
         SCOPED_TRACE(name);
         ToolRun run = Execute(std::string(PFAD_SOLVE) + " --trace " + Scene(name));
         ASSERT_EQ(run.exitCode, 0);
@@ -127,7 +132,8 @@ TEST(SolveTrace, TheTraceHoldsOneTestPerCollisionCheckAndOneNodePerCornerNode) {
 
 TEST(SolveTrace, WithoutTheNewOptionsTheLineIsAsBefore) {
     ToolRun plain = Execute(std::string(PFAD_SOLVE) + " " + Scene("cross_walls.scene"));
-    ToolRun both = Execute(std::string(PFAD_SOLVE) + " --optimal --trace " + Scene("cross_walls.scene"));
+    ToolRun both =
+        Execute(std::string(PFAD_SOLVE) + " --optimal --trace " + Scene("cross_walls.scene"));
     ASSERT_EQ(plain.exitCode, 0);
     EXPECT_EQ(plain.out.find("\"trace\""), std::string::npos);
     EXPECT_EQ(plain.out.find("\"length\""), std::string::npos);
@@ -153,7 +159,8 @@ std::vector<uint32_t> ReadBmp(const std::string& path) {
     pixels.resize(800 * 600);
     for (int y = 0; y < 600; ++y)
         for (int x = 0; x < 800; ++x) {
-            const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + 54 + ((599 - y) * 800 + x) * 3;
+            const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + 54 +
+                            ((599 - y) * 800 + x) * 3;
             pixels[y * 800 + x] = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
         }
     return pixels;
@@ -162,7 +169,7 @@ std::vector<uint32_t> ReadBmp(const std::string& path) {
 constexpr uint32_t TESTED = 0x286E78, NODE = 0xFF9628, OPTIMAL = 0xFF50C8;  // as 0xRRGGBB
 
 class RenderSearchTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         folder_ = fs::temp_directory_path() / ("pfad-render-" + std::to_string(getpid()));
         fs::create_directories(folder_);
@@ -171,7 +178,8 @@ protected:
 
     std::vector<uint32_t> Render(const char* scene, bool search) {
         std::string out = (folder_ / (search ? "search.bmp" : "plain.bmp")).string();
-        ToolRun run = Execute(std::string(PFAD_RENDER) + " --bmp " + out + (search ? " --search " : " ") + Scene(scene));
+        ToolRun run = Execute(std::string(PFAD_RENDER) + " --bmp " + out +
+                              (search ? " --search " : " ") + Scene(scene));
         EXPECT_EQ(run.exitCode, 0);
         return ReadBmp(out);
     }
@@ -190,7 +198,8 @@ TEST_F(RenderSearchTest, TheOverlayFillsOnlyBackgroundAndKeepsTheFrame) {
             for (int x = 0; x < 800; ++x) {
                 uint32_t before = plain[y * 800 + x], after = search[y * 800 + x];
                 bool legend = y >= 25 && y < 41 && x >= 215 && x < 490;
-                bool time = y >= 55 && y < 71 && x < 200;  // the search's time may differ between runs
+                bool time =
+                    y >= 55 && y < 71 && x < 200;  // the search's time may differ between runs
                 tested += after == TESTED;
                 nodes += after == NODE;
                 optimal += after == OPTIMAL;
@@ -211,8 +220,9 @@ TEST_F(RenderSearchTest, TheOverlayFillsOnlyBackgroundAndKeepsTheFrame) {
 TEST_F(RenderSearchTest, AGivenTimeIsTheOnlyTimeDrawnAndBadOnesAreRefused) {
     auto render = [&](const std::string& time) {
         std::string out = (folder_ / ("time" + time + ".bmp")).string();
-        int32_t exitCode = Execute(std::string(PFAD_RENDER) + " --search --time " + time + " --bmp " + out + " " +
-                                   Scene("random_120.scene")).exitCode;
+        int32_t exitCode = Execute(std::string(PFAD_RENDER) + " --search --time " + time +
+                                   " --bmp " + out + " " + Scene("random_120.scene"))
+                               .exitCode;
         return std::make_pair(exitCode, exitCode == 0 ? ReadBmp(out) : std::vector<uint32_t>{});
     };
     auto [sevenStatus, seven] = render("7");
@@ -222,14 +232,14 @@ TEST_F(RenderSearchTest, AGivenTimeIsTheOnlyTimeDrawnAndBadOnesAreRefused) {
     EXPECT_EQ(seven, again);
     size_t outsideTime = 0, insideTime = 0;
     for (size_t i = 0; i < seven.size(); ++i)
-        if (seven[i] != eight[i]) ++(i / 800 >= 55 && i / 800 < 71 && i % 800 < 200 ? insideTime : outsideTime);
+        if (seven[i] != eight[i])
+            ++(i / 800 >= 55 && i / 800 < 71 && i % 800 < 200 ? insideTime : outsideTime);
     EXPECT_EQ(outsideTime, 0u);
     EXPECT_GT(insideTime, 0u);
     for (const char* bad : {"-1", "x", "2147483648", "7ms"}) EXPECT_EQ(render(bad).first, 2) << bad;
 }
 
 }  // namespace
-
 
 namespace {
 
@@ -244,7 +254,8 @@ TEST_F(SceneToolTest, EachFamilyIsWrittenAsTheSceneFileOfItsWallsStartAndGoal) {
     for (const std::string& family : SceneFamilyNames()) {
         SCOPED_TRACE(family);
         std::string out = (folder_ / (family + ".scene")).string();
-        ToolRun run = Execute(std::string(PFAD_SCENE) + " " + family + " --walls 40 --seed 7 -o " + out);
+        ToolRun run =
+            Execute(std::string(PFAD_SCENE) + " " + family + " --walls 40 --seed 7 -o " + out);
         ASSERT_EQ(run.exitCode, 0);
         std::string bytes = ReadBytes(out);
         ASSERT_GE(bytes.size(), 16u);
@@ -274,9 +285,11 @@ TEST_F(SceneToolTest, EachFamilyIsWrittenAsTheSceneFileOfItsWallsStartAndGoal) {
 
 TEST_F(SceneToolTest, BadArgumentsWriteNothing) {
     std::string out = (folder_ / "x.scene").string();
-    for (const char* arguments : {"", "comb", "nope -o X", "comb --walls 2000000 -o X", "comb --seed -1 -o X"}) {
+    for (const char* arguments :
+         {"", "comb", "nope -o X", "comb --walls 2000000 -o X", "comb --seed -1 -o X"}) {
         std::string command = std::string(PFAD_SCENE) + " " + arguments;
-        for (size_t at = command.find(" X"); at != std::string::npos; at = command.find(" X")) command.replace(at + 1, 1, out);
+        for (size_t at = command.find(" X"); at != std::string::npos; at = command.find(" X"))
+            command.replace(at + 1, 1, out);
         EXPECT_EQ(Execute(command).exitCode, 2) << arguments;
         EXPECT_FALSE(fs::exists(out)) << arguments;
     }
@@ -292,7 +305,8 @@ TEST(BenchGaps, TheGapTableHasOneRowPerFamilyWithNoDefect) {
         SCOPED_TRACE(line);
         EXPECT_EQ(Field(line, "defects"), "0");
         int scenes = std::stoi(Field(line, "scenes"));
-        int accounted = std::stoi(Field(line, "compared")) + std::stoi(Field(line, "misses")) + std::stoi(Field(line, "unfinished"));
+        int accounted = std::stoi(Field(line, "compared")) + std::stoi(Field(line, "misses")) +
+                        std::stoi(Field(line, "unfinished"));
         EXPECT_GT(scenes, 0);
         EXPECT_LE(accounted, scenes);  // the rest: neither found a way
         EXPECT_GE(std::stod(Field(line, "worstGap")), std::stod(Field(line, "meanGap")));

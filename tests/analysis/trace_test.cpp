@@ -18,7 +18,8 @@ uint64_t Key(Vec2 point) {
     return key;
 }
 
-DirectResult TracedSearch(const std::vector<Wall>& walls, Vec2 start, Vec2 goal, std::vector<SearchEvent>* trace) {
+DirectResult TracedSearch(const std::vector<Wall>& walls, Vec2 start, Vec2 goal,
+                          std::vector<SearchEvent>* trace) {
     StartSearchTrace(trace);
     DirectResult result = RunDirectSearch(walls, start, goal);
     StopSearchTrace();
@@ -84,12 +85,15 @@ std::vector<Vec2> ReplayPath(const std::vector<SearchEvent>& trace, Vec2 start, 
 
 TEST(SearchTrace, GeneratedScenesGiveTheSameAnswersAndATraceThatAddsUp) {
     std::mt19937 random(4242);
-    auto number = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
+    auto number = [&](int32_t low, int32_t high) {
+        return std::uniform_int_distribution<int32_t>(low, high)(random);
+    };
     for (int32_t i = 0; i < 60; ++i) {
         SCOPED_TRACE("scene " + std::to_string(i));
         std::vector<Wall> walls = BoxWalls(10, 80, 780, 510);
         for (int32_t n = number(1, 25); n > 0; --n)
-            walls.push_back(MakeWall(number(20, 780), number(90, 580), number(20, 780), number(90, 580)));
+            walls.push_back(
+                MakeWall(number(20, 780), number(90, 580), number(20, 780), number(90, 580)));
         Vec2 start{static_cast<float>(number(20, 780)), static_cast<float>(number(90, 580))};
         Vec2 goal{static_cast<float>(number(20, 780)), static_cast<float>(number(90, 580))};
 
@@ -100,7 +104,8 @@ TEST(SearchTrace, GeneratedScenesGiveTheSameAnswersAndATraceThatAddsUp) {
         ASSERT_EQ(watched.collisionChecks, plain.collisionChecks);
         ASSERT_EQ(watched.nodeCount, plain.nodeCount);
         ASSERT_EQ(watched.path.size(), plain.path.size());
-        for (size_t k = 0; k < plain.path.size(); ++k) ASSERT_TRUE(Same(watched.path[k], plain.path[k]));
+        for (size_t k = 0; k < plain.path.size(); ++k)
+            ASSERT_TRUE(Same(watched.path[k], plain.path[k]));
 
         int32_t tested = 0, made = 0, reached = 0;
         for (const SearchEvent& event : trace) {
@@ -111,7 +116,8 @@ TEST(SearchTrace, GeneratedScenesGiveTheSameAnswersAndATraceThatAddsUp) {
                     EXPECT_TRUE(SegmentFree(walls, event.from, event.to));
                 } else {
                     ASSERT_LT(event.wall, static_cast<int32_t>(walls.size()));
-                    EXPECT_FALSE(SegmentFree(std::vector<Wall>{walls[event.wall]}, event.from, event.to));
+                    EXPECT_FALSE(
+                        SegmentFree(std::vector<Wall>{walls[event.wall]}, event.from, event.to));
                 }
             }
             made += event.kind == SEARCH_EVENT_NODE_MADE;
@@ -123,7 +129,8 @@ TEST(SearchTrace, GeneratedScenesGiveTheSameAnswersAndATraceThatAddsUp) {
         if (plain.status == 1) {
             std::vector<Vec2> replayed = ReplayPath(trace, start, goal);
             ASSERT_EQ(replayed.size(), plain.path.size());
-            for (size_t k = 0; k < replayed.size(); ++k) EXPECT_TRUE(Same(replayed[k], plain.path[k]));
+            for (size_t k = 0; k < replayed.size(); ++k)
+                EXPECT_TRUE(Same(replayed[k], plain.path[k]));
         }
     }
 }

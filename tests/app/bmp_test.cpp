@@ -27,14 +27,15 @@ TEST(Bmp, TheScreenHeaderHasEveryFieldOfA24BitBottomUpBitmap) {
     EXPECT_EQ(Field(file, 22, 4), 600u);
     EXPECT_EQ(Field(file, 26, 2), 1u);
     EXPECT_EQ(Field(file, 28, 2), 24u);
-    for (size_t offset = 30; offset < 54; offset += 4) EXPECT_EQ(Field(file, offset, 4), 0u) << offset;
+    for (size_t offset = 30; offset < 54; offset += 4)
+        EXPECT_EQ(Field(file, offset, 4), 0u) << offset;
 }
 
 TEST(Bmp, RowsRunBottomUpWithPixelsAsBlueGreenRed) {
     std::vector<uint32_t> pixels(800 * 600, 0);
-    pixels[0] = 0x00FF8040;                 // top-left
-    pixels[599 * 800] = 0x00102030;         // bottom-left
-    pixels[599 * 800 + 799] = 0x00FFFF00;   // bottom-right, the path's yellow
+    pixels[0] = 0x00FF8040;                // top-left
+    pixels[599 * 800] = 0x00102030;        // bottom-left
+    pixels[599 * 800 + 799] = 0x00FFFF00;  // bottom-right, the path's yellow
     std::vector<uint8_t> file = EncodeBmp(pixels.data(), 800, 600);
     const uint8_t* bottom = file.data() + 54;
     EXPECT_EQ(bottom[0], 0x30);

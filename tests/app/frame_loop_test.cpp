@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/app.h"
-#include "pathsearch/pathsearch_internal.h"
 #include "app/scene_file.h"
+#include "pathsearch/pathsearch_internal.h"
 #include "platform/display.h"
 #include "platform/null/null_platform.h"
 #include "tests/address_limits.h"
@@ -33,7 +33,7 @@ constexpr int LEFT = 1;
 constexpr int RIGHT = 2;
 
 class FrameLoopTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         NullPlatformReset();
         ASSERT_TRUE(StartPlatform(false));
@@ -184,7 +184,8 @@ TEST_F(FrameLoopTest, AJobOutOfMemoryShowsThatInsteadOfAPathOrUnreachable) {
         for (int x = 5; x < 250; ++x)
             if (Pixel(x, y) == PIXEL_UNREACHABLE) right = std::max(right, x);
     BeginSurfaceDrawing();
-    const int shorter = 5 + LabelWidth("Zu wenig Speiche"), whole = 5 + LabelWidth("Zu wenig Speicher");
+    const int shorter = 5 + LabelWidth("Zu wenig Speiche"),
+              whole = 5 + LabelWidth("Zu wenig Speicher");
     EndSurfaceDrawing();
     EXPECT_GE(right, shorter);
     EXPECT_LT(right, whole);
@@ -203,12 +204,14 @@ TEST_F(FrameLoopTest, AWallThatCannotBeStoredIsNotAddedAndTheEditSaysSo) {
         long pages = 0;
         std::FILE* statm = std::fopen("/proc/self/statm", "r");
         if (!statm || std::fscanf(statm, "%ld", &pages) != 1) std::exit(2);
-        rlimit limit{static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (64 << 20), RLIM_INFINITY};
+        rlimit limit{static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (64 << 20),
+                     RLIM_INFINITY};
         if (setrlimit(RLIMIT_AS, &limit) != 0) std::exit(3);
         int32_t before;
         do {
             before = ListCount(walls);
-            EditScene(SceneEdit{.kind = EDIT_ADD_WALL, .x1 = 1, .y1 = 2, .x2 = 3, .y2 = 4, .withoutJob = 1});
+            EditScene(SceneEdit{
+                .kind = EDIT_ADD_WALL, .x1 = 1, .y1 = 2, .x2 = 3, .y2 = 4, .withoutJob = 1});
         } while (ListCount(walls) > before);
         std::exit(AddWall(1, 2, 3, 4) == -1 && ListCount(walls) == before ? 0 : 1);
     };
@@ -454,14 +457,13 @@ TEST_F(FrameLoopTest, ASceneOfImpossibleValuesLoadsSearchesAndDraws) {
     TempFolder folder;
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    const float values[] = {50, 340, 750, 340,                       // start, goal
-                            nan, 300, 10, 100, nan, 0, 1, 2,         // walls
-                            400, -inf, 0, inf, 400, 0, 400, 1e30f,
-                            -3e38f, 340, 3e38f, 0, -3e38f, 340, 3e38f, 340,
-                            100, 200, 1e9f, -1e9f, 0, 0, 0, 0};
-    WriteFileBytes(SCENE_FILE_NAME, std::vector<char>(reinterpret_cast<const char*>(values),
-                                                      reinterpret_cast<const char*>(values) +
-                                                          sizeof values));
+    const float values[] = {50,     340,  750,   340,                     // start, goal
+                            nan,    300,  10,    100, nan, 0,   1,    2,  // walls
+                            400,    -inf, 0,     inf, 400, 0,   400,  1e30f, -3e38f, 340, 3e38f, 0,
+                            -3e38f, 340,  3e38f, 340, 100, 200, 1e9f, -1e9f, 0,      0,   0,     0};
+    WriteFileBytes(SCENE_FILE_NAME,
+                   std::vector<char>(reinterpret_cast<const char*>(values),
+                                     reinterpret_cast<const char*>(values) + sizeof values));
     SettleAndDraw();
     Tap(KEY_F6);
     ASSERT_EQ(ListCount(walls), 4);
@@ -478,9 +480,10 @@ TEST_F(FrameLoopTest, AnEditStopsAWaitingJobBeforeTheWallsChangeAndSearchesTheNe
     PathJob* before = scene.job;
     ASSERT_NE(before, nullptr);
     const std::vector<Wall> box = {WallBetween(730, 320, 770, 320), WallBetween(730, 320, 730, 360),
-                                   WallBetween(770, 320, 770, 360), WallBetween(730, 360, 770, 360)};
-    EditScene(SceneEdit{.kind = EDIT_SET_WALLS, .wallRecords = box.data(), .wallCount = 4,
-                        .withoutJob = 1});
+                                   WallBetween(770, 320, 770, 360),
+                                   WallBetween(730, 360, 770, 360)};
+    EditScene(SceneEdit{
+        .kind = EDIT_SET_WALLS, .wallRecords = box.data(), .wallCount = 4, .withoutJob = 1});
     ASSERT_EQ(ListCount(walls), 4);
     // A worker stopped while waiting leaves its two nodes to whoever holds the lock: here this
     // thread, which clears them as a finished worker would, before the next job is created.

@@ -1,17 +1,17 @@
 // UpdateMouseState over scripted frame sequences on the null platform.
+#include <gtest/gtest.h>
+
+#include <vector>
+
 #include "app/mouse.h"
 #include "platform/display.h"
 #include "platform/memory.h"
 #include "platform/null/null_platform.h"
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
 namespace {
 
 class MouseStateTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         NullPlatformReset();
         ASSERT_NE(ArrayCreate(&mouseState, MOUSE_SLOT_UPPER_INDEX), nullptr);
@@ -121,7 +121,7 @@ TEST_F(MouseStateTest, MotionFlagsCountTheFramesSinceTheLastMotion) {
         UpdateMouseState(MOUSE_SOURCE_DEVICE);
         flags.push_back(mouseState[0].flags);
     }
-    EXPECT_EQ(flags[0], MOTION_RECENT);  // count 0 in the frame of the motion
+    EXPECT_EQ(flags[0], MOTION_RECENT);   // count 0 in the frame of the motion
     EXPECT_EQ(flags[20], MOTION_RECENT);  // count 20
     EXPECT_EQ(flags[21], MOTION_IDLE);
     EXPECT_EQ(flags[60], MOTION_IDLE);

@@ -27,7 +27,7 @@ struct SaveKind {
 };
 
 class SaveFaultTest : public ::testing::TestWithParam<int> {
-protected:
+  protected:
     void SetUp() override {
         ListCreate(&walls, sizeof(Wall));
         AddBox(10, 80, 780, 510);
@@ -40,7 +40,9 @@ protected:
     // The scene save and the screenshot save, by parameter.
     SaveKind Kind() const {
         if (GetParam() == 0)
-            return {SCENE_FILE_NAME, [] { return SaveScene(SCENE_FILE_NAME, Vec2{50, 340}, Vec2{750, 340}); }};
+            return {SCENE_FILE_NAME, [] {
+                        return SaveScene(SCENE_FILE_NAME, Vec2{50, 340}, Vec2{750, 340});
+                    }};
         return {SCREENSHOT_FILE_NAME, [] { return SaveScreenshot(SCREENSHOT_FILE_NAME); }};
     }
     // What a successful save writes.
@@ -85,8 +87,9 @@ TEST_P(SaveFaultTest, FailingAnyOperationKeepsTheOldFileWholeAndLeavesNoTemporar
         if (n <= committed) {
             EXPECT_FALSE(saved) << "operation " << n;
             EXPECT_EQ(ReadFileBytes(kind.name), OLD_BYTES) << "operation " << n;
-            EXPECT_NE(said.find(std::string("could not save ") + kind.name + ": " + std::strerror(EIO)),
-                      std::string::npos)
+            EXPECT_NE(
+                said.find(std::string("could not save ") + kind.name + ": " + std::strerror(EIO)),
+                std::string::npos)
                 << "operation " << n << " said: " << said;
             ++refused;
         } else {
@@ -95,9 +98,10 @@ TEST_P(SaveFaultTest, FailingAnyOperationKeepsTheOldFileWholeAndLeavesNoTemporar
         }
     }
     EXPECT_EQ(refused, committed);
-    std::printf("%s: %d operations failed in turn, %d saves refused with the old file kept, %d "
-                "after the rename with the new file whole\n",
-                kind.name, operations, refused, operations - refused);
+    std::printf(
+        "%s: %d operations failed in turn, %d saves refused with the old file kept, %d "
+        "after the rename with the new file whole\n",
+        kind.name, operations, refused, operations - refused);
 }
 
 TEST_P(SaveFaultTest, NoSpaceLeftIsReportedAndCostsNothing) {
@@ -120,7 +124,9 @@ TEST_P(SaveFaultTest, AFullDiskKeepsTheOldFile) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         signal(SIGXFSZ, SIG_IGN);  // as the program does: a failed write, not a killed process
-        struct rlimit limit{100, 100};
+        struct rlimit limit {
+            100, 100
+        };
         setrlimit(RLIMIT_FSIZE, &limit);
         _exit(kind.save() ? 1 : 0);
     }
@@ -145,9 +151,11 @@ TEST_P(SaveFaultTest, AReadOnlyFolderOrTargetIsLeftAlone) {
     int result = RunUnprivileged(folder, [&] {
         if (access("locked", W_OK) == 0) return 77;
         // The folder refuses the temporary file even though the file itself may be written.
-        bool savedInLocked = scene ? SaveScene(inLocked, Vec2{1, 2}, Vec2{3, 4}) : SaveScreenshot(inLocked);
+        bool savedInLocked =
+            scene ? SaveScene(inLocked, Vec2{1, 2}, Vec2{3, 4}) : SaveScreenshot(inLocked);
         if (savedInLocked) return 1;
-        bool savedReadOnly = scene ? SaveScene(kind.name, Vec2{1, 2}, Vec2{3, 4}) : SaveScreenshot(kind.name);
+        bool savedReadOnly =
+            scene ? SaveScene(kind.name, Vec2{1, 2}, Vec2{3, 4}) : SaveScreenshot(kind.name);
         return savedReadOnly ? 2 : 0;
     });
     if (result == 77) GTEST_SKIP() << "cannot give up root's rights here";
@@ -163,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(BothFiles, SaveFaultTest, ::testing::Values(0, 1), Kind
 
 namespace {
 class LoadTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ListCreate(&walls, sizeof(Wall));
         AddBox(10, 80, 780, 510);

@@ -1,4 +1,6 @@
 // The scene file: loading, saving without damage, and where the files go.
+#include "app/scene_file.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,13 +12,12 @@
 #include <cstring>
 #include <limits>
 
-#include "app/scene_file.h"
 #include "pathsearch/pathsearch.h"
 #include "tests/app/temp_folder.h"
 
 namespace {
 class SceneFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { CreateSharedState(); }
     void TearDown() override { ListRelease(&walls); }
 
@@ -152,7 +153,9 @@ TEST_F(SceneFileTest, ASaveThatFailsPartWayKeepsTheOldFileAndNoTemporary) {
     if (child == 0) {
         // The program ignores SIGXFSZ, so an over-long write fails instead of killing it.
         signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit{200, 200};
+        struct rlimit limit {
+            200, 200
+        };
         setrlimit(RLIMIT_FSIZE, &limit);
         _exit(SaveScene(SCENE_FILE_NAME, Vec2{1, 1}, Vec2{2, 2}) ? 1 : 0);
     }
@@ -280,8 +283,8 @@ TEST(FilePlace, F6ReadsASceneLyingInAReadOnlyFolderUntilF5HasSavedOne) {
         if (start.x != 1 || goal.y != 4 || ListCount(walls) != 1) return 5;
         // The saves still go to the data folder, and F6 then reads what F5 wrote.
         if (PlaceFile(SCENE_FILE_NAME, true) != saved) return 6;
-        if (PlaceFile(SCREENSHOT_FILE_NAME, true) != folder.path() + "/data/pfadlotse/" +
-                                                        SCREENSHOT_FILE_NAME)
+        if (PlaceFile(SCREENSHOT_FILE_NAME, true) !=
+            folder.path() + "/data/pfadlotse/" + SCREENSHOT_FILE_NAME)
             return 7;
         if (!SaveScene(saved, Vec2{50, 340}, Vec2{750, 340})) return 8;
         if (PlaceFile(SCENE_FILE_NAME, false) != saved) return 9;
@@ -316,7 +319,8 @@ TEST(FilePlace, AnUnreadableSceneInAReadOnlyFolderIsPassedOver) {
 TEST_F(SceneFileTest, ALoadThatRunsOutOfMemoryLeavesTheSceneAsItWas) {
     // A million walls: the file's 32 MB are read, the list's 48 MB do not fit beside them.
     std::vector<char> bytes(SCENE_FILE_MAX_BYTES, 0);
-    for (size_t offset = 16; offset < bytes.size(); offset += sizeof(Wall)) bytes[offset + 3] = 0x3F;
+    for (size_t offset = 16; offset < bytes.size(); offset += sizeof(Wall))
+        bytes[offset + 3] = 0x3F;
     WriteFileBytes(SCENE_FILE_NAME, bytes);
     bytes = {};
     AddBox(10, 80, 780, 510);
@@ -327,7 +331,8 @@ TEST_F(SceneFileTest, ALoadThatRunsOutOfMemoryLeavesTheSceneAsItWas) {
         std::FILE* statm = std::fopen("/proc/self/statm", "r");
         if (!statm || std::fscanf(statm, "%ld", &pages) != 1) _exit(2);
         rlimit limit{};
-        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (36 << 20);
+        limit.rlim_cur = limit.rlim_max =
+            static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (36 << 20);
         if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
         Vec2 start{1, 2}, goal{3, 4};
         if (!OpenSceneFile(SCENE_FILE_NAME)) _exit(4);
@@ -337,6 +342,7 @@ TEST_F(SceneFileTest, ALoadThatRunsOutOfMemoryLeavesTheSceneAsItWas) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1-4: could not set up, 5: loaded anyway, 6: the scene changed";
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1-4: could not set up, 5: loaded anyway, 6: the scene changed";
 }
 #endif

@@ -14,7 +14,7 @@
 #include <vector>
 
 class TempFolder {
-public:
+  public:
     TempFolder() {
         char pattern[] = "/tmp/pfadlotse-test-XXXXXX";
         path_ = mkdtemp(pattern);
@@ -33,7 +33,7 @@ public:
     }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     std::filesystem::path previous_;
 };
@@ -44,7 +44,8 @@ inline std::vector<char> ReadFileBytes(const std::string& path) {
 }
 
 inline void WriteFileBytes(const std::string& path, const std::vector<char>& bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // Names in a folder, hidden ones included.

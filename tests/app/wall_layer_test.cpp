@@ -74,7 +74,7 @@ Wall RawWall(float x, float y, float dx, float dy) {
 void Append(const Wall& wall) { *static_cast<Wall*>(ListAppend(walls)) = wall; }
 
 class WallLayerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         NullPlatformReset();
         ASSERT_TRUE(StartPlatform(false));
@@ -101,13 +101,15 @@ TEST_F(WallLayerTest, FramesMatchTheWallByWallDrawingOnManyKindsOfWalls) {
 
     std::mt19937 random(4);
     for (int32_t i = 0; i < 400; ++i)
-        AddWall(static_cast<int32_t>(random() % 900) - 50, static_cast<int32_t>(random() % 700) - 50,
-                static_cast<int32_t>(random() % 900) - 50, static_cast<int32_t>(random() % 700) - 50);
+        AddWall(
+            static_cast<int32_t>(random() % 900) - 50, static_cast<int32_t>(random() % 700) - 50,
+            static_cast<int32_t>(random() % 900) - 50, static_cast<int32_t>(random() % 700) - 50);
     EXPECT_TRUE(SameFrame()) << "random walls, some reaching past the edges";
 
     // Over the markers and under the texts; halves that round to even; far, huge and
     // impossible coordinates; zero length.
-    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN(),
+                inf = std::numeric_limits<float>::infinity();
     Append(RawWall(40.5f, 330.5f, 20.5f, 20.5f));
     Append(RawWall(0.5f, 10.5f, 799.5f, 0.5f));
     Append(RawWall(-1e6f, 300, 2e6f, 1.5f));

@@ -46,11 +46,10 @@ struct Image {
     }
 };
 
-
 // ---- The session -----------------------------------------------------------------------------
 
 class EndToEnd : public e2e::ProgramSession {
-protected:
+  protected:
     void StartProgram() {
         ASSERT_NO_FATAL_FAILURE(ProgramSession::StartProgram());
         // Far up and left: the program's mouse stops at (0, 0), a known place.
@@ -103,13 +102,13 @@ protected:
     // window SDL has since replaced.
     Image Screenshot() {
         const std::string path = folder_ + "/Screen.bmp";
-        struct stat before{};
+        struct stat before {};
         bool had = stat(path.c_str(), &before) == 0;
         for (int attempt = 0; attempt < 4; ++attempt) {
             if (attempt > 0 && !Focus()) break;
             Tap("F12");
             auto end = Clock::now() + (attempt < 3 ? 3s : 10s);
-            struct stat now{};
+            struct stat now {};
             while (Clock::now() < end) {
                 if (stat(path.c_str(), &now) == 0 && (!had || now.st_ino != before.st_ino)) {
                     Image image{ReadFile(path)};
@@ -128,7 +127,8 @@ protected:
         auto end = Clock::now() + 20s;
         Image image = Screenshot();
         while (image.Count(FOUND, 5, 5, 250, 20) < 50 && Clock::now() < end) image = Screenshot();
-        EXPECT_GE(image.Count(FOUND, 5, 5, 250, 20), 50) << "\"Weg erfolgreich berechnet\" not shown";
+        EXPECT_GE(image.Count(FOUND, 5, 5, 250, 20), 50)
+            << "\"Weg erfolgreich berechnet\" not shown";
         EXPECT_EQ(image.Cursor(), std::make_pair(mouseX_, mouseY_)) << "the mouse is elsewhere";
         return image;
     }
@@ -156,7 +156,8 @@ std::vector<uint8_t> Floats(std::initializer_list<float> values) {
     return bytes;
 }
 
-bool StartsWith(const std::vector<uint8_t>& bytes, size_t offset, const std::vector<uint8_t>& part) {
+bool StartsWith(const std::vector<uint8_t>& bytes, size_t offset,
+                const std::vector<uint8_t>& part) {
     return bytes.size() >= offset + part.size() &&
            std::equal(part.begin(), part.end(), bytes.begin() + static_cast<long>(offset));
 }
@@ -209,7 +210,8 @@ TEST_F(EndToEnd, AUserDrawsMovesSavesLoadsAndQuits) {
     int differences = 0;
     for (int y = 0; y < 600; ++y)
         for (int x = 0; x < 800; ++x)
-            if (!(y >= 55 && y < 72 && x < 300)) differences += !(restored.At(x, y) == saved.At(x, y));
+            if (!(y >= 55 && y < 72 && x < 300))
+                differences += !(restored.At(x, y) == saved.At(x, y));
     EXPECT_EQ(differences, 0);
     EXPECT_EQ(ReadFile(folder_ + "/PathFindLog.txt"), scene);
 
@@ -259,7 +261,6 @@ TEST_F(EndToEnd, WithoutADisplayTheProgramSaysWhatIsMissing) {
     std::vector<uint8_t> said = ReadFile(log);
     EXPECT_NE(std::string(said.begin(), said.end()).find("Xvfb"), std::string::npos);
 }
-
 
 TEST_F(EndToEnd, AFaultShowsTheFehlerBoxWhichReturnClosesAndTheProgramFails) {
     StartProgram();

@@ -9,9 +9,9 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <atomic>
 #include <memory>
 #include <random>
 
@@ -21,7 +21,9 @@ namespace {
 using namespace e2e;
 namespace fs = std::filesystem;
 
-std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string Text(const std::vector<uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 // A scene whose search keeps a worker busy for seconds: a staircase of long walls, each step
 // one more corner to go round.
@@ -84,19 +86,25 @@ pid_t SpinForever() {
 
 const char* SignalName(int signal) {
     switch (signal) {
-        case SIGSEGV: return "SIGSEGV";
-        case SIGILL: return "SIGILL";
-        case SIGBUS: return "SIGBUS";
-        case SIGFPE: return "SIGFPE";
-        default: return "?";
+        case SIGSEGV:
+            return "SIGSEGV";
+        case SIGILL:
+            return "SIGILL";
+        case SIGBUS:
+            return "SIGBUS";
+        case SIGFPE:
+            return "SIGFPE";
+        default:
+            return "?";
     }
 }
 
 // One display with its own Xvfb and connection; programs on different lanes never see each
 // other's boxes, so lanes run side by side.
 class Lane {
-public:
-    Lane(const std::string& folder, int number) : folder_(folder + "/lane" + std::to_string(number)) {
+  public:
+    Lane(const std::string& folder, int number)
+        : folder_(folder + "/lane" + std::to_string(number)) {
         fs::create_directories(folder_ + "/home");
         // F6 finds this scene in the program's folder.
         std::vector<uint8_t> scene = HeavyScene();
@@ -165,8 +173,8 @@ public:
     }
     // Another client holds the pointer: ours cannot take it.
     bool PointerHeldByOther() {
-        int grabbed = XGrabPointer(x_, DefaultRootWindow(x_), False, ButtonPressMask,
-                                   GrabModeAsync, GrabModeAsync, 0, 0, CurrentTime);
+        int grabbed = XGrabPointer(x_, DefaultRootWindow(x_), False, ButtonPressMask, GrabModeAsync,
+                                   GrabModeAsync, 0, 0, CurrentTime);
         if (grabbed == GrabSuccess) {
             XUngrabPointer(x_, CurrentTime);
             XSync(x_, False);
@@ -282,7 +290,7 @@ public:
         return shown && bySignal;
     }
 
-private:
+  private:
     std::string folder_, display_;
     pid_t xvfb_ = 0;
     std::vector<pid_t> programs_;
@@ -290,7 +298,7 @@ private:
 };
 
 class FaultStress : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (const char* tool : {XVFB_PATH, XDOTOOL_PATH}) {
             ASSERT_EQ(access(tool, X_OK), 0)
@@ -339,9 +347,10 @@ TEST_F(FaultStress, EveryFaultShowsTheBoxAndClosingItEndsWithTheFaultsSignal) {
     std::thread second(runLane, 1);
     runLane(0);
     second.join();
-    std::printf("faults: %d boxes shown and closed (Return or a click) with the fault's status / "
-                "%d faults sent\n",
-                good.load(), ROUNDS);
+    std::printf(
+        "faults: %d boxes shown and closed (Return or a click) with the fault's status / "
+        "%d faults sent\n",
+        good.load(), ROUNDS);
     EXPECT_EQ(good.load(), ROUNDS);
 }
 
@@ -408,16 +417,18 @@ TEST_F(FaultStress, TerminateAtAnyMomentOfStartUpEndsCleanly) {
             defaultAction += byDefault;
             other += !exited && !byDefault;
             EXPECT_TRUE(exited || byDefault)
-                << run.tag << " after " << run.delayMs << " ms: "
-                << (status == -1 ? "still running" : "status " + std::to_string(status)) << "\n"
+                << run.tag << " after " << run.delayMs
+                << " ms: " << (status == -1 ? "still running" : "status " + std::to_string(status))
+                << "\n"
                 << Text(ReadFile(lane.Log(run.tag)));
             EXPECT_EQ(Text(ReadFile(lane.Log(run.tag))).find("Typ: "), std::string::npos)
                 << run.tag;
         }
     }
-    std::printf("quit requests 0-500 ms after start: %d sent, %d status 0, %d by the default "
-                "action before the handlers, %d otherwise (fault, crash or hang)\n",
-                RUNS, cleanExit, defaultAction, other);
+    std::printf(
+        "quit requests 0-500 ms after start: %d sent, %d status 0, %d by the default "
+        "action before the handlers, %d otherwise (fault, crash or hang)\n",
+        RUNS, cleanExit, defaultAction, other);
 }
 
 TEST_F(FaultStress, ABoxShowsAndClosesWhileAnotherClientChurnsWindows) {
@@ -427,8 +438,8 @@ TEST_F(FaultStress, ABoxShowsAndClosesWhileAnotherClientChurnsWindows) {
         ::Display* x = XOpenDisplay(lanes_[0]->Display().c_str());
         if (!x) _exit(1);
         for (unsigned n = 0;; ++n) {
-            ::Window window = XCreateSimpleWindow(x, DefaultRootWindow(x), n % 500, n % 300,
-                                                  40, 30, 0, 0, 0);
+            ::Window window =
+                XCreateSimpleWindow(x, DefaultRootWindow(x), n % 500, n % 300, 40, 30, 0, 0, 0);
             XStoreName(x, window, "churn");
             XMapWindow(x, window);
             XFlush(x);

@@ -39,7 +39,9 @@ inline pid_t Spawn(const std::vector<std::string>& argv,
     // Should the test itself be killed, nothing it started outlives it.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     // The faults the tests cause are meant; their core files would only fill the disk.
-    struct rlimit noCore{0, 0};
+    struct rlimit noCore {
+        0, 0
+    };
     setrlimit(RLIMIT_CORE, &noCore);
     if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
     // "NAME=value" sets a variable, a bare "NAME" removes it.
@@ -49,8 +51,8 @@ inline pid_t Spawn(const std::vector<std::string>& argv,
         else
             putenv(const_cast<char*>(entry.c_str()));
     }
-    int out = open(output.empty() ? "/dev/null" : output.c_str(),
-                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int out =
+        open(output.empty() ? "/dev/null" : output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     dup2(out, 1);
     dup2(out, 2);
     int in = open("/dev/null", O_RDONLY);
@@ -129,7 +131,8 @@ inline ::Window FindNamedWindow(Display* x, ::Window under, const char* title,
         unsigned long items, after;
         unsigned char* data = nullptr;
         if (XGetWindowProperty(x, children[i], netName, 0, 64, False, AnyPropertyType, &type,
-                               &format, &items, &after, &data) == Success && data) {
+                               &format, &items, &after, &data) == Success &&
+            data) {
             if (std::string(reinterpret_cast<char*>(data), items) == title) found = children[i];
             XFree(data);
         }
@@ -169,17 +172,19 @@ inline ::Window FocusShownWindow(Display* x, const char* title,
 // ---- The session: a fresh folder, a private Xvfb, the program and its window ------------------
 
 class ProgramSession : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         // Tests may read a connection of their own on a thread of their own.
         XInitThreads();
-        ASSERT_EQ(access(XVFB_PATH, X_OK), 0) << "Xvfb is missing: install xvfb (scripts/test does)";
+        ASSERT_EQ(access(XVFB_PATH, X_OK), 0)
+            << "Xvfb is missing: install xvfb (scripts/test does)";
 #ifdef XDOTOOL_PATH
-        ASSERT_EQ(access(XDOTOOL_PATH, X_OK), 0) << "xdotool is missing: install xdotool (scripts/test does)";
+        ASSERT_EQ(access(XDOTOOL_PATH, X_OK), 0)
+            << "xdotool is missing: install xdotool (scripts/test does)";
 #endif
-        std::string pattern = std::string("/tmp/pfadlotse-") +
-                              ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() +
-                              "-XXXXXX";
+        std::string pattern =
+            std::string("/tmp/pfadlotse-") +
+            ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "-XXXXXX";
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         folder_ = pattern;
         display_ = StartPrivateXvfb(folder_, xvfb_);

@@ -19,7 +19,7 @@ using e2e::ReadFile;
 
 // When the program presented its frames: every present damages the window.
 class PresentClock {
-public:
+  public:
     bool Start(const std::string& display, ::Window window) {
         x_ = XOpenDisplay(display.c_str());
         int error;
@@ -43,7 +43,7 @@ public:
         return count;
     }
 
-private:
+  private:
     void Run() {
         while (running_) {
             while (XPending(x_)) {
@@ -73,7 +73,7 @@ struct Scene {
 };
 
 class Taps : public e2e::ProgramSession {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(ProgramSession::SetUp());
         std::string failure;
@@ -107,7 +107,8 @@ protected:
     // window SDL has since replaced.
     Scene Save() {
         const std::string path = folder_ + "/PathFindLog.txt";
-        struct stat before{}, now{};
+        struct stat before {
+        }, now{};
         bool had = stat(path.c_str(), &before) == 0;
         for (int attempt = 0; attempt < 5; ++attempt) {
             if (attempt > 0 && !Focus()) break;
@@ -118,8 +119,7 @@ protected:
             HandSync();
             for (auto end = Clock::now() + 1s; Clock::now() < end;
                  std::this_thread::sleep_for(5ms)) {
-                if (stat(path.c_str(), &now) != 0 || (had && now.st_ino == before.st_ino))
-                    continue;
+                if (stat(path.c_str(), &now) != 0 || (had && now.st_ino == before.st_ino)) continue;
                 std::vector<uint8_t> bytes = ReadFile(path);
                 if (bytes.size() < 16 || (bytes.size() - 16) % 32 != 0) break;
                 Scene scene;
@@ -174,8 +174,9 @@ TEST_F(Taps, AStillTapActsWhenHeldOverFramesAndNeverWhenShorterThanOne) {
             const Clock::time_point released = Clock::now();
             std::this_thread::sleep_for(50ms);
             Scene after = Save();
-            const bool did = c.button == 1 ? after.walls != scene.walls
-                                           : after.goalX != scene.goalX || after.goalY != scene.goalY;
+            const bool did = c.button == 1
+                                 ? after.walls != scene.walls
+                                 : after.goalX != scene.goalX || after.goalY != scene.goalY;
             if (c.button == 3 && did) {
                 EXPECT_EQ(after.goalX, mouseX_);
                 EXPECT_EQ(after.goalY, mouseY_);

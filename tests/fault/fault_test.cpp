@@ -46,14 +46,14 @@ long long Said(const std::string& output, const std::string& key) {
 struct ChildRun {
     int status = -1;
     bool ended = false;
-    bool recorded = false;  // the report reached the recorder while the child ran
+    bool recorded = false;         // the report reached the recorder while the child ran
     long long countWhileHeld = 0;  // how far the other thread counted while the report was held
     std::string out, err, record;
     double seconds = 0;
 };
 
 class Child {
-public:
+  public:
     Child() {
         char pattern[] = "/tmp/fault_test_XXXXXX";
         dir_ = mkdtemp(pattern);
@@ -151,7 +151,7 @@ public:
     void OnHold(void (*hold)(pid_t)) { onHold_ = hold; }
     pid_t Pid() const { return pid_; }
 
-private:
+  private:
     fs::path dir_;
     pid_t pid_ = -1;
     int status_ = -1;
@@ -240,14 +240,15 @@ TEST_P(FaultTable, ReportsOnceWithKindLineAndAddressThenEndsBySignal) {
         line = LineContaining("geometry/line2d.cpp", "PFAD_ASSERT(WallReaderCount() == 0");
         ASSERT_GT(line, 0);
         // The assert says what went wrong before the report's lines.
-        std::string said = "geometry/line2d.cpp:" + std::to_string(line) +
-                           ": Assertion failed: WallReaderCount() == 0 — AddWall while a path job exists";
+        std::string said =
+            "geometry/line2d.cpp:" + std::to_string(line) +
+            ": Assertion failed: WallReaderCount() == 0 — AddWall while a path job exists";
         size_t at = run.err.find(said);
         EXPECT_NE(at, std::string::npos) << run.err;
         EXPECT_LT(at, run.err.find("Typ: ")) << run.err;
     }
-    std::string expected = Kind(fault.kind) + "\nFile: " + file + "   Line: " +
-                           std::to_string(line) + "\nMemory: ";
+    std::string expected =
+        Kind(fault.kind) + "\nFile: " + file + "   Line: " + std::to_string(line) + "\nMemory: ";
     // Exactly one report: the recorder holds one message, nothing before or after it.
     ASSERT_EQ(run.record.compare(0, expected.size(), expected), 0) << run.record;
     std::string address = run.record.substr(expected.size());
@@ -260,16 +261,16 @@ TEST_P(FaultTable, ReportsOnceWithKindLineAndAddressThenEndsBySignal) {
     EXPECT_NE(run.err.find(run.record + "\n"), std::string::npos) << run.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryKindOnEitherThread, FaultTable,
-    testing::Combine(testing::ValuesIn(FAULTS), testing::Values("main", "worker")),
-    [](const testing::TestParamInfo<FaultTable::ParamType>& info) {
-        std::string name = std::string(std::get<0>(info.param).mode) + "_on_" +
-                           std::get<1>(info.param);
-        for (char& c : name)
-            if (c == '-') c = '_';
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(EveryKindOnEitherThread, FaultTable,
+                         testing::Combine(testing::ValuesIn(FAULTS),
+                                          testing::Values("main", "worker")),
+                         [](const testing::TestParamInfo<FaultTable::ParamType>& info) {
+                             std::string name = std::string(std::get<0>(info.param).mode) + "_on_" +
+                                                std::get<1>(info.param);
+                             for (char& c : name)
+                                 if (c == '-') c = '_';
+                             return name;
+                         });
 
 // ---- One reporter, and what may not hang ---------------------------------------------------
 
@@ -418,9 +419,8 @@ TEST(FaultReport, AHelperThatNeverShowsItsBoxIsGivenUpAndLeavesNothingBehind) {
         size_t typ = run.err.find("Typ: ");
         ASSERT_NE(typ, std::string::npos) << run.err;
         EXPECT_EQ(run.err.find("Typ: ", typ + 1), std::string::npos) << "reported twice:\n"
-                                                                       << run.err;
-        EXPECT_EQ(run.err.find("from the helper") != std::string::npos,
-                  each.helperWroteTheLines)
+                                                                     << run.err;
+        EXPECT_EQ(run.err.find("from the helper") != std::string::npos, each.helperWroteTheLines)
             << run.err;
         std::this_thread::sleep_for(200ms);
         EXPECT_TRUE(ProcessesTagged(tag).empty()) << "the helper outlived the program";
@@ -459,8 +459,9 @@ TEST(FaultReport, AnExecutableReplacedOnDiskStillGivesTheRunningLine) {
     ChildRun run = child.Finish();
     ASSERT_TRUE(run.recorded) << run.err;
     EXPECT_TRUE(EndedBySignal(run, SIGSEGV));
-    std::string expected = Kind(FAULT_ACCESS_VIOLATION) + "\nFile: Main Module   Line: " +
-                           std::to_string(Said(run.out, "LINE")) + "\nMemory: ";
+    std::string expected = Kind(FAULT_ACCESS_VIOLATION) +
+                           "\nFile: Main Module   Line: " + std::to_string(Said(run.out, "LINE")) +
+                           "\nMemory: ";
     EXPECT_EQ(run.record.compare(0, expected.size(), expected), 0) << run.record;
 }
 

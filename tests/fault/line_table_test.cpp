@@ -1,9 +1,9 @@
 // The line table reader on a table as the build writes one beside a Windows executable.
+#include "fault/line_table.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "fault/line_table.h"
 
 namespace {
 
@@ -47,9 +47,8 @@ TEST(LineTable, TheRowAtOrBeforeTheAddressNamesTheLine) {
         uint32_t file, line;
     };
     const Case cases[] = {
-        {0x0FFF, false, 0, 0}, {0x1000, false, 0, 0}, {0x1530, true, 0, 38},
-        {0x155F, true, 0, 38}, {0x1560, true, 1, 92}, {0xEFFF, true, 1, 92},
-        {0xF000, false, 0, 0}, {0xF010, true, 1, 7},
+        {0x0FFF, false, 0, 0}, {0x1000, false, 0, 0}, {0x1530, true, 0, 38}, {0x155F, true, 0, 38},
+        {0x1560, true, 1, 92}, {0xEFFF, true, 1, 92}, {0xF000, false, 0, 0}, {0xF010, true, 1, 7},
     };
     for (const Case& each : cases) {
         uint32_t file = 99, line = 99;

@@ -44,8 +44,9 @@ TEST(FaultKindText, KnownKindsAreWordForWordAndOthersUnknown) {
     EXPECT_STREQ(FaultKindText(0xC0000005),
                  "An attempted read or write to/from an address to which that process isn't "
                  "allowed");
-    EXPECT_STREQ(FaultKindText(0xC000013A), "CONTROL_C_EXIT Lets the debugger know the user hit "
-                                            "Ctrl-C. ");
+    EXPECT_STREQ(FaultKindText(0xC000013A),
+                 "CONTROL_C_EXIT Lets the debugger know the user hit "
+                 "Ctrl-C. ");
     EXPECT_STREQ(FaultKindText(0), "No Error");
     EXPECT_STREQ(FaultKindText(0xC0000006), "UNKNOWN Error");
     EXPECT_STREQ(FaultKindText(0xFFFFFFFF), "UNKNOWN Error");

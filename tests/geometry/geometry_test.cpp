@@ -1,4 +1,6 @@
 // AddWall, AddBox and IntersectSegments, grouped by the cases the header names.
+#include "geometry/geometry.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -7,7 +9,6 @@
 #include <limits>
 #include <vector>
 
-#include "geometry/geometry.h"
 #include "tests/assert_death.h"
 
 namespace {
@@ -17,7 +18,7 @@ bool SameBits(Vec2 a, Vec2 b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 Segment Seg(float x, float y, float dx, float dy) { return Segment{{x, y}, {dx, dy}}; }
 
 class WallsList : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ListCreate(&walls, sizeof(Wall)); }
     void TearDown() override { ListRelease(&walls); }
     std::vector<Wall> All() {
@@ -82,10 +83,10 @@ TEST(IntersectSegments, ParallelLinesNeverMeetHoweverClose) {
 TEST(IntersectSegments, CollinearCasesFollowTheWholeUnitGap) {
     const Segment wall = Seg(0, 0, 10, 0);
     Vec2 hit{7, 7};
-    EXPECT_EQ(IntersectSegments(wall, Seg(20, 0, 10, 0), hit), 0);   // apart
-    EXPECT_EQ(IntersectSegments(wall, Seg(5, 0, 10, 0), hit), -1);   // overlap
-    EXPECT_TRUE(SameBits(hit, Vec2{7, 7}));                           // -1 leaves hit alone
-    EXPECT_EQ(IntersectSegments(wall, Seg(10, 0, 10, 0), hit), 1);   // touches at the far end
+    EXPECT_EQ(IntersectSegments(wall, Seg(20, 0, 10, 0), hit), 0);  // apart
+    EXPECT_EQ(IntersectSegments(wall, Seg(5, 0, 10, 0), hit), -1);  // overlap
+    EXPECT_TRUE(SameBits(hit, Vec2{7, 7}));                         // -1 leaves hit alone
+    EXPECT_EQ(IntersectSegments(wall, Seg(10, 0, 10, 0), hit), 1);  // touches at the far end
     EXPECT_TRUE(SameBits(hit, Vec2{10, 0}));
     // Touching at the wall's origin from behind: the negated direction is (1, -0), which is not
     // bit-equal to (1, 0), so the touch goes unseen.

@@ -23,7 +23,7 @@ struct Json {
 };
 
 class JsonReader {
-public:
+  public:
     explicit JsonReader(std::string text) : text_(std::move(text)) {}
     bool Read(Json& value) {
         Skip();
@@ -39,7 +39,7 @@ public:
         return end != begin;
     }
 
-private:
+  private:
     void Skip() {
         while (at_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[at_]))) ++at_;
     }
@@ -104,7 +104,8 @@ TEST_F(Conformance, EveryConformanceSceneGivesItsExpectedResult) {
         JobResult result = RunJob(start, goal);
 
         EXPECT_EQ(result.status, static_cast<int32_t>(answer.object.at("status").number));
-        EXPECT_EQ(result.collisionChecks, static_cast<int32_t>(answer.object.at("collisionChecks").number));
+        EXPECT_EQ(result.collisionChecks,
+                  static_cast<int32_t>(answer.object.at("collisionChecks").number));
         EXPECT_EQ(result.nodeCount, static_cast<int32_t>(answer.object.at("nodeCount").number));
         std::vector<Vec2> path;
         for (const Json& point : answer.object.at("path").array)

@@ -14,24 +14,32 @@ struct Scene {
 };
 
 class Generator {
-public:
+  public:
     explicit Generator(uint32_t seed) : random_(seed) {}
 
-    int32_t Int(int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random_); }
-    float Float(float low, float high) { return std::uniform_real_distribution<float>(low, high)(random_); }
+    int32_t Int(int32_t low, int32_t high) {
+        return std::uniform_int_distribution<int32_t>(low, high)(random_);
+    }
+    float Float(float low, float high) {
+        return std::uniform_real_distribution<float>(low, high)(random_);
+    }
     bool Chance(double p) { return std::bernoulli_distribution(p)(random_); }
-    Vec2 Point() { return Vec2{static_cast<float>(Int(20, 780)), static_cast<float>(Int(90, 580))}; }
+    Vec2 Point() {
+        return Vec2{static_cast<float>(Int(20, 780)), static_cast<float>(Int(90, 580))};
+    }
 
     Scene RandomWalls() {
         Scene scene{BorderWalls(), Point(), Point()};
-        for (int32_t n = Int(1, 30); n > 0; --n) scene.walls.push_back(MakeWall(Int(20, 780), Int(90, 580), Int(20, 780), Int(90, 580)));
+        for (int32_t n = Int(1, 30); n > 0; --n)
+            scene.walls.push_back(MakeWall(Int(20, 780), Int(90, 580), Int(20, 780), Int(90, 580)));
         return scene;
     }
 
     Scene FractionalWalls() {
         Scene scene{{}, Vec2{Float(0, 800), Float(0, 600)}, Vec2{Float(0, 800), Float(0, 600)}};
         for (int32_t n = Int(1, 25); n > 0; --n)
-            scene.walls.push_back(FloatWall(Vec2{Float(0, 800), Float(0, 600)}, Vec2{Float(0, 800), Float(0, 600)}));
+            scene.walls.push_back(
+                FloatWall(Vec2{Float(0, 800), Float(0, 600)}, Vec2{Float(0, 800), Float(0, 600)}));
         return scene;
     }
 
@@ -42,8 +50,12 @@ public:
         for (int32_t i = 0; i <= cells; ++i)
             for (int32_t j = 0; j < cells; ++j) {
                 bool border = i == 0 || i == cells;
-                if (border || Chance(0.5)) scene.walls.push_back(MakeWall(x0 + i * size, y0 + j * size, x0 + i * size, y0 + (j + 1) * size));
-                if (border || Chance(0.5)) scene.walls.push_back(MakeWall(x0 + j * size, y0 + i * size, x0 + (j + 1) * size, y0 + i * size));
+                if (border || Chance(0.5))
+                    scene.walls.push_back(
+                        MakeWall(x0 + i * size, y0 + j * size, x0 + i * size, y0 + (j + 1) * size));
+                if (border || Chance(0.5))
+                    scene.walls.push_back(
+                        MakeWall(x0 + j * size, y0 + i * size, x0 + (j + 1) * size, y0 + i * size));
             }
         auto cell = [&]() {
             return Vec2{static_cast<float>(x0 + Int(0, cells - 1) * size + size / 2),
@@ -63,8 +75,11 @@ public:
         int32_t at = 0;
         for (int32_t n = Int(2, 8); n > 0; --n) {
             int32_t from = at + Int(-3, 4), to = from + Int(0, 6);
-            scene.walls.push_back(MakeWall(x + from * d[0] * 10, y + from * d[1] * 10, x + to * d[0] * 10, y + to * d[1] * 10));
-            if (Chance(0.3)) std::swap(scene.walls.back(), scene.walls[Int(0, static_cast<int32_t>(scene.walls.size()) - 1)]);
+            scene.walls.push_back(MakeWall(x + from * d[0] * 10, y + from * d[1] * 10,
+                                           x + to * d[0] * 10, y + to * d[1] * 10));
+            if (Chance(0.3))
+                std::swap(scene.walls.back(),
+                          scene.walls[Int(0, static_cast<int32_t>(scene.walls.size()) - 1)]);
             at = to;
         }
         auto onLine = [&](int32_t step) {
@@ -81,11 +96,16 @@ public:
         Scene scene{BorderWalls(), Point(), Point()};
         for (int32_t n = Int(1, 12); n > 0; --n) {
             float t = Float(0, 1);
-            int32_t x = static_cast<int32_t>(scene.start.x + t * (scene.goal.x - scene.start.x)) + Int(-1, 1);
-            int32_t y = static_cast<int32_t>(scene.start.y + t * (scene.goal.y - scene.start.y)) + Int(-1, 1);
-            if (Chance(0.2)) x = static_cast<int32_t>(scene.start.x), y = static_cast<int32_t>(scene.start.y);
+            int32_t x = static_cast<int32_t>(scene.start.x + t * (scene.goal.x - scene.start.x)) +
+                        Int(-1, 1);
+            int32_t y = static_cast<int32_t>(scene.start.y + t * (scene.goal.y - scene.start.y)) +
+                        Int(-1, 1);
+            if (Chance(0.2))
+                x = static_cast<int32_t>(scene.start.x), y = static_cast<int32_t>(scene.start.y);
             scene.walls.push_back(MakeWall(x, y, x, y));
-            if (Chance(0.4)) scene.walls.push_back(MakeWall(Int(20, 780), Int(90, 580), Int(20, 780), Int(90, 580)));
+            if (Chance(0.4))
+                scene.walls.push_back(
+                    MakeWall(Int(20, 780), Int(90, 580), Int(20, 780), Int(90, 580)));
         }
         return scene;
     }
@@ -100,7 +120,8 @@ public:
             for (int32_t n = Int(2, 6); n > 0; --n) {
                 int32_t ex = cx + Int(-120, 120), ey = cy + Int(-120, 120);
                 if (polyline) {
-                    scene.walls.push_back(Chance(0.5) ? MakeWall(px, py, ex, ey) : MakeWall(ex, ey, px, py));
+                    scene.walls.push_back(Chance(0.5) ? MakeWall(px, py, ex, ey)
+                                                      : MakeWall(ex, ey, px, py));
                     px = ex, py = ey;
                 } else {
                     scene.walls.push_back(MakeWall(cx, cy, ex, ey));
@@ -111,7 +132,7 @@ public:
         return scene;
     }
 
-private:
+  private:
     std::mt19937 random_;
 };
 
@@ -139,7 +160,9 @@ TEST_F(Differential, AgreesWithThePlainSearchOnRandomWalls) {
     CompareOn("fractional", &Generator::FractionalWalls, 2000, 50);
 }
 
-TEST_F(Differential, AgreesWithThePlainSearchOnGridMazes) { CompareOn("grid maze", &Generator::GridMaze, 3000, 60); }
+TEST_F(Differential, AgreesWithThePlainSearchOnGridMazes) {
+    CompareOn("grid maze", &Generator::GridMaze, 3000, 60);
+}
 
 TEST_F(Differential, AgreesWithThePlainSearchOnCollinearChains) {
     CompareOn("collinear chain", &Generator::CollinearChain, 4000, 60);

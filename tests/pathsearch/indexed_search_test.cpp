@@ -15,7 +15,8 @@ struct Count {
     int32_t detours = 0;  // answers other than the straight line
 };
 
-void Compare(const char* what, const std::vector<Wall>& scene, Vec2 start, Vec2 goal, Count* count) {
+void Compare(const char* what, const std::vector<Wall>& scene, Vec2 start, Vec2 goal,
+             Count* count) {
     ASSERT_GE(scene.size(), 48u) << what << ": too few walls for the index";
     SetWalls(scene);
     PlainResult plain = PlainSearch(scene, start, goal);
@@ -30,13 +31,20 @@ void Compare(const char* what, const std::vector<Wall>& scene, Vec2 start, Vec2 
 TEST_F(Differential, AgreesWithThePlainSearchOnTheSceneFamiliesWithTheIndex) {
     Count count;
     for (uint32_t seed = 1; seed <= 4; ++seed) {
-        for (auto [family, size] : {std::pair{"random-dense", 400}, {"random-box", 60}, {"random-box", 150},
-                                    {"grid-maze", 9}, {"grid-maze", 14}, {"comb", 60}, {"collinear-chain", 80},
+        for (auto [family, size] : {std::pair{"random-dense", 400},
+                                    {"random-box", 60},
+                                    {"random-box", 150},
+                                    {"grid-maze", 9},
+                                    {"grid-maze", 14},
+                                    {"comb", 60},
+                                    {"collinear-chain", 80},
                                     {"staircase", 60}}) {
             FamilyScene scene;
             ASSERT_TRUE(MakeFamilyScene(family, size, seed, &scene));
-            Compare((std::string(family) + " " + std::to_string(size) + " seed " + std::to_string(seed)).c_str(),
-                    scene.walls, scene.start, scene.goal, &count);
+            Compare(
+                (std::string(family) + " " + std::to_string(size) + " seed " + std::to_string(seed))
+                    .c_str(),
+                scene.walls, scene.start, scene.goal, &count);
         }
     }
     EXPECT_GE(count.detours, count.scenes / 2);
@@ -54,7 +62,9 @@ TEST_F(Differential, AgreesWithThePlainSearchOnCollinearAndZeroLengthWallsAlongT
             float length = static_cast<float>(random() % 40) / 4 + 0.25f;
             float gap = static_cast<float>(random() % 8) / 4 - 0.5f;
             scene.push_back(FloatWall(Vec2{at, at}, Vec2{at + length, at + length}));
-            if (random() % 3 == 0) scene.push_back(FloatWall(Vec2{at + length / 2, at + length / 2}, Vec2{at + length / 2, at + length / 2}));
+            if (random() % 3 == 0)
+                scene.push_back(FloatWall(Vec2{at + length / 2, at + length / 2},
+                                          Vec2{at + length / 2, at + length / 2}));
             at += length + gap;
         }
         Vec2 start{90, static_cast<float>(90 + (random() % 3) * 0.5)};
@@ -66,7 +76,8 @@ TEST_F(Differential, AgreesWithThePlainSearchOnCollinearAndZeroLengthWallsAlongT
 }
 
 TEST_F(Differential, AgreesWithThePlainSearchOnFractionalHugeAndNonFiniteWalls) {
-    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN(),
+                inf = std::numeric_limits<float>::infinity();
     Count count;
     std::mt19937 random(41);
     std::uniform_real_distribution<float> x(20, 780), y(90, 580), spread(-40, 40);

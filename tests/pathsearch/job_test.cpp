@@ -19,8 +19,12 @@ std::vector<Wall> Maze(uint32_t seed, int32_t cells) {
     const int32_t size = 20, x0 = 150, y0 = 100;
     for (int32_t i = 0; i <= cells; ++i)
         for (int32_t j = 0; j < cells; ++j) {
-            if (random() % 2) maze.push_back(MakeWall(x0 + i * size, y0 + j * size, x0 + i * size, y0 + (j + 1) * size));
-            if (random() % 2) maze.push_back(MakeWall(x0 + j * size, y0 + i * size, x0 + (j + 1) * size, y0 + i * size));
+            if (random() % 2)
+                maze.push_back(
+                    MakeWall(x0 + i * size, y0 + j * size, x0 + i * size, y0 + (j + 1) * size));
+            if (random() % 2)
+                maze.push_back(
+                    MakeWall(x0 + j * size, y0 + i * size, x0 + (j + 1) * size, y0 + i * size));
         }
     return maze;
 }
@@ -171,7 +175,8 @@ TEST_F(PathJobDeathTest, ASecondJobOrNodesLeftInTheRegistryStopCreation) {
 
     Vec2 point{1, 2};
     ASSERT_NE(CreateSearchNode(nullptr, &point), nullptr);  // a node no worker will release
-    EXPECT_ASSERT_FAILS(CreatePathJob(START, GOAL), "CreatePathJob with search nodes left in the registry");
+    EXPECT_ASSERT_FAILS(CreatePathJob(START, GOAL),
+                        "CreatePathJob with search nodes left in the registry");
     ReleaseSearchNodes();
     EXPECT_EQ(RunJob(START, GOAL).status, 1);  // freed and empty: the next job is welcome
 }
@@ -223,8 +228,8 @@ TEST_F(PathJobDeathTest, CurrentPathPointOffThePathStops) {
     FreePathJob(job);
 
     // The goal boxed in: no path at all.
-    SetWalls({MakeWall(740, 330, 760, 330), MakeWall(740, 330, 740, 350), MakeWall(760, 330, 760, 350),
-              MakeWall(740, 350, 760, 350)});
+    SetWalls({MakeWall(740, 330, 760, 330), MakeWall(740, 330, 740, 350),
+              MakeWall(760, 330, 760, 350), MakeWall(740, 350, 760, 350)});
     job = CreatePathJob(START, GOAL);
     ASSERT_NE(job, nullptr);
     while (PathJobStatus(job) == 0) SleepMilliseconds(1);

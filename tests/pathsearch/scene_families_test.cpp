@@ -1,12 +1,12 @@
 // The scene families: the same scene from the same seed, as documented, and stable across
 // changes (other tools keep figures measured on them).
 
+#include "tools/scene_families.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
-
-#include "tools/scene_families.h"
 
 namespace {
 

@@ -19,7 +19,8 @@ std::vector<Wall> CurrentWalls();
 Wall MakeWall(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // A wall between float end points, its corners made the way AddWall makes them.
 inline Wall FloatWall(Vec2 a, Vec2 b) {
-    return WallWithCorners(a, Vec2{static_cast<float>(double{b.x} - a.x), static_cast<float>(double{b.y} - a.y)});
+    return WallWithCorners(
+        a, Vec2{static_cast<float>(double{b.x} - a.x), static_cast<float>(double{b.y} - a.y)});
 }
 // The start-up scene's four border walls.
 std::vector<Wall> BorderWalls();
@@ -43,14 +44,15 @@ JobResult ReadJob(PathJob* job);
 JobResult RunJob(Vec2 start, Vec2 goal);
 
 inline bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-testing::AssertionResult SamePath(const std::vector<Vec2>& expected, const std::vector<Vec2>& actual);
+testing::AssertionResult SamePath(const std::vector<Vec2>& expected,
+                                  const std::vector<Vec2>& actual);
 testing::AssertionResult SameAsPlain(const PlainResult& plain, const JobResult& job);
 
 // The shared search state is as a finished worker leaves it.
 testing::AssertionResult SearchStateIsClean();
 
 class SearchTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { EnsureSearchState(); }
     void TearDown() override { EXPECT_TRUE(SearchStateIsClean()); }
 };

@@ -12,9 +12,7 @@ const Vec2 GOAL{750, 340};
 // Runs the search on this thread and keeps its nodes for inspection until destroyed.
 struct DirectSearch {
     PathJob* job;
-    DirectSearch(Vec2 start, Vec2 goal) {
-        job = MakePathJobRecord(start, goal);
-    }
+    DirectSearch(Vec2 start, Vec2 goal) { job = MakePathJobRecord(start, goal); }
     void Run() { EXPECT_TRUE(SearchToward(job, job->startNode, &job->goal, 0)); }
     ~DirectSearch() {
         ReleaseSearchNodes();
@@ -65,8 +63,8 @@ TEST_F(SearchSteps, StartEqualToGoalGivesTwoEqualPoints) {
 
 TEST_F(SearchSteps, AnEnclosedGoalIsUnreachableWithItsStatisticsSet) {
     std::vector<Wall> scene = BorderWalls();
-    for (Wall wall : {MakeWall(600, 300, 700, 300), MakeWall(700, 300, 700, 380), MakeWall(700, 380, 600, 380),
-                      MakeWall(600, 380, 600, 300)})
+    for (Wall wall : {MakeWall(600, 300, 700, 300), MakeWall(700, 300, 700, 380),
+                      MakeWall(700, 380, 600, 380), MakeWall(600, 380, 600, 300)})
         scene.push_back(wall);
     SetWalls(scene);
     JobResult result = RunJob(START, Vec2{650, 340});
@@ -137,8 +135,8 @@ TEST_F(SearchSteps, ACollinearOverlapRanksByItsNearerEnd) {
         Wall crossing;  // across the line, at right angles
         Vec2 firstCorner;
     } cases[] = {
-        {MakeWall(20, 110, 100, 50), {}},    // 100 out: nearer, its corner comes first
-        {MakeWall(80, 190, 160, 130), {}},   // 200 out: the overlap is nearer
+        {MakeWall(20, 110, 100, 50), {}},   // 100 out: nearer, its corner comes first
+        {MakeWall(80, 190, 160, 130), {}},  // 200 out: the overlap is nearer
     };
     cases[0].firstCorner = cases[0].crossing.outerA;
     cases[1].firstCorner = collinear.outerA;
@@ -165,7 +163,7 @@ TEST_F(SearchSteps, ACollinearWallUnderTheOriginRanksAtDistanceZero) {
 // ---- Memory and thread failures ------------------------------------------------------------
 
 class SearchFailureTest : public SearchTest {
-protected:
+  protected:
     void TearDown() override {
         FailBlockAllocate(0, 0);
         FailThreadStart(0);
@@ -186,8 +184,10 @@ TEST_F(SearchFailureTest, MemoryRunningOutForTheSearchOrThePathGivesNoAnswer) {
     const std::vector<Wall> oneWall{MakeWall(400, 200, 400, 480)};
     const Case cases[] = {
         {"the upper corner's node", oneWall, START, GOAL, sizeof(SearchNode), 3},
-        {"the path's three points", oneWall, START, GOAL, 3 * sizeof(Vec2), 5},  // after the four nodes
-        {"the work stack grown to 32 tasks of 24 bytes", Staircase(40), STAIRCASE_START, StaircaseGoal(40), 768, 1},
+        {"the path's three points", oneWall, START, GOAL, 3 * sizeof(Vec2),
+         5},  // after the four nodes
+        {"the work stack grown to 32 tasks of 24 bytes", Staircase(40), STAIRCASE_START,
+         StaircaseGoal(40), 768, 1},
         {"a lookup table of 128 slots", Staircase(40), STAIRCASE_START, StaircaseGoal(40), 2048, 1},
     };
     for (const Case& c : cases) {
@@ -215,7 +215,8 @@ TEST_F(SearchFailureTest, WithoutMemoryForTheWallCopyTheSearchReadsTheWallListTo
             int32_t copySize = static_cast<int32_t>(scene.walls.size() * sizeof(Wall));
             FailBlockAllocate(copySize, 1);
             JobResult result = RunJob(scene.start, scene.goal);
-            EXPECT_TRUE(SameAsPlain(plain, result)) << scene.walls.size() << " walls, seed " << seed;
+            EXPECT_TRUE(SameAsPlain(plain, result))
+                << scene.walls.size() << " walls, seed " << seed;
             // The failure was spent on the copy exactly when the walls were too many for the
             // search's own array (and a second check asked for a copy): then this block comes;
             // else the armed failure takes it.
@@ -239,14 +240,16 @@ TEST_F(SearchFailureTest, ASearchOfOneCheckCopiesNoWallsAndALongerOneDoes) {
         Vec2 start, goal;
         bool oneCheck;
     };
-    for (const Case& c : {Case{{-500, -500}, {-400, -450}, true}, Case{scene.start, scene.goal, false}}) {
+    for (const Case& c :
+         {Case{{-500, -500}, {-400, -450}, true}, Case{scene.start, scene.goal, false}}) {
         PlainResult plain = PlainSearch(scene.walls, c.start, c.goal);
         FailBlockAllocate(copySize, 1);
         JobResult result = RunJob(c.start, c.goal);
         EXPECT_TRUE(SameAsPlain(plain, result));
         EXPECT_EQ(result.collisionChecks == 1, c.oneCheck) << result.collisionChecks << " checks";
         void* probe = BlockAllocate(copySize);
-        EXPECT_EQ(probe == nullptr, c.oneCheck) << "the wall copy was " << (probe ? "" : "not ") << "asked for";
+        EXPECT_EQ(probe == nullptr, c.oneCheck)
+            << "the wall copy was " << (probe ? "" : "not ") << "asked for";
         BlockRelease(probe);
         FailBlockAllocate(0, 0);
     }

@@ -1,5 +1,6 @@
 // pfadlotse-solve, run as a separate program on scene files made here.
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,8 +11,6 @@
 #include <limits>
 #include <sstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tests/address_limits.h"
 #include "tools/scene_families.h"
@@ -40,7 +39,7 @@ std::string ReadFile(const fs::path& path) {
 }
 
 class SolverTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         folder_ = fs::temp_directory_path() / ("pfad-solve-" + std::to_string(getpid()));
         fs::create_directories(folder_);
@@ -51,8 +50,8 @@ protected:
     // address space of limitKb kilobytes when that is not 0.
     SolveRun Solve(const std::string& arguments, int64_t limitKb = 0) {
         std::string limit = limitKb > 0 ? "ulimit -v " + std::to_string(limitKb) + " && exec " : "";
-        std::string command = "cd " + Quote(folder_.string()) + " && " + limit + Quote(PFAD_SOLVE) + " " + arguments +
-                              " 2>" + Quote((folder_ / "stderr.txt").string());
+        std::string command = "cd " + Quote(folder_.string()) + " && " + limit + Quote(PFAD_SOLVE) +
+                              " " + arguments + " 2>" + Quote((folder_ / "stderr.txt").string());
         SolveRun run;
         FILE* pipe = popen(command.c_str(), "r");
         if (!pipe) return run;
@@ -67,8 +66,10 @@ protected:
 
     // A scene file of these floats, then extra raw bytes.
     void Write(const std::string& name, std::vector<float> floats, size_t keepBytes = SIZE_MAX) {
-        std::string bytes(reinterpret_cast<const char*>(floats.data()), floats.size() * sizeof(float));
-        std::ofstream(folder_ / name, std::ios::binary) << bytes.substr(0, std::min(keepBytes, bytes.size()));
+        std::string bytes(reinterpret_cast<const char*>(floats.data()),
+                          floats.size() * sizeof(float));
+        std::ofstream(folder_ / name, std::ios::binary)
+            << bytes.substr(0, std::min(keepBytes, bytes.size()));
     }
 
     // The lines with every "timeMs" value replaced by T.
@@ -88,30 +89,36 @@ protected:
 }  // namespace
 
 TEST_F(SolverTest, TheSingleWallSceneGivesOneLineOfJson) {
-    fs::copy_file(fs::path(PFAD_TEST_DATA) / "conformance" / "single_wall.scene", folder_ / "wall.scene");
+    fs::copy_file(fs::path(PFAD_TEST_DATA) / "conformance" / "single_wall.scene",
+                  folder_ / "wall.scene");
     SolveRun run = Solve("wall.scene");
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(WithoutTime(run.out),
-              "{\"file\":\"wall.scene\",\"status\":1,\"collisionChecks\":5,\"nodeCount\":4,\"timeMs\":T,"
-              "\"path\":[[50,340],[400,199],[750,340]]}\n");
+    EXPECT_EQ(
+        WithoutTime(run.out),
+        "{\"file\":\"wall.scene\",\"status\":1,\"collisionChecks\":5,\"nodeCount\":4,\"timeMs\":T,"
+        "\"path\":[[50,340],[400,199],[750,340]]}\n");
 }
 
 TEST_F(SolverTest, ShortFilesKeepWhatTheyLackAndZeroAPartialWall) {
     Write("twelve.scene", {100, 200, 700, 999}, 12);  // goal.y is missing
     Write("empty.scene", {}, 0);
-    Write("partial.scene", {50, 340, 750, 340, 400, 200, 0, 280, 401, 199}, 16 + 16);  // corners missing
+    Write("partial.scene", {50, 340, 750, 340, 400, 200, 0, 280, 401, 199},
+          16 + 16);  // corners missing
     SolveRun run = Solve("twelve.scene empty.scene partial.scene");
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(WithoutTime(run.out),
-              // The twelve bytes replace start and goal.x and leave no walls.
-              "{\"file\":\"twelve.scene\",\"status\":1,\"collisionChecks\":1,\"nodeCount\":2,\"timeMs\":T,"
-              "\"path\":[[100,200],[700,340]]}\n"
-              // No bytes: start and goal stay, the border walls go.
-              "{\"file\":\"empty.scene\",\"status\":1,\"collisionChecks\":1,\"nodeCount\":2,\"timeMs\":T,"
-              "\"path\":[[50,340],[750,340]]}\n"
-              // The wall's missing corners are (0, 0), and the way goes there.
-              "{\"file\":\"partial.scene\",\"status\":1,\"collisionChecks\":5,\"nodeCount\":3,\"timeMs\":T,"
-              "\"path\":[[50,340],[0,0],[750,340]]}\n");
+    EXPECT_EQ(
+        WithoutTime(run.out),
+        // The twelve bytes replace start and goal.x and leave no walls.
+        "{\"file\":\"twelve.scene\",\"status\":1,\"collisionChecks\":1,\"nodeCount\":2,\"timeMs\":"
+        "T,"
+        "\"path\":[[100,200],[700,340]]}\n"
+        // No bytes: start and goal stay, the border walls go.
+        "{\"file\":\"empty.scene\",\"status\":1,\"collisionChecks\":1,\"nodeCount\":2,\"timeMs\":T,"
+        "\"path\":[[50,340],[750,340]]}\n"
+        // The wall's missing corners are (0, 0), and the way goes there.
+        "{\"file\":\"partial.scene\",\"status\":1,\"collisionChecks\":5,\"nodeCount\":3,\"timeMs\":"
+        "T,"
+        "\"path\":[[50,340],[0,0],[750,340]]}\n");
 }
 
 TEST_F(SolverTest, NumbersJsonCannotHoldAreWrittenAsStrings) {
@@ -119,7 +126,9 @@ TEST_F(SolverTest, NumbersJsonCannotHoldAreWrittenAsStrings) {
     Write("odd.scene", {std::nanf(""), -inf, inf, 0.1f});
     SolveRun run = Solve("odd.scene");
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_NE(run.out.find("\"path\":[[\"NaN\",\"-Infinity\"],[\"Infinity\",0.1]]"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"path\":[[\"NaN\",\"-Infinity\"],[\"Infinity\",0.1]]"),
+              std::string::npos)
+        << run.out;
 }
 
 TEST_F(SolverTest, TheFileNameIsEscapedAsAJsonString) {
@@ -127,7 +136,8 @@ TEST_F(SolverTest, TheFileNameIsEscapedAsAJsonString) {
     Write(name, {1, 2, 3, 4});
     SolveRun run = Solve(Quote(name));
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out.rfind("{\"file\":\"we\\\"ird\\\\na\\u0009me\\u00ff.scene\",", 0), 0u) << run.out;
+    EXPECT_EQ(run.out.rfind("{\"file\":\"we\\\"ird\\\\na\\u0009me\\u00ff.scene\",", 0), 0u)
+        << run.out;
 }
 
 TEST_F(SolverTest, AnUnreadableFileIsNamedAndTheOthersAreStillSolved) {
@@ -135,8 +145,9 @@ TEST_F(SolverTest, AnUnreadableFileIsNamedAndTheOthersAreStillSolved) {
     SolveRun run = Solve("missing.scene good.scene");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("missing.scene"), std::string::npos) << run.err;
-    EXPECT_EQ(WithoutTime(run.out), "{\"file\":\"good.scene\",\"status\":1,\"collisionChecks\":1,\"nodeCount\":2,"
-                                    "\"timeMs\":T,\"path\":[[1,2],[3,4]]}\n");
+    EXPECT_EQ(WithoutTime(run.out),
+              "{\"file\":\"good.scene\",\"status\":1,\"collisionChecks\":1,\"nodeCount\":2,"
+              "\"timeMs\":T,\"path\":[[1,2],[3,4]]}\n");
 }
 
 TEST_F(SolverTest, BadArgumentsGiveUsageAndStatusTwo) {
@@ -159,13 +170,15 @@ TEST_F(SolverTest, ShortOfMemoryTheAnswerIsWholeOrAnErrorNeverAnother) {
     FamilyScene scene = RandomDenseScene(100000, 1);
     std::string bytes(reinterpret_cast<const char*>(&scene.start), sizeof(Vec2));
     bytes.append(reinterpret_cast<const char*>(&scene.goal), sizeof(Vec2));
-    bytes.append(reinterpret_cast<const char*>(scene.walls.data()), scene.walls.size() * sizeof(Wall));
+    bytes.append(reinterpret_cast<const char*>(scene.walls.data()),
+                 scene.walls.size() * sizeof(Wall));
     std::ofstream(folder_ / "dense.scene", std::ios::binary) << bytes;
     SolveRun full = Solve("dense.scene");
     ASSERT_EQ(full.exitCode, 0) << full.err;
     ASSERT_EQ(full.out.rfind("{\"file\":\"dense.scene\",\"status\":1,", 0), 0u) << full.out;
 
-    const std::string outOfMemory = "{\"file\":\"dense.scene\",\"status\":-2,\"error\":\"out of memory\"}\n";
+    const std::string outOfMemory =
+        "{\"file\":\"dense.scene\",\"status\":-2,\"error\":\"out of memory\"}\n";
     int answers = 0, searchesOutOfMemory = 0;
     std::string table;
     // From 20 MB in steps of 10 MB up to two whole answers in a row.
@@ -183,7 +196,8 @@ TEST_F(SolverTest, ShortOfMemoryTheAnswerIsWholeOrAnErrorNeverAnother) {
             outcome = "no start: " + run.err.substr(0, run.err.find('\n'));  // before any answer
             answers = 0;
         } else {
-            ADD_FAILURE() << mb << " MB: exit " << run.exitCode << ", " << run.out.substr(0, 200) << run.err;
+            ADD_FAILURE() << mb << " MB: exit " << run.exitCode << ", " << run.out.substr(0, 200)
+                          << run.err;
             outcome = "WRONG";
         }
         table += std::to_string(mb) + " MB | " + outcome + "\n";

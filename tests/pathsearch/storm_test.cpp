@@ -43,11 +43,13 @@ TEST_F(StopStorm, AThousandSeededStopStormsLeaveACleanStateAndTheRightNextAnswer
         ResetIntersectionTestCount();
         if (random() % 2) {
             // A delay of 0 to 2 ms.
-            auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(random() % 2001);
+            auto until =
+                std::chrono::steady_clock::now() + std::chrono::microseconds(random() % 2001);
             while (std::chrono::steady_clock::now() < until) std::this_thread::yield();
         } else {
             // Some number of wall tests into the search, or its end, whichever comes first.
-            const int64_t steps = static_cast<int64_t>(random() % static_cast<uint32_t>(wholeSearch + 1));
+            const int64_t steps =
+                static_cast<int64_t>(random() % static_cast<uint32_t>(wholeSearch + 1));
             while (IntersectionTestCount() < steps && PathJobStatus(job) == 0)
                 std::this_thread::yield();
         }
@@ -64,9 +66,10 @@ TEST_F(StopStorm, AThousandSeededStopStormsLeaveACleanStateAndTheRightNextAnswer
     // Many stops must have caught a running job, or the storm tested nothing.
     EXPECT_GT(stoppedRunning, STORMS / 4);
     std::sort(freeMs.begin(), freeMs.end());
-    std::printf("stop storms: %d run, %d stopped while running; FreePathJob median %.3f ms, "
-                "99th percentile %.3f ms, longest %.3f ms (a whole search: %lld wall tests)\n",
-                STORMS, stoppedRunning, freeMs[freeMs.size() / 2], freeMs[freeMs.size() * 99 / 100],
-                freeMs.back(), static_cast<long long>(wholeSearch));
+    std::printf(
+        "stop storms: %d run, %d stopped while running; FreePathJob median %.3f ms, "
+        "99th percentile %.3f ms, longest %.3f ms (a whole search: %lld wall tests)\n",
+        STORMS, stoppedRunning, freeMs[freeMs.size() / 2], freeMs[freeMs.size() * 99 / 100],
+        freeMs.back(), static_cast<long long>(wholeSearch));
     RecordProperty("longest_free_ms", std::to_string(freeMs.back()));
 }

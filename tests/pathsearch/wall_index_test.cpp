@@ -3,11 +3,11 @@
 // over many cells, zero-length walls, far, fractional and huge coordinates, NaN and infinities.
 
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <cmath>
 #include <limits>
 #include <random>
-#include <time.h>
 #include <vector>
 
 #include "pathsearch/pathsearch_internal.h"
@@ -18,7 +18,8 @@
 namespace {
 
 Segment Toward(Vec2 from, Vec2 to) {
-    return Segment{from, Vec2{static_cast<float>(double{to.x} - from.x), static_cast<float>(double{to.y} - from.y)}};
+    return Segment{from, Vec2{static_cast<float>(double{to.x} - from.x),
+                              static_cast<float>(double{to.y} - from.y)}};
 }
 
 // The points a search would join: wall ends and corners, plus the extra points given.
@@ -40,24 +41,28 @@ struct Tally {
 
 // Every query answered by the index as by the plain scan; counts how many were blocked, so a
 // scene that blocks nothing cannot pass unnoticed.
-testing::AssertionResult SameAnswers(const std::vector<Wall>& walls, const std::vector<Segment>& segments,
-                                     double cellSize, Tally* tally) {
+testing::AssertionResult SameAnswers(const std::vector<Wall>& walls,
+                                     const std::vector<Segment>& segments, double cellSize,
+                                     Tally* tally) {
     bool stopped = false;
-    WallIndex* index = CreateWallIndex(walls.data(), static_cast<int32_t>(walls.size()), &stopped, cellSize);
+    WallIndex* index =
+        CreateWallIndex(walls.data(), static_cast<int32_t>(walls.size()), &stopped, cellSize);
     if (!index) return testing::AssertionFailure() << "no index";
     for (const Segment& segment : segments) {
-        int32_t plain = LinearNearestWall(walls.data(), static_cast<int32_t>(walls.size()), segment, &stopped);
+        int32_t plain =
+            LinearNearestWall(walls.data(), static_cast<int32_t>(walls.size()), segment, &stopped);
         int32_t fast = NearestWallHit(index, segment, &stopped);
-        bool plainAny = LinearAnyWallHit(walls.data(), static_cast<int32_t>(walls.size()), segment, &stopped);
+        bool plainAny =
+            LinearAnyWallHit(walls.data(), static_cast<int32_t>(walls.size()), segment, &stopped);
         bool fastAny = AnyWallHit(index, segment, &stopped);
         ++tally->queries;
         if (plain >= 0) ++tally->blocked;
         if (plain != fast || plainAny != fastAny) {
             FreeWallIndex(index);
             return testing::AssertionFailure()
-                   << "segment (" << segment.origin.x << ", " << segment.origin.y << ") + (" << segment.delta.x << ", "
-                   << segment.delta.y << "): nearest wall " << fast << ", plain " << plain << "; any " << fastAny
-                   << ", plain " << plainAny;
+                   << "segment (" << segment.origin.x << ", " << segment.origin.y << ") + ("
+                   << segment.delta.x << ", " << segment.delta.y << "): nearest wall " << fast
+                   << ", plain " << plain << "; any " << fastAny << ", plain " << plainAny;
         }
     }
     FreeWallIndex(index);
@@ -86,9 +91,11 @@ TEST(WallIndex, AgreesWithThePlainScanOnWallsAlongCellBordersAndSegmentsThroughC
     std::mt19937 random(11);
     std::vector<Wall> walls;
     for (int32_t i = 0; i < 300; ++i) {
-        int32_t x = static_cast<int32_t>(random() % 40) * 16, y = static_cast<int32_t>(random() % 40) * 16;
+        int32_t x = static_cast<int32_t>(random() % 40) * 16,
+                y = static_cast<int32_t>(random() % 40) * 16;
         int32_t length = static_cast<int32_t>(random() % 4 + 1) * 16;
-        walls.push_back(random() % 2 ? WallBetween(x, y, x + length, y) : WallBetween(x, y, x, y + length));
+        walls.push_back(random() % 2 ? WallBetween(x, y, x + length, y)
+                                     : WallBetween(x, y, x, y + length));
         if (random() % 4 == 0) walls.push_back(WallBetween(x + 3, y + 5, x + 11, y + 13));
     }
     std::vector<Vec2> corners;
@@ -118,10 +125,12 @@ TEST(WallIndex, AgreesWithThePlainScanOnCollinearChainsOverManyCells) {
         for (int32_t k = -30; k < 300; k += 7) {
             double unit = std::hypot(double{first.delta.x}, double{first.delta.y});
             if (unit == 0) continue;
-            extra.push_back(Vec2{F(first.origin.x + k * first.delta.x / unit), F(first.origin.y + k * first.delta.y / unit)});
+            extra.push_back(Vec2{F(first.origin.x + k * first.delta.x / unit),
+                                 F(first.origin.y + k * first.delta.y / unit)});
         }
         std::vector<Segment> segments = Pairs(SearchPoints(scene.walls, extra), seed, 1500);
-        for (double cell : {1.0, 3.0, 7.0, 0.0}) EXPECT_TRUE(SameAnswers(scene.walls, segments, cell, &tally)) << seed;
+        for (double cell : {1.0, 3.0, 7.0, 0.0})
+            EXPECT_TRUE(SameAnswers(scene.walls, segments, cell, &tally)) << seed;
     }
     EXPECT_GT(tally.blocked, tally.queries / 4);
 }
@@ -183,14 +192,16 @@ TEST(WallIndex, AgreesWithThePlainScanOnFractionalFarAndHugeCoordinates) {
     // Walls and points far outside the surface, some beyond what the grid takes.
     for (int32_t i = 0; i < 60; ++i) {
         walls.push_back(FloatWall(Vec2{far(random), far(random)}, Vec2{far(random), far(random)}));
-        walls.push_back(FloatWall(Vec2{huge(random), near(random)}, Vec2{near(random), huge(random)}));
+        walls.push_back(
+            FloatWall(Vec2{huge(random), near(random)}, Vec2{near(random), huge(random)}));
         points.push_back(Vec2{far(random), far(random)});
         points.push_back(Vec2{huge(random), huge(random)});
         points.push_back(Vec2{near(random), near(random)});
     }
     // Long walls across the whole scene, nearly parallel to each other.
     for (int32_t i = 0; i < 20; ++i)
-        walls.push_back(FloatWall(Vec2{-1e5f, F(100 + i * 0.001)}, Vec2{1e5f, F(100 + i * 0.0013)}));
+        walls.push_back(
+            FloatWall(Vec2{-1e5f, F(100 + i * 0.001)}, Vec2{1e5f, F(100 + i * 0.0013)}));
     std::vector<Segment> segments = Pairs(SearchPoints(walls, points), 22, 6000);
     Tally tally;
     EXPECT_TRUE(SameAnswers(walls, segments, 0, &tally));
@@ -199,7 +210,8 @@ TEST(WallIndex, AgreesWithThePlainScanOnFractionalFarAndHugeCoordinates) {
 }
 
 TEST(WallIndex, AgreesWithThePlainScanOnNaNInfinitiesAndTinyDeltas) {
-    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity(),
+                nan = std::numeric_limits<float>::quiet_NaN();
     FamilyScene scene = RandomBoxScene(80, 9);
     std::vector<Wall> walls = scene.walls;
     walls.push_back(FloatWall(Vec2{nan, 300}, Vec2{400, 300}));
@@ -210,7 +222,8 @@ TEST(WallIndex, AgreesWithThePlainScanOnNaNInfinitiesAndTinyDeltas) {
     raw.delta = Vec2{1e-30f, 1e-30f};
     walls.push_back(raw);
     walls.push_back(FloatWall(Vec2{400, 400}, Vec2{F(400 + 1e-5), 400}));
-    std::vector<Vec2> points{scene.start, scene.goal, Vec2{nan, nan}, Vec2{inf, 340}, Vec2{350, 350}, Vec2{-inf, -inf}};
+    std::vector<Vec2> points{scene.start,    scene.goal,     Vec2{nan, nan},
+                             Vec2{inf, 340}, Vec2{350, 350}, Vec2{-inf, -inf}};
     std::vector<Segment> segments = Pairs(SearchPoints(walls, points), 10, 5000);
     segments.push_back(Segment{Vec2{350, 350}, Vec2{1e-30f, 0}});
     segments.push_back(Segment{Vec2{0, 200}, Vec2{800, 1e-38f}});
@@ -230,7 +243,8 @@ TEST(WallIndex, AgreesWithThePlainScanOnTheSceneFamilies) {
     for (const std::string& family : SceneFamilyNames()) {
         FamilyScene scene;
         ASSERT_TRUE(MakeFamilyScene(family, family == "grid-maze" ? 30 : 400, 3, &scene));
-        std::vector<Segment> segments = Pairs(SearchPoints(scene.walls, {scene.start, scene.goal}), 4, 3000);
+        std::vector<Segment> segments =
+            Pairs(SearchPoints(scene.walls, {scene.start, scene.goal}), 4, 3000);
         EXPECT_TRUE(SameAnswers(scene.walls, segments, 0, &tally)) << family;
     }
     EXPECT_GT(tally.blocked, tally.queries / 4);
@@ -239,7 +253,8 @@ TEST(WallIndex, AgreesWithThePlainScanOnTheSceneFamilies) {
 TEST(WallIndex, ListsEachWallNearWhereItLies) {
     FamilyScene scene = RandomDenseScene(20000, 1);
     bool stopped = false;
-    WallIndex* index = CreateWallIndex(scene.walls.data(), static_cast<int32_t>(scene.walls.size()), &stopped);
+    WallIndex* index =
+        CreateWallIndex(scene.walls.data(), static_cast<int32_t>(scene.walls.size()), &stopped);
     ASSERT_NE(index, nullptr);
     WallIndexShape shape = WallIndexShapeOf(index);
     EXPECT_EQ(shape.alwaysTested, 0);
@@ -266,7 +281,8 @@ struct StoppableBuild {
 
 void BuildOnThread(void* argument) {
     auto* build = static_cast<StoppableBuild*>(argument);
-    build->index = CreateWallIndex(build->walls->data(), static_cast<int32_t>(build->walls->size()), &build->stopped);
+    build->index = CreateWallIndex(build->walls->data(), static_cast<int32_t>(build->walls->size()),
+                                   &build->stopped);
 }
 
 }  // namespace
@@ -276,13 +292,16 @@ void BuildOnThread(void* argument) {
 // checks that every partial index frees cleanly.
 TEST(WallIndex, AStoppedBuildHandsBackItsPartialIndexAtAnyMoment) {
     FamilyScene scene = RandomDenseScene(200000, 2);
-    std::vector<Segment> segments = Pairs(SearchPoints(scene.walls, {scene.start, scene.goal}), 2, 200);
+    std::vector<Segment> segments =
+        Pairs(SearchPoints(scene.walls, {scene.start, scene.goal}), 2, 200);
     int32_t stoppedBuilds = 0;
     for (int32_t delayUs : {0, 200, 500, 1000, 2000, 4000, 8000, 16000, 32000, 64000, 250000}) {
         StoppableBuild build{&scene.walls};
         int32_t thread = ThreadStart(BuildOnThread, &build);
         ASSERT_NE(thread, 0);
-        struct timespec pause{delayUs / 1000000, (delayUs % 1000000) * 1000L};
+        struct timespec pause {
+            delayUs / 1000000, (delayUs % 1000000) * 1000L
+        };
         nanosleep(&pause, nullptr);
         ThreadKill(thread);
         ASSERT_NE(build.index, nullptr) << "after " << delayUs << " us";
@@ -291,8 +310,10 @@ TEST(WallIndex, AStoppedBuildHandsBackItsPartialIndexAtAnyMoment) {
         } else {
             for (const Segment& segment : segments) {
                 bool stopped = false;
-                ASSERT_EQ(NearestWallHit(build.index, segment, &stopped),
-                          LinearNearestWall(scene.walls.data(), static_cast<int32_t>(scene.walls.size()), segment, &stopped));
+                ASSERT_EQ(
+                    NearestWallHit(build.index, segment, &stopped),
+                    LinearNearestWall(scene.walls.data(), static_cast<int32_t>(scene.walls.size()),
+                                      segment, &stopped));
             }
         }
         FreeWallIndex(build.index);

@@ -15,7 +15,7 @@
 namespace {
 
 class IntList : public ::testing::Test {
-protected:
+  protected:
     CursorList* list = nullptr;
     void SetUp() override { ListCreate(&list, sizeof(int)); }
     void TearDown() override { ListRelease(&list); }
@@ -118,11 +118,14 @@ TEST(ElementReuse, ElementsAddedAfterAClearAreZeroFilledAgain) {
     const int fills[] = {100, 30, 200, 7, 150};
     for (int round = 0; round < 5; ++round) {
         for (int i = 0; i < fills[round]; ++i) {
-            void* added = i % 3 == 0 ? ListAddAfter(list) : i % 3 == 1 ? ListAddBefore(list) : ListAppend(list);
+            void* added = i % 3 == 0   ? ListAddAfter(list)
+                          : i % 3 == 1 ? ListAddBefore(list)
+                                       : ListAppend(list);
             auto* data = static_cast<unsigned char*>(added);
             ASSERT_NE(data, nullptr);
             EXPECT_EQ(reinterpret_cast<uintptr_t>(data) % 16, 0u);
-            EXPECT_TRUE(std::all_of(data, data + sizeof(Data), [](unsigned char b) { return b == 0; }))
+            EXPECT_TRUE(
+                std::all_of(data, data + sizeof(Data), [](unsigned char b) { return b == 0; }))
                 << "round " << round << ", element " << i;
             std::memset(data, 0xA5, sizeof(Data));
         }
@@ -143,7 +146,8 @@ TEST_F(IntList, AListOfManySlabsKeepsItsOrderAndInsertions) {
     *static_cast<int*>(ListAddAfter(list)) = -1;  // at the front
     std::vector<int> values = Values();
     ASSERT_EQ(values.size(), static_cast<size_t>(count + 2));
-    EXPECT_EQ((std::vector<int>(values.begin(), values.begin() + 6)), (std::vector<int>{-1, 0, 2, 4, 5, 6}));
+    EXPECT_EQ((std::vector<int>(values.begin(), values.begin() + 6)),
+              (std::vector<int>{-1, 0, 2, 4, 5, 6}));
     EXPECT_EQ(values.back(), 2 * (count - 1));
     ListClear(list);
     Append(3);

@@ -1,4 +1,6 @@
 // Threads, the lock, the clock and the texts services.
+#include "platform/system.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "platform/memory.h"
-#include "platform/system.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ TEST(Threads, KillDoesNotWaitForAnAbandonedThread) {
     static std::atomic<bool> release{false};
     int32_t thread = ThreadStart(AbandonAndHang, &release);
     SleepMilliseconds(20);
-    ThreadKill(thread);  // would hang here if it waited
+    ThreadKill(thread);                   // would hang here if it waited
     EXPECT_EQ(ThreadRunning(thread), 0);  // forgotten
     release = true;
 }
@@ -218,8 +219,10 @@ void SayFiles() { fputs("files\n", stderr); }
 }  // namespace
 
 TEST(Texts, Windows1252BecomesUtf8) {
-    EXPECT_EQ(Windows1252ToUtf8("Gr\xFC\xDF" "e \x80\x96\x9F"),
-              "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\xE2\x80\x93\xC5\xB8");
+    EXPECT_EQ(Windows1252ToUtf8("Gr\xFC\xDF"
+                                "e \x80\x96\x9F"),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e \xE2\x82\xAC\xE2\x80\x93\xC5\xB8");
     EXPECT_EQ(Windows1252ToUtf8("\x81"), "\xC2\x81");
 }
 

@@ -1,13 +1,13 @@
 // Pixel rules of the shared rasterizer, checked on the null platform's back buffer.
-#include "platform/display.h"
-#include "platform/null/null_platform.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <random>
 #include <set>
 #include <utility>
+
+#include "platform/display.h"
+#include "platform/null/null_platform.h"
 
 namespace {
 
@@ -17,11 +17,12 @@ using Pixels = std::set<Pixel>;
 constexpr int32_t WHITE = 0xFFFFFF;
 
 class DrawingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         NullPlatformReset();
         ASSERT_NE(OpenDisplay(), 0);
-        Window* window = OpenMainWindow(0, 0, SURFACE_WIDTH, SURFACE_HEIGHT, "Fenster", MAIN_WINDOW_STYLE);
+        Window* window =
+            OpenMainWindow(0, 0, SURFACE_WIDTH, SURFACE_HEIGHT, "Fenster", MAIN_WINDOW_STYLE);
         ASSERT_NE(window, nullptr);
         ASSERT_NE(OpenWindowSurface(window, 0, 0, SURFACE_WIDTH, SURFACE_HEIGHT, 0, 0, 0), 0);
         ClearSurface(0x000000);
@@ -106,9 +107,9 @@ TEST_F(DrawingTest, NegativeOffsetsRoundByTheMathematicalFloor) {
 }
 
 TEST_F(DrawingTest, LinesInAllEightOctantsFollowTheRule) {
-    const std::pair<int32_t, int32_t> offsets[] = {{37, 11}, {11, 37}, {-11, 37}, {-37, 11},
+    const std::pair<int32_t, int32_t> offsets[] = {{37, 11},   {11, 37},   {-11, 37}, {-37, 11},
                                                    {-37, -11}, {-11, -37}, {11, -37}, {37, -11},
-                                                   {20, 20}, {-20, 20}, {0, -9}, {-9, 0}};
+                                                   {20, 20},   {-20, 20},  {0, -9},   {-9, 0}};
     for (auto [dx, dy] : offsets) {
         ClearSurface(0);
         DrawLineOffset(400, 300, dx, dy, WHITE);
@@ -119,8 +120,8 @@ TEST_F(DrawingTest, LinesInAllEightOctantsFollowTheRule) {
 }
 
 TEST_F(DrawingTest, ClippedLinesDrawExactlyTheirVisiblePixels) {
-    const int32_t extremes[] = {INT32_MIN, INT32_MIN + 1, -1000, -1, 0, 399, 799, 800, 5000,
-                                INT32_MAX - 1, INT32_MAX};
+    const int32_t extremes[] = {INT32_MIN, INT32_MIN + 1, -1000,         -1,       0, 399, 799,
+                                800,       5000,          INT32_MAX - 1, INT32_MAX};
     for (int32_t x1 : extremes) {
         for (int32_t y1 : extremes) {
             for (auto [x2, y2] : {std::pair{INT32_MAX, INT32_MIN}, std::pair{-7, 650},
@@ -185,8 +186,8 @@ TEST_F(DrawingTest, ClippedAndExtremeDiscsDrawOnlyTheirVisiblePixels) {
                 bool inSquare = px >= int64_t{c.x} - c.r && px < int64_t{c.x} + c.r &&
                                 py >= int64_t{c.y} - c.r && py < int64_t{c.y} + c.r;
                 bool inside = inSquare && u * u + v * v <= __int128{4} * c.r * c.r;
-                ASSERT_EQ(At(px, py) != 0, inside) << c.x << "," << c.y << " r " << c.r << " at "
-                                                   << px << "," << py;
+                ASSERT_EQ(At(px, py) != 0, inside)
+                    << c.x << "," << c.y << " r " << c.r << " at " << px << "," << py;
                 expected += inside;
             }
         }
@@ -199,14 +200,14 @@ TEST_F(DrawingTest, ClippedAndExtremeDiscsDrawOnlyTheirVisiblePixels) {
 // ---- Colours and the drawing context -------------------------------------------------------
 
 TEST_F(DrawingTest, AOneOffColourLeavesTheCurrentColourInPlace) {
-    SetDrawingColour(0x0000FF);               // red
-    DrawDisc(100, 100, 3, 0x00FF00);          // green, for this disc only
-    DrawLineOffset(200, 200, 5, 0);           // the current colour
+    SetDrawingColour(0x0000FF);       // red
+    DrawDisc(100, 100, 3, 0x00FF00);  // green, for this disc only
+    DrawLineOffset(200, 200, 5, 0);   // the current colour
     DrawLineOffset(200, 210, 5, 0, CURRENT_COLOUR);
     EXPECT_EQ(At(100, 100), 0x00FF00u);
     EXPECT_EQ(At(200, 200), 0xFF0000u);
     EXPECT_EQ(At(200, 210), 0xFF0000u);
-    ClearSurface(0x804020);                   // BBGGRR 80 40 20 is RGB 20 40 80
+    ClearSurface(0x804020);  // BBGGRR 80 40 20 is RGB 20 40 80
     EXPECT_EQ(At(0, 0), 0x204080u);
 }
 

@@ -1,18 +1,18 @@
 // Keyboard, window events, the mouse device and present pacing on the null platform.
-#include "platform/display.h"
-#include "platform/display_backend.h"
-#include "platform/null/null_platform.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <string>
 #include <vector>
 
+#include "platform/display.h"
+#include "platform/display_backend.h"
+#include "platform/null/null_platform.h"
+
 namespace {
 
 class InputTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         NullPlatformReset();
         ASSERT_NE(OpenDisplay(), 0);
@@ -255,20 +255,20 @@ TEST_F(InputTest, EachReadShowsThePressesAndReleasesOfItsDelivery) {
         std::vector<std::string> reads;
         for (const char* step = c.script; *step; ++step) {
             switch (*step) {
-            case 'p':
-            case 'r':
-                NullSetMouseButton(1, *step == 'p');
-                break;
-            case 'P':
-            case 'R':
-                NullSetMouseButton(2, *step == 'P');
-                break;
-            case 'm':
-                NullMoveMouse(10, 5);
-                break;
-            default:
-                ReadMouseEvents();
-                reads.push_back(Shown());
+                case 'p':
+                case 'r':
+                    NullSetMouseButton(1, *step == 'p');
+                    break;
+                case 'P':
+                case 'R':
+                    NullSetMouseButton(2, *step == 'P');
+                    break;
+                case 'm':
+                    NullMoveMouse(10, 5);
+                    break;
+                default:
+                    ReadMouseEvents();
+                    reads.push_back(Shown());
             }
         }
         EXPECT_EQ(ReadsUntilEmpty(reads), c.reads) << c.script;

@@ -1,17 +1,17 @@
 // The SDL platform under the offscreen video driver: opening, drawing, presenting, events.
 // The offscreen driver gives no window the keyboard focus, which the input tests rely on.
-#include "platform/display.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
+
+#include "platform/display.h"
 
 namespace {
 
 Window* window = nullptr;
 
 class SdlPlatformTest : public ::testing::Test {
-protected:
+  protected:
     // SDL's video is process-wide: opened once for all tests.
     static void SetUpTestSuite() {
         ASSERT_NE(OpenDisplay(), 0) << PlatformOpenError();

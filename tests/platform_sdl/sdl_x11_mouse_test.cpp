@@ -1,8 +1,6 @@
 // The SDL platform's mouse on a real X server: a private Xvfb, the window opened in this
 // process, and XTest as the hand. Each case injects a burst of device events between two
 // reads, as a fast mouse delivers them within one frame.
-#include "platform/display.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/display.h"
 #include "x11_hand.h"
 
 namespace {
@@ -30,7 +29,7 @@ std::ostream& operator<<(std::ostream& out, const Seen& seen) {
 }
 
 class SdlX11MouseTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         if (access(XVFB_PATH, X_OK) != 0) {
             setupFailure = "Xvfb is missing: install xvfb (scripts/test does)";
@@ -60,8 +59,7 @@ protected:
             if (!programWindow) std::this_thread::sleep_for(20ms);
         }
         // There is no window manager: the window takes the focus as a click would give it.
-        for (int attempt = 0; attempt < 100 && programWindow && ReadMouseEvents() == 0;
-             ++attempt) {
+        for (int attempt = 0; attempt < 100 && programWindow && ReadMouseEvents() == 0; ++attempt) {
             while (PollWindowEvent() != WINDOW_EVENT_NONE) {
             }
             HandFocus(programWindow);

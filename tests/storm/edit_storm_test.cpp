@@ -35,7 +35,7 @@ using e2e::WaitFor;
 class FrameCounter {
     static constexpr auto SAME_FRAME = 8ms;
 
-public:
+  public:
     bool Start(const std::string& display, ::Window window) {
         x_ = XOpenDisplay(display.c_str());
         int error;
@@ -58,7 +58,7 @@ public:
     double longestGapSeconds() const { return longestGap_; }
     ~FrameCounter() { Finish(); }
 
-private:
+  private:
     void Run() {
         auto last = Clock::now();
         while (running_) {
@@ -71,7 +71,8 @@ private:
                 auto now = Clock::now();
                 if (frames_ > 0 && now - last < SAME_FRAME) continue;
                 ++frames_;
-                longestGap_ = std::max(longestGap_, std::chrono::duration<double>(now - last).count());
+                longestGap_ =
+                    std::max(longestGap_, std::chrono::duration<double>(now - last).count());
                 last = now;
             }
             pollfd ready{ConnectionNumber(x_), POLLIN, 0};
@@ -100,7 +101,7 @@ struct Model {
 };
 
 class EditStorm : public e2e::ProgramSession {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(ProgramSession::SetUp());
         ListCreate(&walls, sizeof(Wall));
@@ -127,7 +128,8 @@ protected:
                 out.write(reinterpret_cast<const char*>(bytes.data()),
                           static_cast<std::streamsize>(bytes.size()));
             }
-            struct stat before{}, now{};
+            struct stat before {
+            }, now{};
             ASSERT_EQ(stat(path.c_str(), &before), 0);
             std::vector<std::string> chain;
             Key(chain, "F6");
@@ -149,7 +151,8 @@ protected:
         pid_t pid = Spawn(chain, {"DISPLAY=" + display_}, folder_, folder_ + "/xdotool.log");
         int status = WaitFor(pid, 120s);
         if (status == -1) Stop(pid);
-        ASSERT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "xdotool failed";
+        ASSERT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "xdotool failed";
     }
 
     // Steps appended to a chain; the harness keeps the program's mouse position.
@@ -163,7 +166,8 @@ protected:
         chain.insert(chain.end(), {action, std::to_string(button), "sleep", STEP_PAUSE});
     }
     static void Key(std::vector<std::string>& chain, const char* key) {
-        chain.insert(chain.end(), {"keydown", key, "sleep", STEP_PAUSE, "keyup", key, "sleep", STEP_PAUSE});
+        chain.insert(chain.end(),
+                     {"keydown", key, "sleep", STEP_PAUSE, "keyup", key, "sleep", STEP_PAUSE});
     }
 
     int mouseX_ = 0;
@@ -180,7 +184,8 @@ TEST_F(EditStorm, TheProgramKeepsDrawingAndSavesExactlyTheSceneTheEditsMade) {
     for (int32_t i = 0; i < SCENE_WALLS; ++i) {
         int32_t x = 20 + static_cast<int32_t>(random() % 760);
         int32_t y = 420 + static_cast<int32_t>(random() % 160);
-        AddWall(x, y, x + static_cast<int32_t>(random() % 31) - 15, y + static_cast<int32_t>(random() % 11) - 5);
+        AddWall(x, y, x + static_cast<int32_t>(random() % 31) - 15,
+                y + static_cast<int32_t>(random() % 11) - 5);
     }
     model.saved = model.Bytes();
     ASSERT_NO_FATAL_FAILURE(StartProgram());
@@ -202,8 +207,10 @@ TEST_F(EditStorm, TheProgramKeepsDrawingAndSavesExactlyTheSceneTheEditsMade) {
             if (edit % 10 < 7) {
                 // A wall anywhere above the loaded ones, so some cross the way and the
                 // running search is stopped by the next edit.
-                int x1 = 60 + static_cast<int>(random() % 680), y1 = 110 + static_cast<int>(random() % 280);
-                int x2 = 60 + static_cast<int>(random() % 680), y2 = 110 + static_cast<int>(random() % 280);
+                int x1 = 60 + static_cast<int>(random() % 680),
+                    y1 = 110 + static_cast<int>(random() % 280);
+                int x2 = 60 + static_cast<int>(random() % 680),
+                    y2 = 110 + static_cast<int>(random() % 280);
                 MoveTo(chain, x1, y1);
                 Button(chain, "mousedown", 1);
                 MoveTo(chain, x2, y2);
@@ -219,7 +226,8 @@ TEST_F(EditStorm, TheProgramKeepsDrawingAndSavesExactlyTheSceneTheEditsMade) {
                 do {
                     x = 30 + static_cast<int>(random() % 740);
                     y = 100 + static_cast<int>(random() % 90);
-                } while (std::hypot(x - other.x, y - other.y) < 40 || std::hypot(x - point.x, y - point.y) < 1);
+                } while (std::hypot(x - other.x, y - other.y) < 40 ||
+                         std::hypot(x - point.x, y - point.y) < 1);
                 if (std::hypot(point.x - other.x, point.y - other.y) < 40) continue;
                 MoveTo(chain, static_cast<int>(point.x), static_cast<int>(point.y));
                 Button(chain, "mousedown", 3);
@@ -264,10 +272,11 @@ TEST_F(EditStorm, TheProgramKeepsDrawingAndSavesExactlyTheSceneTheEditsMade) {
 
     frames_.Finish();
     const double perSecond = static_cast<double>(frames_.frames()) / stormSeconds;
-    std::printf("edit storm: %d drags, %d start/goal moves, %d file keys on %d walls in %.1f s; "
-                "%lld frames seen (%.1f per second), longest gap %.3f s\n",
-                drags, moves, keyPresses, SCENE_WALLS, stormSeconds,
-                static_cast<long long>(frames_.frames()), perSecond, frames_.longestGapSeconds());
+    std::printf(
+        "edit storm: %d drags, %d start/goal moves, %d file keys on %d walls in %.1f s; "
+        "%lld frames seen (%.1f per second), longest gap %.3f s\n",
+        drags, moves, keyPresses, SCENE_WALLS, stormSeconds,
+        static_cast<long long>(frames_.frames()), perSecond, frames_.longestGapSeconds());
     // Every step waits for a frame; a program that stopped presenting would show long gaps.
     EXPECT_GT(perSecond, 5.0);
     EXPECT_LT(frames_.longestGapSeconds(), 2.0) << "the program stopped presenting frames";

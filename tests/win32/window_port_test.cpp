@@ -1,22 +1,22 @@
 // The Windows port on a desktop of its own (Wine on Xvfb in the tests): what the screen shows,
 // the pacing, the close box, the focus and the message box. It takes
 // the foreground and the mouse; nothing else may run on that desktop meanwhile.
-#include "platform/display.h"
-#include "platform/display_backend.h"
-
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <functional>
 #include <thread>
 
+#include "platform/display.h"
+#include "platform/display_backend.h"
+
 namespace {
 
 int failures = 0;
-#define CHECK(condition)                                                                  \
-    ((condition) ? void()                                                                 \
+#define CHECK(condition)                                                                         \
+    ((condition) ? void()                                                                        \
                  : (std::fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition), \
                     void(++failures)))
 
@@ -55,7 +55,8 @@ int ScreenDifferences() {
     HDC screen = GetDC(nullptr);
     HDC copy = CreateCompatibleDC(screen);
     BITMAPINFO format{};
-    format.bmiHeader = {sizeof(BITMAPINFOHEADER), SURFACE_WIDTH, -SURFACE_HEIGHT, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    format.bmiHeader = {
+        sizeof(BITMAPINFOHEADER), SURFACE_WIDTH, -SURFACE_HEIGHT, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(copy, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(copy, bitmap);
@@ -83,12 +84,14 @@ bool CursorHeld() {
 
 int main() {
     CHECK(OpenDisplay() && OpenMouse());
-    Window* opened = OpenMainWindow(0, 0, SURFACE_WIDTH, SURFACE_HEIGHT, "Fenster", MAIN_WINDOW_STYLE);
+    Window* opened =
+        OpenMainWindow(0, 0, SURFACE_WIDTH, SURFACE_HEIGHT, "Fenster", MAIN_WINDOW_STYLE);
     CHECK(OpenWindowSurface(opened, 0, 0, SURFACE_WIDTH, SURFACE_HEIGHT, 0, 0, 0));
     window = FindWindowW(nullptr, L"Fenster");
     if (!window) return std::fprintf(stderr, "no window \"Fenster\"\n"), 1;
     RECT client;
-    CHECK(GetClientRect(window, &client) && client.right == SURFACE_WIDTH && client.bottom == SURFACE_HEIGHT);
+    CHECK(GetClientRect(window, &client) && client.right == SURFACE_WIDTH &&
+          client.bottom == SURFACE_HEIGHT);
 
     // The screen shows the back buffer exactly, each channel in its place.
     CHECK(Within([] { return ScreenDifferences() == 0; }));
@@ -99,17 +102,19 @@ int main() {
     QueryPerformanceCounter(&first);
     for (int i = 0; i < 11; ++i) Frame();
     QueryPerformanceCounter(&last);
-    CHECK((last.QuadPart - first.QuadPart) * 1e9 / frequency.QuadPart >= 10.0 * FRAME_PERIOD_NANOSECONDS);
+    CHECK((last.QuadPart - first.QuadPart) * 1e9 / frequency.QuadPart >=
+          10.0 * FRAME_PERIOD_NANOSECONDS);
 
     // The close box only asks.
     PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    CHECK(Within([] { return PollWindowEvent() == WINDOW_EVENT_CLOSE_REQUESTED; }) && IsWindow(window));
+    CHECK(Within([] { return PollWindowEvent() == WINDOW_EVENT_CLOSE_REQUESTED; }) &&
+          IsWindow(window));
 
     // In the foreground the keyboard is read and the cursor held; behind another window neither.
     auto focused = [] { return ReadMouseEvents() == 1 && SampleKeyboard() == 1 && CursorHeld(); };
     CHECK(Within(focused));
-    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
-                                 100, 200, 200, nullptr, nullptr, nullptr, nullptr);
+    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100,
+                                 200, 200, nullptr, nullptr, nullptr, nullptr);
     SetForegroundWindow(other);
     CHECK(Within([] { return ReadMouseEvents() == 0 && SampleKeyboard() == 0 && !CursorHeld(); }));
     DestroyWindow(other);
@@ -129,7 +134,9 @@ int main() {
         GetDlgItemTextW(box, 0xFFFF, text, 64);
         PostMessageW(box, WM_COMMAND, IDOK, 0);
     });
-    CHECK(ShowMessageBox("Fehler", "Typ: \x84" "a\x93 \x80\nZeile 2") == 1);
+    CHECK(ShowMessageBox("Fehler",
+                         "Typ: \x84"
+                         "a\x93 \x80\nZeile 2") == 1);
     closer.join();
     CHECK(std::wstring(text) == L"Typ: \u201Ea\u201C \u20AC\nZeile 2");
 
