@@ -11,6 +11,8 @@
 // FAULT_DRIVER_HELPER overrides the helper program's path. "quit" says READY, stays busy for a
 // second without looking at quit requests, then ends through EndProgram once one is there.
 // "on-go" says READY, waits for the file COUNTFILE.go and then stores through a null pointer.
+// A fault site shares its line with the announcement of that line: no formatting here.
+// clang-format off
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -49,88 +51,65 @@ volatile int sink = 0;
 std::vector<int>* volatile nullVector = nullptr;
 const char* volatile nullText = nullptr;
 
-[[gnu::noinline]] int Recurse(volatile char* previous) {
-    volatile char pad[512];
-    if (!previous) return 0;
-    pad[0] = previous[0];
-    return Recurse(pad) + pad[1];
-}
-constexpr int RECURSE_LINE = __LINE__;
+[[gnu::noinline]] int Recurse(volatile char* previous) { volatile char pad[512]; if (!previous) return 0; pad[0] = previous[0]; return Recurse(pad) + pad[1]; } constexpr int RECURSE_LINE = __LINE__;
 
 extern "C" char driver_int3_site[];
 
 // The library call is this function's last act, which an optimiser makes a jump: no return
 // address then leads back to this line.
-[[gnu::noinline]] size_t TailCall() {
-    Announce(__LINE__);
-    return std::strlen(nullText);
-}
+[[gnu::noinline]] size_t TailCall() { Announce(__LINE__); return std::strlen(nullText); }
 
 // Sets up what a fault needs, then faults on this line of this file.
 void Fault() {
     if (mode == "null-store" || mode == "both" || mode == "before-install" ||
         mode == "end-during-report") {
-        Announce(__LINE__);
-        *nullTarget = 7;
+        Announce(__LINE__); *nullTarget = 7;
     } else if (mode == "divide") {
-        Announce(__LINE__);
-        sink = 7 / zero;
+        Announce(__LINE__); sink = 7 / zero;
     } else if (mode == "trap") {
-        Announce(__LINE__);
-        __builtin_trap();
+        Announce(__LINE__); __builtin_trap();
     } else if (mode == "int3") {
         Say("ADDRESS", reinterpret_cast<long long>(driver_int3_site));
-        Announce(__LINE__);
-        asm volatile("driver_int3_site: int3");
+        Announce(__LINE__); asm volatile("driver_int3_site: int3");
     } else if (mode == "bus") {
         char path[] = "/tmp/fault_driver_XXXXXX";
         int fd = mkstemp(path);
         if (fd < 0 || ftruncate(fd, 4096) != 0) std::abort();
-        auto* mapped =
-            static_cast<volatile char*>(mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0));
+        auto* mapped = static_cast<volatile char*>(
+            mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0));
         if (mapped == MAP_FAILED || ftruncate(fd, 0) != 0) std::abort();
         unlink(path);
-        Announce(__LINE__);
-        sink = mapped[0];
+        Announce(__LINE__); sink = mapped[0];
     } else if (mode == "recursion") {
         char first = 1;
-        Announce(RECURSE_LINE);
-        sink = Recurse(&first);
+        Announce(RECURSE_LINE); sink = Recurse(&first);
     } else if (mode == "geometry") {
         // The wall list was never made: AddWall's append fails inside the list code, and the
         // report names AddWall's line.
-        Announce(0);
-        AddWall(1, 2, 3, 4);
+        Announce(0); AddWall(1, 2, 3, 4);
     } else if (mode == "assert") {
         // A broken precondition: AddWall while a path job counts as reading the walls. The
         // assert in AddWall stops on a breakpoint, and the report names the assert's line.
         CountWallReader(1);
-        Announce(0);
-        AddWall(1, 2, 3, 4);
+        Announce(0); AddWall(1, 2, 3, 4);
     } else if (mode == "inline") {
         // Faults in code inlined from a library header: the report names this line.
-        Announce(__LINE__);
-        sink = static_cast<int>(nullVector->size());
+        Announce(__LINE__); sink = static_cast<int>(nullVector->size());
     } else if (mode == "library") {
         // Faults inside the C library, which has no line tables of ours: this line called it.
-        Announce(__LINE__);
-        sink = static_cast<int>(std::strlen(nullText));
+        Announce(__LINE__); sink = static_cast<int>(std::strlen(nullText));
     } else if (mode == "fault-code") {
         // Faults inside the fault report's own code, which is a service like the platform:
         // the report names this line, which called it.
-        Announce(__LINE__);
-        ComposeFaultMessage(nullptr, 64, 0, "x", 1, 0, 64);
+        Announce(__LINE__); ComposeFaultMessage(nullptr, 64, 0, "x", 1, 0, 64);
     } else if (mode == "tail") {
         sink = static_cast<int>(TailCall());
     } else if (mode == "on-go") {
-        Announce(__LINE__);
-        *nullTarget = 5;
+        Announce(__LINE__); *nullTarget = 5;
     } else if (mode == "raise-fpe") {
-        Announce(__LINE__);
-        raise(SIGFPE);
+        Announce(__LINE__); raise(SIGFPE);
     } else if (mode == "handler-fault") {
-        Announce(__LINE__);
-        *nullTarget = 9;
+        Announce(__LINE__); *nullTarget = 9;
     }
 }
 
@@ -200,13 +179,9 @@ int main(int argc, char** argv) {
     bool onWorker = std::strcmp(argv[2], "worker") == 0;
     countFile = open(argv[3], O_WRONLY | O_CREAT, 0600);
     // No core files from intended faults, and a bounded stack for the runaway recursion.
-    struct rlimit none {
-        0, 0
-    };
+    struct rlimit none{0, 0};
     setrlimit(RLIMIT_CORE, &none);
-    struct rlimit stack {
-        8 << 20, 8 << 20
-    };
+    struct rlimit stack{8 << 20, 8 << 20};
     setrlimit(RLIMIT_STACK, &stack);
 
     if (mode != "before-install") {
@@ -238,3 +213,4 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+// clang-format on

@@ -9,6 +9,8 @@
 //
 // The counting frame loop prints "RUNNING" once it has gone on for a while with the report
 // active, as the real one releases the mouse then.
+// A fault site shares its line with the announcement of that line: no formatting here.
+// clang-format off
 #include <windows.h>
 
 #include <atomic>
@@ -39,20 +41,13 @@ volatile int sink = 0;
 std::vector<int>* volatile nullVector = nullptr;
 const char* volatile nullText = nullptr;
 
-[[gnu::noinline]] int Recurse(volatile char* previous) {
-    volatile char pad[512];
-    if (!previous) return 0;
-    pad[0] = previous[0];
-    return Recurse(pad) + pad[1];
-}
-constexpr int RECURSE_LINE = __LINE__;
+[[gnu::noinline]] int Recurse(volatile char* previous) { volatile char pad[512]; if (!previous) return 0; pad[0] = previous[0]; return Recurse(pad) + pad[1]; } constexpr int RECURSE_LINE = __LINE__;
 
 extern "C" char driver_int3_site[], driver_ud2_site[], driver_hlt_site[];
 
 LRESULT CALLBACK FaultingWindowProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
     if (message == WM_CREATE) {
-        Announce(__LINE__);
-        *nullTarget = 3;
+        Announce(__LINE__); *nullTarget = 3;
     }
     return DefWindowProcW(window, message, w, l);
 }
@@ -61,48 +56,37 @@ LRESULT CALLBACK FaultingWindowProcedure(HWND window, UINT message, WPARAM w, LP
 [[gnu::noinline]] void Fault() {
     if (mode == "access" || mode == "both" || mode == "handler-fault" ||
         mode == "end-during-report") {
-        Announce(__LINE__);
-        *nullTarget = 7;
+        Announce(__LINE__); *nullTarget = 7;
     } else if (mode == "divide") {
-        Announce(__LINE__);
-        sink = 7 / zero;
+        Announce(__LINE__); sink = 7 / zero;
     } else if (mode == "breakpoint") {
         Say("ADDRESS", reinterpret_cast<long long>(driver_int3_site));
-        Announce(__LINE__);
-        asm volatile("driver_int3_site: int3");
+        Announce(__LINE__); asm volatile("driver_int3_site: int3");
     } else if (mode == "illegal") {
         Say("ADDRESS", reinterpret_cast<long long>(driver_ud2_site));
-        Announce(__LINE__);
-        asm volatile("driver_ud2_site: ud2");
+        Announce(__LINE__); asm volatile("driver_ud2_site: ud2");
     } else if (mode == "privileged") {
         Say("ADDRESS", reinterpret_cast<long long>(driver_hlt_site));
-        Announce(__LINE__);
-        asm volatile("driver_hlt_site: hlt");
+        Announce(__LINE__); asm volatile("driver_hlt_site: hlt");
     } else if (mode == "stack") {
         char first = 1;
-        Announce(RECURSE_LINE);
-        sink = Recurse(&first);
+        Announce(RECURSE_LINE); sink = Recurse(&first);
     } else if (mode == "float-divide") {
         // x87 with the divide-by-zero exception unmasked: the processor's own float fault.
         unsigned short control = 0x037B;
-        Announce(__LINE__);
-        asm volatile("fldcw %0\n fld1\n fldz\n fdivrp\n fwait\n fstp %%st(0)" : : "m"(control));
+        Announce(__LINE__); asm volatile("fldcw %0\n fld1\n fldz\n fdivrp\n fwait\n fstp %%st(0)" : : "m"(control));
     } else if (mode == "raise-overflow") {
         // No instruction raises this on x64 (SSE faults arrive as multiple traps): raised.
-        Announce(__LINE__);
-        RaiseException(FAULT_FLOAT_OVERFLOW, 0, 0, nullptr);
+        Announce(__LINE__); RaiseException(FAULT_FLOAT_OVERFLOW, 0, 0, nullptr);
     } else if (mode == "raise-unknown") {
         // A customer code, which only the unhandled-exception filter takes.
-        Announce(__LINE__);
-        RaiseException(0xE0001234, 0, 0, nullptr);
+        Announce(__LINE__); RaiseException(0xE0001234, 0, 0, nullptr);
     } else if (mode == "inline") {
         // Faults in code inlined from a library header: the report names this line.
-        Announce(__LINE__);
-        sink = static_cast<int>(nullVector->size());
+        Announce(__LINE__); sink = static_cast<int>(nullVector->size());
     } else if (mode == "library") {
         // Faults inside the C library's DLL: this line called it.
-        Announce(__LINE__);
-        sink = static_cast<int>(std::strlen(nullText));
+        Announce(__LINE__); sink = static_cast<int>(std::strlen(nullText));
     } else if (mode == "window") {
         // Inside a window procedure called back from the system (WM_CREATE), where 64-bit
         // Windows, and Wine, would swallow the fault and go on.
@@ -176,3 +160,4 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+// clang-format on
