@@ -105,6 +105,12 @@ expect_rendered_frame() {
         cmp -s frame.bmp expected.bmp && return
         differences=$(differences_beside_time frame.bmp expected.bmp)
         if [ "$differences" = 0 ]; then
+            # A loaded machine may time every job at a few milliseconds: the same frame with
+            # the time it shows must then be the renderer's frame with that time.
+            for shown in $(seq 1 40); do
+                "$render" --time "$shown" --bmp timed.bmp "$@" >render.log 2>&1 || break
+                cmp -s frame.bmp timed.bmp && return
+            done
             xdo mousedown 3
             hold
             xdo mouseup 3
