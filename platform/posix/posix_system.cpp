@@ -15,18 +15,6 @@ namespace {
 thread_local void* signalStack = nullptr;
 constexpr size_t SIGNAL_STACK_BYTES = 64 * 1024;
 
-struct Start {
-    void (*entry)(void*);
-    void* argument;
-};
-
-void* Trampoline(void* raw) {
-    Start start = *static_cast<Start*>(raw);
-    delete static_cast<Start*>(raw);
-    start.entry(start.argument);
-    return nullptr;
-}
-
 void RemoveSignalStack() {
     if (!signalStack) return;
     stack_t off{};
@@ -36,22 +24,6 @@ void RemoveSignalStack() {
     signalStack = nullptr;
 }
 }  // namespace
-
-bool PortStartThread(void (*entry)(void*), void* argument, size_t stackBytes) {
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0) return false;
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    if (stackBytes > 0) {
-        size_t minimum = static_cast<size_t>(PTHREAD_STACK_MIN);
-        pthread_attr_setstacksize(&attributes, stackBytes < minimum ? minimum : stackBytes);
-    }
-    auto* start = new Start{entry, argument};
-    pthread_t handle;
-    int failed = pthread_create(&handle, &attributes, Trampoline, start);
-    pthread_attr_destroy(&attributes);
-    if (failed) delete start;
-    return failed == 0;
-}
 
 void PortThreadBegins() {
     // A name of our own, so that tools and tests tell our threads from the libraries' ones.
@@ -86,18 +58,6 @@ int PortTuneAllocator() {
     // clears them by hand (glibc would raise this threshold after the first large block is freed,
     // and a search asked to stop would then wait for megabytes of clearing).
     return mallopt(M_MMAP_THRESHOLD, 1 << 20);
-}
-
-void PortWriteError(const char* text, size_t length) {
-    int saved = errno;
-    while (length > 0) {
-        ssize_t written = write(STDERR_FILENO, text, length);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) break;
-        text += written;
-        length -= static_cast<size_t>(written);
-    }
-    errno = saved;
 }
 
 bool PortWatchQuitRequests(void (*handler)(int signal)) {

@@ -1,42 +1,8 @@
-// The browser's services below the shared threads, memory and quit handling: pthreads (Web
-// Workers from the pool the page starts with), Emscripten's allocator, and no signals.
-#include <pthread.h>
-#include <unistd.h>
-
-#include <cerrno>
-
+// The browser's services below the shared threads, memory and quit handling: Emscripten's
+// allocator and no signals. Threads (pthreads over Web Workers from the pool the page starts
+// with) and standard error are the POSIX ones (posix/posix_threads.cpp).
 #include "platform/system.h"
 #include "platform/system_port.h"
-
-namespace {
-struct Start {
-    void (*entry)(void*);
-    void* argument;
-};
-
-void* Trampoline(void* raw) {
-    Start start = *static_cast<Start*>(raw);
-    delete static_cast<Start*>(raw);
-    start.entry(start.argument);
-    return nullptr;
-}
-}  // namespace
-
-bool PortStartThread(void (*entry)(void*), void* argument, size_t stackBytes) {
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0) return false;
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    if (stackBytes > 0) {
-        size_t minimum = static_cast<size_t>(PTHREAD_STACK_MIN);
-        pthread_attr_setstacksize(&attributes, stackBytes < minimum ? minimum : stackBytes);
-    }
-    auto* start = new Start{entry, argument};
-    pthread_t handle;
-    int failed = pthread_create(&handle, &attributes, Trampoline, start);
-    pthread_attr_destroy(&attributes);
-    if (failed) delete start;
-    return failed == 0;
-}
 
 // A trap in WebAssembly is an exception, not a signal: no stacks to set up for a handler.
 void PortThreadBegins() {}
@@ -45,17 +11,6 @@ void ThreadInstallSignalStack() {}
 void PrepareProcess() {}
 
 int PortTuneAllocator() { return 0; }
-
-void PortWriteError(const char* text, size_t length) {
-    int saved = errno;
-    while (length > 0) {
-        ssize_t written = write(STDERR_FILENO, text, length);
-        if (written <= 0) break;
-        text += written;
-        length -= static_cast<size_t>(written);
-    }
-    errno = saved;
-}
 
 // A page has no quit requests: Escape ends the program, closing the tab ends it all.
 bool PortWatchQuitRequests(void (*)(int)) { return true; }
