@@ -63,10 +63,14 @@ test("typed F5 saves the scene and the browser does not reload", { skip }, async
   assert.equal(await stillTheSamePage(), true);
 });
 
-test("typed F12 downloads Screen.bmp and the page stays", { skip }, async () => {
+test("typed F12 downloads Screen.bmp and opens no developer tools", { skip }, async () => {
+  // Docked developer tools take their room from the page.
+  const width = await page.evaluate(() => window.innerWidth);
   const [download] = await Promise.all([page.waitForEvent("download"), Promise.resolve().then(() => typeKey("F12"))]);
   assert.equal(download.suggestedFilename(), "Screen.bmp");
+  await page.waitForTimeout(500);
   assert.equal(await stillTheSamePage(), true);
+  assert.equal(await page.evaluate(() => window.innerWidth), width);
 });
 
 const WALL = [128, 128, 255];
