@@ -48,6 +48,8 @@ struct SceneState {
     Vec2 start;
     Vec2 goal;
     MouseSlot* mouseState;  // the table UpdateMouseState fills
+    bool jobWanted;         // the scene is to be searched: a job that could not be made is
+                            // tried again each pass (ApplyQueuedEdits)
 };
 extern SceneState scene;
 
@@ -91,6 +93,8 @@ void SetEditsWaitForWorker(bool wait);
 // opened and reads it over that pass and the following ones.
 void QueueEdit(const SceneEdit& edit);
 // Applies the queued edits that can be applied now, and reads on in a scene file; once a pass.
+// A job that could not be made (no memory, no thread) is tried again here, so the frame's
+// "computing" is never a job that does not exist.
 void ApplyQueuedEdits();
 // True while edits wait; the frame loop's callers use it to know the scene is settled.
 bool EditsQueued();

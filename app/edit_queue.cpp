@@ -1,5 +1,6 @@
 // The frame loop's edits, queued so that no frame waits for a whole scene file or, in a browser,
 // for a worker to stop.
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <memory>
@@ -15,6 +16,7 @@ struct QueuedEdit {
 };
 std::deque<QueuedEdit> queued;
 bool editsWaitForWorker = true;
+int32_t jobRetries = 0;  // passes in a row whose new job could not be made
 }  // namespace
 
 void SetEditsWaitForWorker(bool wait) { editsWaitForWorker = wait; }
@@ -31,6 +33,16 @@ void QueueEdit(const SceneEdit& edit) {
 }
 
 void ApplyQueuedEdits() {
+    if (!scene.job && scene.jobWanted && queued.empty()) {
+        scene.job = CreatePathJob(scene.start, scene.goal);
+        if (scene.job && jobRetries > 0)
+            std::fprintf(stderr, "pfadlotse: the search started after %d more tries\n", jobRetries);
+        jobRetries = scene.job ? 0 : jobRetries + 1;
+        if (jobRetries == 1)
+            std::fprintf(stderr,
+                         "pfadlotse: the search could not start (no memory or thread); "
+                         "trying again each frame\n");
+    }
     while (!queued.empty()) {
         QueuedEdit& head = queued.front();
         if (head.loader && !head.loader->Step(SCENE_LOAD_STEP_BYTES)) return;

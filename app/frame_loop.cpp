@@ -239,7 +239,8 @@ void EditScene(const SceneEdit& edit) {
         default:
             break;
     }
-    if (!edit.withoutJob) scene.job = CreatePathJob(scene.start, scene.goal);
+    scene.jobWanted = !edit.withoutJob;
+    if (scene.jobWanted) scene.job = CreatePathJob(scene.start, scene.goal);
 }
 
 bool StartPlatform(bool installFaultReport, std::string* failure) {
@@ -280,6 +281,7 @@ void StartScene() {
     scene.start = Vec2{50, 340};
     scene.goal = Vec2{750, 340};
     AddBox(10, 80, 780, 510);
+    scene.jobWanted = true;
     scene.job = CreatePathJob(scene.start, scene.goal);
 }
 

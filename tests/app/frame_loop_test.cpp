@@ -520,8 +520,10 @@ TEST_F(FrameLoopTest, F6ReadsABigSceneOverSeveralFramesAndKeepsTheEditsMadeMeanw
 // Where the main thread may not wait, an edit asks the running worker to stop and is made in
 // the first pass after it has ended.
 TEST_F(FrameLoopTest, EditsThatMayNotWaitAreMadeOnceTheWorkerHasStopped) {
+    ASSERT_NE(WaitForJob(), 0);
+    LockAcquire(SearchLock);
+    EditScene(SceneEdit{});  // this job's worker waits for the lock: alive when the edit comes
     SetEditsWaitForWorker(false);
-    LockAcquire(SearchLock);  // the worker waits for it, so it is alive when the edit comes
     QueueEdit(SceneEdit{.kind = EDIT_ADD_WALL, .x1 = 1, .y1 = 2, .x2 = 3, .y2 = 4});
     ApplyQueuedEdits();
     EXPECT_TRUE(EditsQueued());
@@ -536,6 +538,19 @@ TEST_F(FrameLoopTest, EditsThatMayNotWaitAreMadeOnceTheWorkerHasStopped) {
     EXPECT_EQ(ListCount(walls), 5);
     EXPECT_EQ(WaitForJob(), 1);
 }
+
+#if PFAD_CHECKS
+TEST_F(FrameLoopTest, AJobThatCouldNotStartIsTriedAgainInTheNextPass) {
+    ASSERT_NE(WaitForJob(), 0);
+    FailThreadStart(1);
+    QueueEdit(SceneEdit{});
+    Pass();
+    EXPECT_EQ(scene.job, nullptr);
+    Pass();
+    ASSERT_NE(scene.job, nullptr);
+    EXPECT_EQ(WaitForJob(), 1);
+}
+#endif
 
 // ---- EditScene -----------------------------------------------------------------------------
 
