@@ -194,4 +194,14 @@ TEST(SolveScenario, RefusesABadScenarioOrMapBeforeAnyOutput) {
     }
 }
 
+TEST(BenchMaps, TheSmallSampleAgreesWithTheReferenceBitForBit) {
+    ToolRun run = Execute(std::string(PFAD_BENCH) + " --only maps --quick --json");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 1u) << run.out;
+    EXPECT_EQ(Field(lines[0], "family"), "\"maps\"");
+    EXPECT_EQ(Field(lines[0], "walls"), "112");
+    EXPECT_NE(Field(lines[0], "ratio"), "");
+}
+
 }  // namespace
