@@ -93,6 +93,13 @@ TEST(SceneFromMap, RefusesABadMapAndWritesNothing) {
     Write("short.map", "type octile\nheight 2\nwidth 3\nmap\n...\n..\n");
     Write("ring.map", RING_MAP);
     Write("wide.scen", "version 1\n0\tring.map\t4\t3\t0\t0\t2\t2\t4\n");
+    // 500 x 500 lone blocked cells of four walls each, and the outer border: 4 walls too many.
+    std::string crowded = "type octile\nheight 1001\nwidth 1001\nmap\n";
+    for (int y = 0; y < 1001; ++y) {
+        for (int x = 0; x < 1001; ++x) crowded += x % 2 == 1 && y % 2 == 1 ? '@' : '.';
+        crowded += '\n';
+    }
+    Write("crowded.map", crowded);
     struct Case {
         const char* arguments;
         const char* message;
@@ -104,6 +111,9 @@ TEST(SceneFromMap, RefusesABadMapAndWritesNothing) {
         {"--from-map ring.map --cell 0", "--cell needs"},
         {"--from-map ring.map --cell 10000000", "beyond 16777216"},
         {"--from-map ring.map --scenario wide.scen", "wide.scen:2: the line gives another size"},
+        {"--from-map crowded.map",
+         "crowded.map: the scene would have 1000004 walls, more than "
+         "the 1000000 a scene file holds"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments);
