@@ -170,6 +170,21 @@ TEST(SolveScenario, OneLinePerQueryAndASummaryWithOnWallQueriesApart) {
     EXPECT_EQ(Field(lines[1], "status"), "-1");
     EXPECT_EQ(Field(lines[2], "onWall"), "1");
     EXPECT_EQ(Field(lines[2], "misses"), "0");
+
+    // Mesh queries are points in mesh units, whatever the reference; a mesh has no size to
+    // check.
+    Write("square.mesh",
+          "mesh\n2\n4 2\n0 0 2 0 1\n1 0 1 0\n1 1 2 0 1\n0 1 1 1\n"
+          "3 0 1 2 1 -1 -1\n3 0 2 3 -1 0 -1\n");
+    Write("square.scen", "version 1.0\n0 square.mesh 0 0 0.25 0.5 0.75 0.5 0.5\n");
+    run = Execute(std::string(PFAD_SOLVE) + " --scenario square.scen --scale 10");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 2u) << run.out;
+    EXPECT_EQ(Field(lines[0], "start"), "[2.5");
+    EXPECT_EQ(Field(lines[0], "optimum"), "5");
+    EXPECT_EQ(Field(lines[0], "optimumKind"), "\"euclidean\"");
+    EXPECT_EQ(Field(lines[0], "ratio"), "1");
 }
 
 TEST(SolveScenario, RefusesABadScenarioOrMapBeforeAnyOutput) {
