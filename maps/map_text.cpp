@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 #include "maps/maps.h"
 #include "platform/files.h"
@@ -65,9 +66,16 @@ bool ParseInteger(std::string_view field, int64_t low, int64_t high, int64_t* va
 }
 
 bool ParseNumber(std::string_view field, double* value) {
-    const char* end = field.data() + field.size();
-    auto parsed = std::from_chars(field.data(), end, *value, std::chars_format::general);
-    return !field.empty() && parsed.ec == std::errc{} && parsed.ptr == end && std::isfinite(*value);
+    // Plain decimals only: strtod alone would also take hex, "inf" and blanks. (strtod, not
+    // from_chars: the browser build's library has no floating-point from_chars.)
+    if (field.empty() || field.find_first_not_of("0123456789+-.eE") != std::string_view::npos)
+        return false;
+    std::string text(field);
+    char* end = nullptr;
+    double parsed = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(parsed)) return false;
+    *value = parsed;
+    return true;
 }
 
 std::string Problem(const std::string& file, int32_t line, const std::string& what) {
