@@ -218,6 +218,7 @@ TEST(SolveScenario, RefusesABadScenarioOrMapBeforeAnyOutput) {
 }
 
 TEST(BenchMaps, TheSmallSampleAgreesWithTheReferenceBitForBit) {
+    TempFolder folder;
     ToolRun run = Execute(std::string(PFAD_BENCH) + " --only maps --quick --json");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     std::vector<std::string> lines = Lines(run.out);
