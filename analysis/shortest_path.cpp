@@ -8,6 +8,8 @@
 // where it goes, and so does this.
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -15,6 +17,7 @@
 #include <unordered_map>
 
 #include "analysis/analysis.h"
+#include "analysis/sight_fan.h"
 #include "pathsearch/pathsearch_internal.h"
 #include "platform/system.h"
 
@@ -121,31 +124,65 @@ bool SegmentFree(std::span<const Wall> walls, const Vec2& from, const Vec2& to) 
     return true;
 }
 
+namespace {
+
+// The waypoints: 0 the start, 1 the goal (even when it is the start), then each distinct finite
+// corner point once, in the order of the walls (bit patterns compared, as points are).
+std::vector<Vec2> CollectWaypoints(std::span<const Wall> walls, const Vec2& start,
+                                   const Vec2& goal) {
+    std::vector<Vec2> points{start, goal};
+    points.reserve(2 * walls.size() + 2);
+    size_t slots = 16;
+    while (slots < 4 * walls.size() + 8) slots *= 2;
+    // Open addressing over the waypoint numbers (+1; 0 marks a free slot).
+    std::vector<uint32_t> table(slots, 0);
+    auto find = [&](uint64_t key) {
+        size_t slot = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & (slots - 1);
+        while (table[slot] != 0 && PointKey(points[table[slot] - 1]) != key)
+            slot = (slot + 1) & (slots - 1);
+        return slot;
+    };
+    table[find(PointKey(start))] = 1;
+    size_t goalSlot = find(PointKey(goal));
+    if (table[goalSlot] == 0) table[goalSlot] = 2;
+    for (const Wall& wall : walls)
+        for (const Vec2& corner : {wall.outerA, wall.outerB}) {
+            if (!Finite(corner)) continue;
+            size_t slot = find(PointKey(corner));
+            if (table[slot] != 0) continue;
+            points.push_back(corner);
+            table[slot] = static_cast<uint32_t>(points.size());
+        }
+    return points;
+}
+
+bool BudgetInterrupted(const void* budget) { return static_cast<const Budget*>(budget)->Interrupted(); }
+
+}  // namespace
+
+// A* over the visibility graph, as the plain form states it: expanding u, every waypoint v whose
+// way through u would be shorter than its best so far (and could still beat the best way to the
+// goal) is tested, and taken when the segment u -> v is free. The answer depends only on which
+// of those tests come out free, never on the order of the others (the open set is ordered by f,
+// then node number; the goal is looked at first, as its number comes first). So a test may be
+// skipped wherever its answer is known to be "blocked", and a waypoint may be left unvisited
+// wherever no test would be made: the same nodes are expanded in the same order, and the same
+// path comes back, length and points. Two such shortcuts are taken:
+//  - the sight fan (sight_fan.cpp) proves a segment blocked by one nearby wall;
+//  - the waypoints are visited ring of cells by ring of cells around u, and the walk ends when
+//    every waypoint in the rings left is proven blocked (the fan is shut beyond their inner
+//    radius), or too far: reach = g[u] + distance rounds to at least g[goal] once distance
+//    exceeds g[goal] - g[u] (addition in double rounds monotonically, and g[goal] is a double).
+// Equal-length ties are thereby resolved as the plain form resolves them.
 ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, const Vec2& goal,
                               const ShortestPathBudget& budget) {
     ShortestPath result{SHORTEST_NONE, 0.0, {}, 0, 0, 0};
     // No polyline through a point at infinity or NaN has a length to compare.
     if (!Finite(start) || !Finite(goal)) return result;
 
-    // Waypoints: 0 is the start, 1 the goal, then each distinct finite corner point once.
-    std::vector<Vec2> points{start, goal};
-    std::unordered_map<uint64_t, int32_t> known;
-    known.reserve(2 * walls.size() + 2);
-    known.emplace(PointKey(start), 0);
-    known.emplace(PointKey(goal), 1);
-    for (const Wall& wall : walls)
-        for (const Vec2& corner : {wall.outerA, wall.outerB})
-            if (Finite(corner) &&
-                known.emplace(PointKey(corner), static_cast<int32_t>(points.size())).second)
-                points.push_back(corner);
+    std::vector<Vec2> points = CollectWaypoints(walls, start, goal);
     const auto count = static_cast<int32_t>(points.size());
     result.waypoints = count;
-
-    constexpr double UNREACHED = std::numeric_limits<double>::infinity();
-    std::vector<double> g(count, UNREACHED);
-    std::vector<double> estimate(count);
-    std::vector<int32_t> predecessor(count, -1);
-    for (int32_t i = 0; i < count; ++i) estimate[i] = Distance(points[i], goal);
 
     Budget limits(budget);
     Visibility visibility(walls);
@@ -153,9 +190,50 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
         result.status = SHORTEST_NOT_FINISHED;
         return result;
     }
+    SightGrid grid;
+    if (!BuildSightGrid(points, walls, BudgetInterrupted, &limits, &grid)) {
+        result.status = SHORTEST_NOT_FINISHED;
+        return result;
+    }
+
+    constexpr double UNREACHED = std::numeric_limits<double>::infinity();
+    std::vector<double> g(count, UNREACHED);
+    std::vector<double> estimate(count);
+    std::vector<int32_t> predecessor(count, -1);
+    for (int32_t i = 0; i < count; ++i) estimate[i] = Distance(points[i], goal);
+    std::vector<uint32_t> wallSeen(walls.size(), 0);
+    uint32_t expansionStamp = 0;
+    SightFan fan;
+
     std::priority_queue<Open, std::vector<Open>, OpenAfter> open;
     g[0] = 0.0;
     open.push(Open{estimate[0], 0.0, 0});
+    bool interrupted = false;
+    int64_t ringSum = 0;
+    // Tests the segment u -> v when it could improve v; false when the run must end.
+    auto relax = [&](int32_t u, int32_t v) {
+        double reach = g[u] + Distance(points[u], points[v]);
+        if (!(reach < g[v])) return true;
+        if (v != 1 && !(reach + estimate[v] < g[1])) return true;
+        if (grid.provable && fan.Hidden(points[v])) return true;
+        if (result.visibilityTests % CHECK_EVERY_TESTS == CHECK_EVERY_TESTS - 1 &&
+            limits.Interrupted()) {
+            interrupted = true;
+            return false;
+        }
+        ++result.visibilityTests;
+        bool free = visibility.Free(points[u], points[v]);
+        if (visibility.Stopped()) {
+            interrupted = true;
+            return false;
+        }
+        if (!free) return true;
+        g[v] = reach;
+        predecessor[v] = u;
+        open.push(Open{reach + estimate[v], reach, v});
+        return true;
+    };
+
     while (!open.empty()) {
         Open entry = open.top();
         open.pop();
@@ -168,31 +246,72 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
         }
         ++result.expanded;
         // A node may be expanded again if rounding let it be closed before its best way was
-        // known; the lazy test below keeps that cheap.
-        for (int32_t v = 0; v < count; ++v) {
-            if (v == u) continue;
-            double reach = g[u] + Distance(points[u], points[v]);
-            if (!(reach < g[v])) continue;
-            // Through v no way can beat the best way to the goal known so far (the goal is
-            // node 1, tested early from every node, so such a bound comes soon).
-            if (v != 1 && !(reach + estimate[v] < g[1])) continue;
-            if (result.visibilityTests % CHECK_EVERY_TESTS == CHECK_EVERY_TESTS - 1 &&
-                limits.Interrupted()) {
-                result.status = SHORTEST_NOT_FINISHED;
-                return result;
+        // known; the lazy test keeps that cheap.
+        const Vec2& here = points[u];
+        if (++expansionStamp == 0) {
+            std::fill(wallSeen.begin(), wallSeen.end(), 0);
+            expansionStamp = 1;
+        }
+        fan.Aim(here, grid);
+        const int32_t cx = SightCell(here.x, grid.originX, grid.cellSize, grid.columns);
+        const int32_t cy = SightCell(here.y, grid.originY, grid.cellSize, grid.rows);
+        const int32_t rings =
+            std::max({cx, grid.columns - 1 - cx, cy, grid.rows - 1 - cy});
+        auto addWalls = [&](int64_t cell) {
+            for (uint32_t k = grid.wallStart[cell], end = grid.wallStart[cell + 1]; k < end; ++k) {
+                uint32_t w = grid.wallList[k];
+                if (wallSeen[w] == expansionStamp) continue;
+                wallSeen[w] = expansionStamp;
+                fan.AddWall(walls[w]);
             }
-            ++result.visibilityTests;
-            bool free = visibility.Free(points[u], points[v]);
-            if (visibility.Stopped()) {
-                result.status = SHORTEST_NOT_FINISHED;
-                return result;
+        };
+        if (grid.provable) {
+            ForSightRing(grid, cx, cy, 0, addWalls);
+            ForSightRing(grid, cx, cy, 1, addWalls);
+        }
+        if (!relax(u, 1)) break;
+        // Every waypoint in ring k or beyond lies at least (k - 1) cells from here; the slack
+        // covers how the cells of here and of the waypoints were rounded.
+        const double slack =
+            1e-9 * (grid.span + std::fabs(grid.originX) + std::fabs(grid.originY) + 1.0);
+        int32_t lastRing = 0;
+        bool going = true;
+        for (int32_t ring = 0; going && ring <= rings; ++ring) {
+            const double inner = (ring - 1) * grid.cellSize - slack;
+            const bool far = ring >= 2 && grid.provable;
+            if (ring >= 2) {
+                if (g[u] + inner * (1.0 - 1e-12) >= g[1]) break;
+                if (far && fan.HiddenBeyond(inner)) break;
             }
-            if (!free) continue;
-            g[v] = reach;
-            predecessor[v] = u;
-            open.push(Open{reach + estimate[v], reach, v});
+            ForSightRing(grid, cx, cy, ring, [&](int64_t cell) {
+                if (!going) return;
+                if (far) {
+                    // A cell whose every direction is shut beyond this ring: nothing to see
+                    // there, and its walls shade only what is already shaded.
+                    double x0 = grid.originX + static_cast<double>(cell % grid.columns) * grid.cellSize;
+                    double y0 = grid.originY + static_cast<double>(cell / grid.columns) * grid.cellSize;
+                    if (fan.BoxHidden(x0 - slack, y0 - slack, x0 + grid.cellSize + slack,
+                                      y0 + grid.cellSize + slack, inner))
+                        return;
+                    addWalls(cell);
+                }
+                for (uint32_t k = grid.pointStart[cell], end = grid.pointStart[cell + 1];
+                     going && k < end; ++k) {
+                    auto v = static_cast<int32_t>(grid.pointList[k]);
+                    if (v != u && v != 1) going = relax(u, v);
+                }
+            });
+            lastRing = ring;
+        }
+        ringSum += lastRing;
+        if (std::getenv("SP_RINGS")) std::fprintf(stderr, "ring %d at %.0f %.0f\n", lastRing, here.x, here.y);
+        if (interrupted) {
+            result.status = SHORTEST_NOT_FINISHED;
+            return result;
         }
     }
+    if (std::getenv("SP_DEBUG"))
+        std::fprintf(stderr, "grid %dx%d cell %.1f provable %d rings avg %.1f tests %lld exp %lld\n", grid.columns, grid.rows, grid.cellSize, grid.provable, double(ringSum) / result.expanded, (long long)result.visibilityTests, (long long)result.expanded);
     if (predecessor[1] < 0) return result;
 
     for (int32_t node = 1; node != -1; node = predecessor[node])
