@@ -8,8 +8,6 @@
 // where it goes, and so does this.
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -51,7 +49,8 @@ uint64_t PointKey(const Vec2& point) {
 struct Open {
     double f;
     double g;
-    int32_t node;
+    int32_t node;  // the node's number: ties of f go to the lower one
+    int32_t slot;  // where the node's data are kept
 };
 struct OpenAfter {
     // The smallest f first; of equal f the lower node number, so the answer never depends on
@@ -180,49 +179,58 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
     // No polyline through a point at infinity or NaN has a length to compare.
     if (!Finite(start) || !Finite(goal)) return result;
 
-    std::vector<Vec2> points = CollectWaypoints(walls, start, goal);
-    const auto count = static_cast<int32_t>(points.size());
-    result.waypoints = count;
-
     Budget limits(budget);
+    auto unfinished = [&result] {
+        result.status = SHORTEST_NOT_FINISHED;
+        return result;
+    };
+    std::vector<Vec2> points = CollectWaypoints(walls, start, goal);
+    result.waypoints = static_cast<int64_t>(points.size());
     Visibility visibility(walls);
-    if (visibility.Stopped()) {
-        result.status = SHORTEST_NOT_FINISHED;
-        return result;
-    }
+    if (visibility.Stopped()) return unfinished();
     SightGrid grid;
-    if (!BuildSightGrid(points, walls, BudgetInterrupted, &limits, &grid)) {
-        result.status = SHORTEST_NOT_FINISHED;
-        return result;
+    if (!BuildSightGrid(points, walls, BudgetInterrupted, &limits, &grid)) return unfinished();
+
+    // The nodes are kept in the grid's cell order (slots), so that a ring of cells reads
+    // neighbouring memory; the open set still orders by node number.
+    const std::vector<uint32_t>& number = grid.pointList;  // slot -> node number
+    const auto count = static_cast<int32_t>(points.size());
+    std::vector<Vec2> at(count);
+    std::vector<int32_t> slotOf(count);
+    for (int32_t slot = 0; slot < count; ++slot) {
+        at[slot] = points[number[slot]];
+        slotOf[number[slot]] = slot;
     }
+    std::vector<Vec2>().swap(points);
+    const int32_t startSlot = slotOf[0], goalSlot = slotOf[1];
+    std::vector<int32_t>().swap(slotOf);
 
     constexpr double UNREACHED = std::numeric_limits<double>::infinity();
     std::vector<double> g(count, UNREACHED);
     std::vector<double> estimate(count);
     std::vector<int32_t> predecessor(count, -1);
-    for (int32_t i = 0; i < count; ++i) estimate[i] = Distance(points[i], goal);
+    for (int32_t i = 0; i < count; ++i) estimate[i] = Distance(at[i], goal);
     std::vector<uint32_t> wallSeen(walls.size(), 0);
     uint32_t expansionStamp = 0;
     SightFan fan;
 
     std::priority_queue<Open, std::vector<Open>, OpenAfter> open;
-    g[0] = 0.0;
-    open.push(Open{estimate[0], 0.0, 0});
+    g[startSlot] = 0.0;
+    open.push(Open{estimate[startSlot], 0.0, 0, startSlot});
     bool interrupted = false;
-    int64_t ringSum = 0;
     // Tests the segment u -> v when it could improve v; false when the run must end.
     auto relax = [&](int32_t u, int32_t v) {
-        double reach = g[u] + Distance(points[u], points[v]);
+        double reach = g[u] + Distance(at[u], at[v]);
         if (!(reach < g[v])) return true;
-        if (v != 1 && !(reach + estimate[v] < g[1])) return true;
-        if (grid.provable && fan.Hidden(points[v])) return true;
+        if (v != goalSlot && !(reach + estimate[v] < g[goalSlot])) return true;
+        if (grid.provable && fan.Hidden(at[v])) return true;
         if (result.visibilityTests % CHECK_EVERY_TESTS == CHECK_EVERY_TESTS - 1 &&
             limits.Interrupted()) {
             interrupted = true;
             return false;
         }
         ++result.visibilityTests;
-        bool free = visibility.Free(points[u], points[v]);
+        bool free = visibility.Free(at[u], at[v]);
         if (visibility.Stopped()) {
             interrupted = true;
             return false;
@@ -230,24 +238,25 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
         if (!free) return true;
         g[v] = reach;
         predecessor[v] = u;
-        open.push(Open{reach + estimate[v], reach, v});
+        open.push(Open{reach + estimate[v], reach, static_cast<int32_t>(number[v]), v});
         return true;
     };
 
+    // Every waypoint in ring k or beyond lies at least (k - 1) cells from the node; the slack
+    // covers how the cells were rounded.
+    const double slack =
+        1e-9 * (grid.span + std::fabs(grid.originX) + std::fabs(grid.originY) + 1.0);
     while (!open.empty()) {
         Open entry = open.top();
         open.pop();
-        if (entry.g != g[entry.node]) continue;  // a better way to it was found since
-        int32_t u = entry.node;
-        if (u == 1) break;
-        if (limits.Spent(result.expanded)) {
-            result.status = SHORTEST_NOT_FINISHED;
-            return result;
-        }
+        const int32_t u = entry.slot;
+        if (entry.g != g[u]) continue;  // a better way to it was found since
+        if (u == goalSlot) break;
+        if (limits.Spent(result.expanded)) return unfinished();
         ++result.expanded;
         // A node may be expanded again if rounding let it be closed before its best way was
         // known; the lazy test keeps that cheap.
-        const Vec2& here = points[u];
+        const Vec2 here = at[u];
         if (++expansionStamp == 0) {
             std::fill(wallSeen.begin(), wallSeen.end(), 0);
             expansionStamp = 1;
@@ -255,8 +264,7 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
         fan.Aim(here, grid);
         const int32_t cx = SightCell(here.x, grid.originX, grid.cellSize, grid.columns);
         const int32_t cy = SightCell(here.y, grid.originY, grid.cellSize, grid.rows);
-        const int32_t rings =
-            std::max({cx, grid.columns - 1 - cx, cy, grid.rows - 1 - cy});
+        const int32_t rings = std::max({cx, grid.columns - 1 - cx, cy, grid.rows - 1 - cy});
         auto addWalls = [&](int64_t cell) {
             for (uint32_t k = grid.wallStart[cell], end = grid.wallStart[cell + 1]; k < end; ++k) {
                 uint32_t w = grid.wallList[k];
@@ -269,53 +277,41 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
             ForSightRing(grid, cx, cy, 0, addWalls);
             ForSightRing(grid, cx, cy, 1, addWalls);
         }
-        if (!relax(u, 1)) break;
-        // Every waypoint in ring k or beyond lies at least (k - 1) cells from here; the slack
-        // covers how the cells of here and of the waypoints were rounded.
-        const double slack =
-            1e-9 * (grid.span + std::fabs(grid.originX) + std::fabs(grid.originY) + 1.0);
-        int32_t lastRing = 0;
-        bool going = true;
+        // The goal first, as its number comes first.
+        bool going = relax(u, goalSlot);
         for (int32_t ring = 0; going && ring <= rings; ++ring) {
             const double inner = (ring - 1) * grid.cellSize - slack;
             const bool far = ring >= 2 && grid.provable;
             if (ring >= 2) {
-                if (g[u] + inner * (1.0 - 1e-12) >= g[1]) break;
+                if (g[u] + inner * (1.0 - 1e-12) >= g[goalSlot]) break;
                 if (far && fan.HiddenBeyond(inner)) break;
             }
             ForSightRing(grid, cx, cy, ring, [&](int64_t cell) {
                 if (!going) return;
                 if (far) {
-                    // A cell whose every direction is shut beyond this ring: nothing to see
-                    // there, and its walls shade only what is already shaded.
-                    double x0 = grid.originX + static_cast<double>(cell % grid.columns) * grid.cellSize;
-                    double y0 = grid.originY + static_cast<double>(cell / grid.columns) * grid.cellSize;
+                    // A cell that every direction is shut across: nothing to see there, and
+                    // its walls shade only what is shaded already.
+                    double x0 = grid.originX +
+                                static_cast<double>(cell % grid.columns) * grid.cellSize;
+                    double y0 = grid.originY +
+                                static_cast<double>(cell / grid.columns) * grid.cellSize;
                     if (fan.BoxHidden(x0 - slack, y0 - slack, x0 + grid.cellSize + slack,
                                       y0 + grid.cellSize + slack, inner))
                         return;
                     addWalls(cell);
                 }
-                for (uint32_t k = grid.pointStart[cell], end = grid.pointStart[cell + 1];
-                     going && k < end; ++k) {
-                    auto v = static_cast<int32_t>(grid.pointList[k]);
-                    if (v != u && v != 1) going = relax(u, v);
-                }
+                for (auto v = static_cast<int32_t>(grid.pointStart[cell]),
+                          end = static_cast<int32_t>(grid.pointStart[cell + 1]);
+                     going && v < end; ++v)
+                    if (v != u && v != goalSlot) going = relax(u, v);
             });
-            lastRing = ring;
         }
-        ringSum += lastRing;
-        if (std::getenv("SP_RINGS")) std::fprintf(stderr, "ring %d at %.0f %.0f\n", lastRing, here.x, here.y);
-        if (interrupted) {
-            result.status = SHORTEST_NOT_FINISHED;
-            return result;
-        }
+        if (interrupted) return unfinished();
     }
-    if (std::getenv("SP_DEBUG"))
-        std::fprintf(stderr, "grid %dx%d cell %.1f provable %d rings avg %.1f tests %lld exp %lld\n", grid.columns, grid.rows, grid.cellSize, grid.provable, double(ringSum) / result.expanded, (long long)result.visibilityTests, (long long)result.expanded);
-    if (predecessor[1] < 0) return result;
+    if (predecessor[goalSlot] < 0) return result;
 
-    for (int32_t node = 1; node != -1; node = predecessor[node])
-        result.points.push_back(points[node]);
+    for (int32_t slot = goalSlot; slot != -1; slot = predecessor[slot])
+        result.points.push_back(at[slot]);
     std::reverse(result.points.begin(), result.points.end());
     result.length = PathLength(result.points);
     result.status = SHORTEST_FOUND;

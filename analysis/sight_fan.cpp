@@ -37,8 +37,6 @@
 #include "analysis/sight_fan.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -105,6 +103,9 @@ void WalkWall(const SightGrid& grid, const Wall& wall, Visit&& visit) {
 }
 
 constexpr int32_t CHECK_EVERY = 4096;
+// Cells of about six waypoints: fewer cells to walk, few more waypoints to look at.
+constexpr double CELL_SCALE = 2.5;
+
 
 // The least difference of two distinct values of the coordinate; infinity when there are none.
 double LeastGap(std::span<const Vec2> points, float Vec2::*coordinate) {
@@ -142,8 +143,8 @@ bool BuildSightGrid(std::span<const Vec2> points, std::span<const Wall> walls,
     double width = maxX - minX, height = maxY - minY;
     grid->span = std::sqrt(width * width + height * height);
     auto count = static_cast<double>(std::max<size_t>(points.size(), 1));
-    // About one waypoint per cell; larger cells when walls would be listed too often.
-    double size = std::max({std::sqrt(width * height / count), std::max(width, height) / count,
+    // Larger cells when walls would be listed too often.
+    double size = std::max({std::sqrt(width * height / count) * CELL_SCALE, std::max(width, height) / count,
                             1e-3 * (1.0 + grid->span)});
     const int64_t maxListings = 16 * static_cast<int64_t>(walls.size()) + 4096;
     for (;;) {
@@ -274,15 +275,32 @@ void SightFan::AddBoundary(const SightGrid& grid) {
             if (outside[e][1] > TURN) pending_.push_back(Arc{0.0, outside[e][1] - TURN, 0.0});
             continue;
         }
+        // The edge in pieces that grow geometrically from the point nearest here, each shut
+        // beyond the farther of its ends: far along the edge, far pieces.
         const double* a = corners[e];
         const double* b = corners[(e + 1) % 4];
-        double ax = a[0] - fromX_, ay = a[1] - fromY_, bx = b[0] - fromX_, by = b[1] - fromY_;
-        double shade =
-            std::max(std::sqrt(ax * ax + ay * ay), std::sqrt(bx * bx + by * by)) * (1.0 + 1e-9) +
-            pad;
-        ShorterArc(Direction(ax, ay), Direction(bx, by), [&](double low, double high, int32_t) {
-            pending_.push_back(Arc{low, high, shade});
-        });
+        double ex = b[0] - a[0], ey = b[1] - a[1];
+        double length = std::sqrt(ex * ex + ey * ey);
+        double ux = length > 0 ? ex / length : 0.0, uy = length > 0 ? ey / length : 0.0;
+        double foot = std::clamp((fromX_ - a[0]) * ux + (fromY_ - a[1]) * uy, 0.0, length);
+        double step = std::max(distance[e], 1.0);
+        auto piece = [&](double from, double to) {
+            double ax = a[0] + from * ux - fromX_, ay = a[1] + from * uy - fromY_;
+            double bx = a[0] + to * ux - fromX_, by = a[1] + to * uy - fromY_;
+            if (to >= length) bx = b[0] - fromX_, by = b[1] - fromY_;
+            if (from <= 0.0) ax = a[0] - fromX_, ay = a[1] - fromY_;
+            double shade = std::max(std::sqrt(ax * ax + ay * ay), std::sqrt(bx * bx + by * by)) *
+                               (1.0 + 1e-9) +
+                           pad;
+            ShorterArc(Direction(ax, ay), Direction(bx, by),
+                       [&](double low, double high, int32_t) {
+                           pending_.push_back(Arc{low, high, shade});
+                       });
+        };
+        for (double from = foot, size = step; from < length; from += size, size *= 2)
+            piece(from, std::min(from + size, length));
+        for (double to = foot, size = step; to > 0.0; to -= size, size *= 2)
+            piece(std::max(to - size, 0.0), to);
     }
 }
 
@@ -303,12 +321,15 @@ void SightFan::AddArc(double low, double high) {
 }
 
 void SightFan::AddWall(const Wall& wall) {
-    if (!SightWall(wall)) return;
     ShadeAxes(wall);
     ShadeArc(wall);
 }
 
 void SightFan::ShadeAxes(const Wall& wall) {
+    // Only a wall whose ends lie on both sides of an axis line (or on it) can meet that line.
+    double ox = wall.origin.x - fromX_, oy = wall.origin.y - fromY_;
+    bool acrossX = ox * (ox + wall.delta.x) <= 0.0, acrossY = oy * (oy + wall.delta.y) <= 0.0;
+    if (!acrossX && !acrossY) return;
     // diff and the s numerator as IntersectSegments computes them.
     auto a = static_cast<float>(fromX_ - wall.origin.x);
     auto b = static_cast<float>(fromY_ - wall.origin.y);
@@ -328,9 +349,9 @@ void SightFan::ShadeAxes(const Wall& wall) {
             axisShade_[negative] = std::min(axisShade_[negative], far);
         }
     };
-    if (wall.delta.y != 0.0f && inside(b, wall.delta.y))
+    if (acrossY && wall.delta.y != 0.0f && inside(b, wall.delta.y))
         shade(0, 1, double{n} / -double{wall.delta.y});
-    if (wall.delta.x != 0.0f && inside(a, wall.delta.x))
+    if (acrossX && wall.delta.x != 0.0f && inside(a, wall.delta.x))
         shade(2, 3, double{n} / double{wall.delta.x});
 }
 
@@ -354,7 +375,8 @@ void SightFan::ShadeArc(const Wall& wall) {
     if (!(lineDistance >= MARGIN * (a + span_))) return;
     double x1 = wx + eta * px, y1 = wy + eta * py;
     double x2 = wx + (1.0 - eta) * px, y2 = wy + (1.0 - eta) * py;
-    double shade = std::max(std::sqrt(x1 * x1 + y1 * y1), std::sqrt(x2 * x2 + y2 * y2)) + MARGIN * a;
+    // No point of the wall lies farther than its farther end.
+    double shade = std::max(toOrigin, toEnd) + MARGIN * a;
     constexpr double WIDTH = TURN / SIGHT_SECTORS;
     ShorterArc(Direction(x1, y1), Direction(x2, y2), [&](double low, double high, int32_t split) {
         // Shrunk at its true ends only, not where it was split at direction 0.

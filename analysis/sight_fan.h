@@ -82,7 +82,8 @@ class SightFan {
   public:
     // Starts over around from, a waypoint of the grid.
     void Aim(const Vec2& from, const SightGrid& grid);
-    // Lets the wall shade what lies behind it, seen from the fan's point.
+    // Lets the wall (one that SightWall accepts) shade what lies behind it, seen from the fan's
+    // point.
     void AddWall(const Wall& wall);
     // True only when the segment from the fan's point toward to, as the search makes it, meets
     // a wall added so far (IntersectSegments gives 1).
