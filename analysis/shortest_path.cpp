@@ -155,7 +155,9 @@ std::vector<Vec2> CollectWaypoints(std::span<const Wall> walls, const Vec2& star
     return points;
 }
 
-bool BudgetInterrupted(const void* budget) { return static_cast<const Budget*>(budget)->Interrupted(); }
+bool BudgetInterrupted(const void* budget) {
+    return static_cast<const Budget*>(budget)->Interrupted();
+}
 
 }  // namespace
 
@@ -291,10 +293,10 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
                 if (far) {
                     // A cell that every direction is shut across: nothing to see there, and
                     // its walls shade only what is shaded already.
-                    double x0 = grid.originX +
-                                static_cast<double>(cell % grid.columns) * grid.cellSize;
-                    double y0 = grid.originY +
-                                static_cast<double>(cell / grid.columns) * grid.cellSize;
+                    double x0 =
+                        grid.originX + static_cast<double>(cell % grid.columns) * grid.cellSize;
+                    double y0 =
+                        grid.originY + static_cast<double>(cell / grid.columns) * grid.cellSize;
                     if (fan.BoxHidden(x0 - slack, y0 - slack, x0 + grid.cellSize + slack,
                                       y0 + grid.cellSize + slack, inner))
                         return;

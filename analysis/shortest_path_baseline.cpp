@@ -190,4 +190,3 @@ ShortestPath FindShortestPathByScan(std::span<const Wall> walls, const Vec2& sta
     result.status = SHORTEST_FOUND;
     return result;
 }
-

@@ -43,8 +43,8 @@
 
 namespace {
 
-constexpr double MARGIN = 9.5367431640625e-07;  // 2^-20
-constexpr double LIMIT = 16777216.0;            // 2^24: larger coordinates are not proven
+constexpr double MARGIN = 9.5367431640625e-07;            // 2^-20
+constexpr double LIMIT = 16777216.0;                      // 2^24: larger coordinates are not proven
 constexpr double SMALLEST_DELTA = 9.094947017729282e-13;  // 2^-40
 constexpr double INF = std::numeric_limits<double>::infinity();
 
@@ -106,7 +106,6 @@ constexpr int32_t CHECK_EVERY = 4096;
 // Cells of about six waypoints: fewer cells to walk, few more waypoints to look at.
 constexpr double CELL_SCALE = 2.5;
 
-
 // The least difference of two distinct values of the coordinate; infinity when there are none.
 double LeastGap(std::span<const Vec2> points, float Vec2::*coordinate) {
     std::vector<float> values(points.size());
@@ -144,8 +143,8 @@ bool BuildSightGrid(std::span<const Vec2> points, std::span<const Wall> walls,
     grid->span = std::sqrt(width * width + height * height);
     auto count = static_cast<double>(std::max<size_t>(points.size(), 1));
     // Larger cells when walls would be listed too often.
-    double size = std::max({std::sqrt(width * height / count) * CELL_SCALE, std::max(width, height) / count,
-                            1e-3 * (1.0 + grid->span)});
+    double size = std::max({std::sqrt(width * height / count) * CELL_SCALE,
+                            std::max(width, height) / count, 1e-3 * (1.0 + grid->span)});
     const int64_t maxListings = 16 * static_cast<int64_t>(walls.size()) + 4096;
     for (;;) {
         auto columns = static_cast<int64_t>(std::floor(width / size)) + 1;
@@ -257,21 +256,23 @@ void SightFan::AddBoundary(const SightGrid& grid) {
     // Edges top, right, bottom, left: the distance to each, and the half-turn outside it.
     const double distance[4] = {fromY_ - grid.originY, grid.maxX - fromX_, grid.maxY - fromY_,
                                 fromX_ - grid.originX};
-    const double outside[4][2] = {
-        {2.0 + TINY, TURN - TINY}, {3.0 + TINY, 5.0 - TINY}, {TINY, 2.0 - TINY}, {1.0 + TINY, 3.0 - TINY}};
+    const double outside[4][2] = {{2.0 + TINY, TURN - TINY},
+                                  {3.0 + TINY, 5.0 - TINY},
+                                  {TINY, 2.0 - TINY},
+                                  {1.0 + TINY, 3.0 - TINY}};
     // The axis rays end at the box too (-y at the top edge, +x the right, +y the bottom, -x
     // the left).
     const double pad = 1e-9 * (span_ + std::fabs(fromX_) + std::fabs(fromY_));
     const int32_t rayOfEdge[4] = {3, 0, 2, 1};
     for (int32_t e = 0; e < 4; ++e)
-        axisShade_[rayOfEdge[e]] = std::min(axisShade_[rayOfEdge[e]],
-                                            std::max(distance[e], 0.0) * (1.0 + 1e-9) + pad);
+        axisShade_[rayOfEdge[e]] =
+            std::min(axisShade_[rayOfEdge[e]], std::max(distance[e], 0.0) * (1.0 + 1e-9) + pad);
     for (int32_t e = 0; e < 4; ++e) {
         if (!(distance[e] > 0.0)) {
-            ShorterArc(outside[e][0], std::min(outside[e][1], TURN), [&](double low, double high,
-                                                                           int32_t) {
-                pending_.push_back(Arc{low, high, 0.0});
-            });
+            ShorterArc(outside[e][0], std::min(outside[e][1], TURN),
+                       [&](double low, double high, int32_t) {
+                           pending_.push_back(Arc{low, high, 0.0});
+                       });
             if (outside[e][1] > TURN) pending_.push_back(Arc{0.0, outside[e][1] - TURN, 0.0});
             continue;
         }
@@ -292,10 +293,9 @@ void SightFan::AddBoundary(const SightGrid& grid) {
             double shade = std::max(std::sqrt(ax * ax + ay * ay), std::sqrt(bx * bx + by * by)) *
                                (1.0 + 1e-9) +
                            pad;
-            ShorterArc(Direction(ax, ay), Direction(bx, by),
-                       [&](double low, double high, int32_t) {
-                           pending_.push_back(Arc{low, high, shade});
-                       });
+            ShorterArc(Direction(ax, ay), Direction(bx, by), [&](double low, double high, int32_t) {
+                pending_.push_back(Arc{low, high, shade});
+            });
         };
         for (double from = foot, size = step; from < length; from += size, size *= 2)
             piece(from, std::min(from + size, length));
@@ -364,8 +364,8 @@ void SightFan::ShadeArc(const Wall& wall) {
     double toEnd = std::sqrt((wx + px) * (wx + px) + (wy + py) * (wy + py));
     // The angles are computed from coordinates as large as these: their rounding must stay
     // far below the arc's shrinking.
-    double magnitude = std::max({std::fabs(fromX_), std::fabs(fromY_), std::fabs(ox),
-                                 std::fabs(oy), std::fabs(ox + px), std::fabs(oy + py)});
+    double magnitude = std::max({std::fabs(fromX_), std::fabs(fromY_), std::fabs(ox), std::fabs(oy),
+                                 std::fabs(ox + px), std::fabs(oy + py)});
     if (!(lineDistance >= magnitude * 1.4901161193847656e-08)) return;  // 2^-26
     double sinLeast = lineDistance / std::max(toOrigin, toEnd);
     if (!(sinLeast >= MARGIN)) return;

@@ -52,8 +52,7 @@ inline int32_t SightCell(double value, double origin, double size, int32_t count
 // Calls visit(cell) for each cell of the grid ring cells away from (column, row) in both
 // directions at most and exactly that far in one: the square's border, clipped to the grid.
 template <class Visit>
-void ForSightRing(const SightGrid& grid, int32_t column, int32_t row, int32_t ring,
-                  Visit&& visit) {
+void ForSightRing(const SightGrid& grid, int32_t column, int32_t row, int32_t ring, Visit&& visit) {
     auto at = [&](int32_t x, int32_t y) {
         if (x >= 0 && x < grid.columns && y >= 0 && y < grid.rows)
             visit(int64_t{y} * grid.columns + x);
@@ -67,8 +66,8 @@ void ForSightRing(const SightGrid& grid, int32_t column, int32_t row, int32_t ri
         at(x, row - ring);
         at(x, row + ring);
     }
-    for (int32_t y = std::max(row - ring + 1, 0);
-         y <= std::min(row + ring - 1, grid.rows - 1); ++y) {
+    for (int32_t y = std::max(row - ring + 1, 0); y <= std::min(row + ring - 1, grid.rows - 1);
+         ++y) {
         at(column - ring, y);
         at(column + ring, y);
     }
@@ -115,7 +114,7 @@ class SightFan {
     double shade_[SIGHT_SECTORS];
     // The four rays along the axes (+x, -x, +y, -y): what lies on one farther than this.
     double axisShade_[4];
-    std::vector<Arc> pending_;                         // arcs not yet counted as covered
+    std::vector<Arc> pending_;                        // arcs not yet counted as covered
     std::vector<std::pair<double, double>> covered_;  // sorted, disjoint, merged
     double settled_ = 0;  // the radius up to which pending arcs were counted
 };

@@ -155,8 +155,8 @@ Run Measure(Find&& find) {
     ResetPeakMemory();
     auto t0 = std::chrono::steady_clock::now();
     run.path = find();
-    run.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
-                 .count();
+    run.ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     run.peakMb = PeakMemoryMb();
     return run;
 }
@@ -208,8 +208,8 @@ int main(int argc, char** argv) {
                     return FindShortestPathByScan(scene.walls, scene.start, scene.goal,
                                                   ShortestPathBudget{0, options.baselineMs});
                 });
-            Run product = Measure(
-                [&] { return FindShortestPath(scene.walls, scene.start, scene.goal); });
+            Run product =
+                Measure([&] { return FindShortestPath(scene.walls, scene.start, scene.goal); });
             std::string baselineMs = "-", ratio = "-", baselinePeak = "-", same = "-";
             if (baselineRan) {
                 char text[64];
