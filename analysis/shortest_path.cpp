@@ -155,6 +155,28 @@ std::vector<Vec2> CollectWaypoints(std::span<const Wall> walls, const Vec2& star
     return points;
 }
 
+// For each slot, a wall its waypoint lies on (by the exact cross product), or -1: corner points
+// that touch a neighbouring wall, as in a maze, where most segments to them are blocked there.
+std::vector<int32_t> RestingWalls(const SightGrid& grid, const std::vector<Vec2>& at,
+                                  std::span<const Wall> walls) {
+    std::vector<int32_t> resting(at.size(), -1);
+    for (int64_t cell = 0, cells = int64_t{grid.columns} * grid.rows; cell < cells; ++cell)
+        for (uint32_t slot = grid.pointStart[cell]; slot < grid.pointStart[cell + 1]; ++slot) {
+            const Vec2& p = at[slot];
+            for (uint32_t k = grid.wallStart[cell]; k < grid.wallStart[cell + 1]; ++k) {
+                const Wall& wall = walls[grid.wallList[k]];
+                double rx = double{p.x} - wall.origin.x, ry = double{p.y} - wall.origin.y;
+                double dx = wall.delta.x, dy = wall.delta.y;
+                double along = rx * dx + ry * dy;
+                if (rx * dy - ry * dx == 0.0 && along >= 0.0 && along <= dx * dx + dy * dy) {
+                    resting[slot] = static_cast<int32_t>(grid.wallList[k]);
+                    break;
+                }
+            }
+        }
+    return resting;
+}
+
 bool BudgetInterrupted(const void* budget) {
     return static_cast<const Budget*>(budget)->Interrupted();
 }
@@ -212,6 +234,7 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
     std::vector<double> estimate(count);
     std::vector<int32_t> predecessor(count, -1);
     for (int32_t i = 0; i < count; ++i) estimate[i] = Distance(at[i], goal);
+    std::vector<int32_t> resting = RestingWalls(grid, at, walls);
     std::vector<uint32_t> wallSeen(walls.size(), 0);
     uint32_t expansionStamp = 0;
     SightFan fan;
@@ -226,6 +249,14 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
         if (!(reach < g[v])) return true;
         if (v != goalSlot && !(reach + estimate[v] < g[goalSlot])) return true;
         if (grid.provable && fan.Hidden(at[v])) return true;
+        // The wall either end rests on blocks most segments to or from it: asked alone, it
+        // gives the answer it would give in the full test.
+        Segment segment = SegmentToward(at[u], at[v]);
+        Vec2 contact{};
+        if (resting[v] >= 0 && IntersectSegments(walls[resting[v]], segment, contact) != 0)
+            return true;
+        if (resting[u] >= 0 && IntersectSegments(walls[resting[u]], segment, contact) != 0)
+            return true;
         if (result.visibilityTests % CHECK_EVERY_TESTS == CHECK_EVERY_TESTS - 1 &&
             limits.Interrupted()) {
             interrupted = true;
