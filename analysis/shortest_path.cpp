@@ -29,6 +29,8 @@ Segment SegmentToward(const Vec2& from, const Vec2& to) {
 
 // How many visibility tests run between two looks at the clock and the stop request.
 constexpr int64_t CHECK_EVERY_TESTS = 256;
+// Likewise for the walls, cells and waypoints of the preparations.
+constexpr int64_t SETUP_CHECK_EVERY = 4096;
 
 double Distance(const Vec2& a, const Vec2& b) {
     double dx = double{a.x} - b.x;
@@ -127,8 +129,9 @@ namespace {
 
 // The waypoints: 0 the start, 1 the goal (even when it is the start), then each distinct finite
 // corner point once, in the order of the walls (bit patterns compared, as points are).
-std::vector<Vec2> CollectWaypoints(std::span<const Wall> walls, const Vec2& start,
-                                   const Vec2& goal) {
+// Empty when the budget ran out or the thread was asked to stop.
+std::vector<Vec2> CollectWaypoints(std::span<const Wall> walls, const Vec2& start, const Vec2& goal,
+                                   const Budget& limits) {
     std::vector<Vec2> points{start, goal};
     points.reserve(2 * walls.size() + 2);
     size_t slots = 16;
@@ -144,23 +147,29 @@ std::vector<Vec2> CollectWaypoints(std::span<const Wall> walls, const Vec2& star
     table[find(PointKey(start))] = 1;
     size_t goalSlot = find(PointKey(goal));
     if (table[goalSlot] == 0) table[goalSlot] = 2;
-    for (const Wall& wall : walls)
-        for (const Vec2& corner : {wall.outerA, wall.outerB}) {
+    for (size_t i = 0; i < walls.size(); ++i) {
+        if (static_cast<int64_t>(i) % SETUP_CHECK_EVERY == SETUP_CHECK_EVERY - 1 &&
+            limits.Interrupted())
+            return {};
+        for (const Vec2& corner : {walls[i].outerA, walls[i].outerB}) {
             if (!Finite(corner)) continue;
             size_t slot = find(PointKey(corner));
             if (table[slot] != 0) continue;
             points.push_back(corner);
             table[slot] = static_cast<uint32_t>(points.size());
         }
+    }
     return points;
 }
 
 // For each slot, a wall its waypoint lies on (by the exact cross product), or -1: corner points
 // that touch a neighbouring wall, as in a maze, where most segments to them are blocked there.
+// Empty when the budget ran out or the thread was asked to stop.
 std::vector<int32_t> RestingWalls(const SightGrid& grid, const std::vector<Vec2>& at,
-                                  std::span<const Wall> walls) {
+                                  std::span<const Wall> walls, const Budget& limits) {
     std::vector<int32_t> resting(at.size(), -1);
-    for (int64_t cell = 0, cells = int64_t{grid.columns} * grid.rows; cell < cells; ++cell)
+    for (int64_t cell = 0, cells = int64_t{grid.columns} * grid.rows; cell < cells; ++cell) {
+        if (cell % SETUP_CHECK_EVERY == SETUP_CHECK_EVERY - 1 && limits.Interrupted()) return {};
         for (uint32_t slot = grid.pointStart[cell]; slot < grid.pointStart[cell + 1]; ++slot) {
             const Vec2& p = at[slot];
             for (uint32_t k = grid.wallStart[cell]; k < grid.wallStart[cell + 1]; ++k) {
@@ -174,6 +183,7 @@ std::vector<int32_t> RestingWalls(const SightGrid& grid, const std::vector<Vec2>
                 }
             }
         }
+    }
     return resting;
 }
 
@@ -208,7 +218,8 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
         result.status = SHORTEST_NOT_FINISHED;
         return result;
     };
-    std::vector<Vec2> points = CollectWaypoints(walls, start, goal);
+    std::vector<Vec2> points = CollectWaypoints(walls, start, goal, limits);
+    if (points.empty()) return unfinished();
     result.waypoints = static_cast<int64_t>(points.size());
     Visibility visibility(walls);
     if (visibility.Stopped()) return unfinished();
@@ -234,7 +245,8 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
     std::vector<double> estimate(count);
     std::vector<int32_t> predecessor(count, -1);
     for (int32_t i = 0; i < count; ++i) estimate[i] = Distance(at[i], goal);
-    std::vector<int32_t> resting = RestingWalls(grid, at, walls);
+    std::vector<int32_t> resting = RestingWalls(grid, at, walls, limits);
+    if (resting.empty()) return unfinished();
     std::vector<uint32_t> wallSeen(walls.size(), 0);
     uint32_t expansionStamp = 0;
     SightFan fan;
