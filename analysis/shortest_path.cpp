@@ -257,6 +257,7 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
     bool interrupted = false;
     // Tests the segment u -> v when it could improve v; false when the run must end.
     auto relax = [&](int32_t u, int32_t v) {
+        if (g[v] <= g[u]) return true;  // reach, g[u] plus a distance, rounds to g[u] or more
         double reach = g[u] + Distance(at[u], at[v]);
         if (!(reach < g[v])) return true;
         if (v != goalSlot && !(reach + estimate[v] < g[goalSlot])) return true;

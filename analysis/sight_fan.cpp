@@ -241,12 +241,28 @@ void SightFan::Aim(const Vec2& from, const SightGrid& grid) {
         AddArc(1.0 - wedgeX, 1.0 + wedgeX);
         AddArc(3.0 - wedgeX, 3.0 + wedgeX);
     }
-    AddBoundary(grid);
+    AddBoundaryRays(grid);
+    boundary_ = &grid;
 }
 
 // No waypoint lies outside the grid's box: a direction whose ray leaves the box is shut
 // beyond where it leaves. An edge through the point shuts the half-turn outside it (open at
 // the axes along the edge, where waypoints on it may lie).
+void SightFan::AddBoundaryRays(const SightGrid& grid) {
+    // The axis rays end at the box too (-y at the top edge, +x the right, +y the bottom, -x
+    // the left).
+    const double distance[4] = {fromY_ - grid.originY, grid.maxX - fromX_, grid.maxY - fromY_,
+                                fromX_ - grid.originX};
+    const double pad = 1e-9 * (span_ + std::fabs(fromX_) + std::fabs(fromY_));
+    const int32_t rayOfEdge[4] = {3, 0, 2, 1};
+    nearestEdge_ = INF;
+    for (int32_t e = 0; e < 4; ++e) {
+        axisShade_[rayOfEdge[e]] =
+            std::min(axisShade_[rayOfEdge[e]], std::max(distance[e], 0.0) * (1.0 + 1e-9) + pad);
+        nearestEdge_ = std::min(nearestEdge_, std::max(distance[e], 0.0));
+    }
+}
+
 void SightFan::AddBoundary(const SightGrid& grid) {
     constexpr double TINY = 1e-12;
     const double corners[4][2] = {{grid.originX, grid.originY},
@@ -326,19 +342,24 @@ void SightFan::AddWall(const Wall& wall) {
 }
 
 void SightFan::ShadeAxes(const Wall& wall) {
-    // Only a wall whose ends lie on both sides of an axis line (or on it) can meet that line.
+    // Only a wall across an axis line (an end on it counts) can meet that line, and not one
+    // parallel to it.
     double ox = wall.origin.x - fromX_, oy = wall.origin.y - fromY_;
-    bool acrossX = ox * (ox + wall.delta.x) <= 0.0, acrossY = oy * (oy + wall.delta.y) <= 0.0;
-    if (!acrossX && !acrossY) return;
+    bool horizontal = wall.delta.y != 0.0f && oy * (oy + wall.delta.y) <= 0.0;
+    bool vertical = wall.delta.x != 0.0f && ox * (ox + wall.delta.x) <= 0.0;
+    if (!horizontal && !vertical) return;
     // diff and the s numerator as IntersectSegments computes them.
     auto a = static_cast<float>(fromX_ - wall.origin.x);
     auto b = static_cast<float>(fromY_ - wall.origin.y);
-    auto n = static_cast<float>(double{a} * wall.delta.y - double{b} * wall.delta.x);
     auto inside = [](float part, float whole) {
         if (part == 0.0f || part == whole) return true;
         double ratio = double{part} / whole;
         return ratio >= MARGIN && ratio <= 1.0 - MARGIN;
     };
+    horizontal = horizontal && inside(b, wall.delta.y);
+    vertical = vertical && inside(a, wall.delta.x);
+    if (!horizontal && !vertical) return;
+    auto n = static_cast<float>(double{a} * wall.delta.y - double{b} * wall.delta.x);
     auto shade = [&](int32_t positive, int32_t negative, double offset) {
         // offset: where the ray's line meets the wall, signed along the axis.
         int32_t ray = offset >= 0.0 ? positive : negative;
@@ -349,10 +370,8 @@ void SightFan::ShadeAxes(const Wall& wall) {
             axisShade_[negative] = std::min(axisShade_[negative], far);
         }
     };
-    if (acrossY && wall.delta.y != 0.0f && inside(b, wall.delta.y))
-        shade(0, 1, double{n} / -double{wall.delta.y});
-    if (acrossX && wall.delta.x != 0.0f && inside(a, wall.delta.x))
-        shade(2, 3, double{n} / double{wall.delta.x});
+    if (horizontal) shade(0, 1, double{n} / -double{wall.delta.y});
+    if (vertical) shade(2, 3, double{n} / double{wall.delta.x});
 }
 
 void SightFan::ShadeArc(const Wall& wall) {
@@ -405,6 +424,11 @@ void SightFan::Settle(double radius) {
     if (radius <= settled_) return;
     settled_ = radius;
     double within = radius * (1.0 - MARGIN);
+    // The box's arcs shut nothing nearer than its nearest edge: added when first of use.
+    if (boundary_ && within > nearestEdge_) {
+        AddBoundary(*boundary_);
+        boundary_ = nullptr;
+    }
     size_t kept = 0;
     for (const Arc& arc : pending_) {
         if (within > arc.shade)

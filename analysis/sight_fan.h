@@ -104,6 +104,7 @@ class SightFan {
     // Counts the arcs that shade everything beyond radius as covered.
     void Settle(double radius);
     bool Covered(double low, double high) const;
+    void AddBoundaryRays(const SightGrid& grid);
     void AddBoundary(const SightGrid& grid);
     void ShadeAxes(const Wall& wall);
     void ShadeArc(const Wall& wall);
@@ -116,5 +117,7 @@ class SightFan {
     double axisShade_[4];
     std::vector<Arc> pending_;                        // arcs not yet counted as covered
     std::vector<std::pair<double, double>> covered_;  // sorted, disjoint, merged
-    double settled_ = 0;  // the radius up to which pending arcs were counted
+    double settled_ = 0;                   // the radius up to which pending arcs were counted
+    const SightGrid* boundary_ = nullptr;  // the grid whose box's arcs are still to be added
+    double nearestEdge_ = 0;
 };
