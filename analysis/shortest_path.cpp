@@ -200,13 +200,18 @@ bool BudgetInterrupted(const void* budget) {
 // then node number; the goal is looked at first, as its number comes first). So a test may be
 // skipped wherever its answer is known to be "blocked", and a waypoint may be left unvisited
 // wherever no test would be made: the same nodes are expanded in the same order, and the same
-// path comes back, length and points. Two such shortcuts are taken:
-//  - the sight fan (sight_fan.cpp) proves a segment blocked by one nearby wall;
+// path comes back, length and points. Equal-length ties are thereby resolved as the plain form
+// resolves them. The shortcuts taken, each of which only ever skips a "blocked" or a test that
+// would not be made:
+//  - v no farther than u (g[v] <= g[u]): reach = g[u] + distance rounds to g[u] or more;
+//  - the sight fan (sight_fan.cpp) proves the segment blocked by one nearby wall;
+//  - the wall that u or v lies on, asked alone, blocks it: IntersectSegments is the full test's
+//    own answer for that wall, and one wall that blocks is enough;
 //  - the waypoints are visited ring of cells by ring of cells around u, and the walk ends when
 //    every waypoint in the rings left is proven blocked (the fan is shut beyond their inner
-//    radius), or too far: reach = g[u] + distance rounds to at least g[goal] once distance
-//    exceeds g[goal] - g[u] (addition in double rounds monotonically, and g[goal] is a double).
-// Equal-length ties are thereby resolved as the plain form resolves them.
+//    radius), or too far: reach rounds to at least g[goal] once the distance exceeds
+//    g[goal] - g[u] (addition in double rounds monotonically, and g[goal] is a double); a
+//    cell whose every direction the fan has shut is passed over in the same way.
 ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, const Vec2& goal,
                               const ShortestPathBudget& budget) {
     ShortestPath result{SHORTEST_NONE, 0.0, {}, 0, 0, 0};
