@@ -336,6 +336,11 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
             if (ring >= 2) {
                 if (g[u] + inner * (1.0 - 1e-12) >= g[goalSlot]) break;
                 if (far && fan.HiddenBeyond(inner)) break;
+                // A node in the open can look across the whole grid before it tests anything.
+                if (ring % 16 == 0 && limits.Interrupted()) {
+                    interrupted = true;
+                    break;
+                }
             }
             ForSightRing(grid, cx, cy, ring, [&](int64_t cell) {
                 if (!going) return;
