@@ -246,7 +246,7 @@ TEST(ShortestPathAgainstScan, SamePathOnScenesTheFanCannotVouchFor) {
 // ---- Budget and stop -------------------------------------------------------------------------
 
 TEST(ShortestPathBudget, ASpentBudgetEndsAHugeSceneAsNotFinished) {
-    FamilyScene scene = RandomDenseScene(20000, 1);
+    FamilyScene scene = RandomDenseScene(200000, 1);
     ShortestPath nodes =
         FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{5, 0});
     EXPECT_EQ(nodes.status, SHORTEST_NOT_FINISHED);
@@ -283,7 +283,7 @@ struct StopRun {
 };
 
 TEST(ShortestPathBudget, AStopRequestEndsItAsNotFinished) {
-    FamilyScene scene = RandomDenseScene(20000, 1);
+    FamilyScene scene = RandomDenseScene(200000, 1);
     StopRun run{&scene, {}};
     run.result.status = 99;
     int32_t thread = ThreadStart(
