@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "analysis/shortest_path_baseline.h"
 #include "analysis_fixture.h"
 #include "platform/system.h"
 #include "tools/scene_families.h"
@@ -174,10 +175,78 @@ TEST(ShortestPathGenerated, AgreesWithAllPairsAndIsNeverLongerThanTheDirectPath)
     RecordProperty("misses", misses);
 }
 
+// ---- Against the first form -----------------------------------------------------------------
+
+// The same path, bit for bit, after the same expansions: the skipped tests changed nothing.
+testing::AssertionResult SameAsScan(const std::vector<Wall>& walls, Vec2 start, Vec2 goal) {
+    ShortestPath fast = FindShortestPath(walls, start, goal);
+    ShortestPath scan = FindShortestPathByScan(walls, start, goal);
+    if (fast.status != scan.status || fast.expanded != scan.expanded ||
+        fast.waypoints != scan.waypoints)
+        return testing::AssertionFailure()
+               << "status " << fast.status << " vs " << scan.status << ", expanded "
+               << fast.expanded << " vs " << scan.expanded;
+    if (std::memcmp(&fast.length, &scan.length, sizeof fast.length) != 0 ||
+        fast.points.size() != scan.points.size() ||
+        (!fast.points.empty() && std::memcmp(fast.points.data(), scan.points.data(),
+                                             fast.points.size() * sizeof(Vec2)) != 0))
+        return testing::AssertionFailure() << "length " << fast.length << " vs " << scan.length;
+    if (fast.visibilityTests > scan.visibilityTests)
+        return testing::AssertionFailure() << "more segments tested than the scan";
+    return testing::AssertionSuccess();
+}
+
+TEST(ShortestPathAgainstScan, SamePathOnEveryFamily) {
+    struct Case {
+        const char* family;
+        int32_t size;
+    };
+    const Case cases[] = {{"random-dense", 2000}, {"random-box", 300},      {"grid-maze", 24},
+                          {"comb", 80},           {"collinear-chain", 150}, {"staircase", 150},
+                          {"start-up", 0}};
+    for (const Case& c : cases)
+        for (uint32_t seed : {1u, 2u}) {
+            FamilyScene scene;
+            ASSERT_TRUE(MakeFamilyScene(c.family, c.size, seed, &scene));
+            EXPECT_TRUE(SameAsScan(scene.walls, scene.start, scene.goal))
+                << c.family << " " << c.size << " seed " << seed;
+        }
+    for (int32_t i = 0; i < 300; ++i) {
+        FamilyScene scene = GeneratedScene(i);
+        EXPECT_TRUE(SameAsScan(scene.walls, scene.start, scene.goal))
+            << scene.family << " " << scene.size << " seed " << scene.seed;
+    }
+}
+
+TEST(ShortestPathAgainstScan, SamePathOnScenesTheFanCannotVouchFor) {
+    FamilyScene base = RandomDenseScene(300, 3);
+    struct Case {
+        const char* name;
+        Wall extra;
+        Vec2 start, goal;
+    };
+    const float nan = std::nanf("");
+    const Case cases[] = {
+        {"a far wall", WallWithCorners(Vec2{3e7f, 1e7f}, Vec2{5, 5}), base.start, base.goal},
+        {"a tiny delta", WallWithCorners(Vec2{300, 300}, Vec2{1e-30f, 40}), base.start, base.goal},
+        {"a corner at NaN", Wall{{200, 200}, {10, 0}, {nan, 200}, {211, 200}}, base.start,
+         base.goal},
+        {"start is goal", WallWithCorners(Vec2{300, 300}, Vec2{0, 40}), base.start, base.start},
+        {"start on a wall", WallWithCorners(Vec2{0, 0}, Vec2{0, 2000}), Vec2{0, 500}, base.goal},
+        {"negative zero", WallWithCorners(Vec2{-0.0f, 100}, Vec2{0, 40}), Vec2{-0.0f, 50},
+         base.goal},
+    };
+    for (const Case& c : cases) {
+        std::vector<Wall> walls = base.walls;
+        walls.push_back(c.extra);
+        EXPECT_TRUE(SameAsScan(walls, c.start, c.goal)) << c.name;
+    }
+}
+
 // ---- Budget and stop -------------------------------------------------------------------------
 
 TEST(ShortestPathBudget, ASpentBudgetEndsAHugeSceneAsNotFinished) {
-    FamilyScene scene = RandomDenseScene(20000, 1);
+    FamilyScene scene = RandomDenseScene(200000, 1);
     ShortestPath nodes =
         FindShortestPath(scene.walls, scene.start, scene.goal, ShortestPathBudget{5, 0});
     EXPECT_EQ(nodes.status, SHORTEST_NOT_FINISHED);
@@ -214,7 +283,7 @@ struct StopRun {
 };
 
 TEST(ShortestPathBudget, AStopRequestEndsItAsNotFinished) {
-    FamilyScene scene = RandomDenseScene(20000, 1);
+    FamilyScene scene = RandomDenseScene(200000, 1);
     StopRun run{&scene, {}};
     run.result.status = 99;
     int32_t thread = ThreadStart(

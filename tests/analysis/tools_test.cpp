@@ -317,4 +317,22 @@ TEST(BenchGaps, TheGapTableHasOneRowPerFamilyWithNoDefect) {
     EXPECT_NE(lines[5].find("\"gapFamily\":\"staircase\""), std::string::npos);
 }
 
+TEST(BenchShortestPath, EveryRowFindsTheBaselinesPathAndBadOptionsAreRefused) {
+    ToolRun run =
+        Execute(std::string(PFAD_BENCH_SHORTEST) + " --walls 400,1500 --baseline-ms 60000");
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    size_t rows = 0;
+    for (const std::string& line : Lines(run.out))
+        if (line.rfind("| random-dense |", 0) == 0 || line.rfind("| grid-maze |", 0) == 0) {
+            ++rows;
+            EXPECT_NE(line.find("| yes |"), std::string::npos) << line;
+        }
+    EXPECT_EQ(rows, 4u) << run.out;
+    for (const char* arguments :
+         {"--walls 0", "--walls 10,x", "--family comb", "--baseline-ms", "--seed -1", "--nope"})
+        EXPECT_EQ(Execute(std::string(PFAD_BENCH_SHORTEST) + " " + arguments).exitCode, 2)
+            << arguments;
+    EXPECT_EQ(Execute(std::string(PFAD_BENCH_SHORTEST) + " --help").exitCode, 0);
+}
+
 }  // namespace
