@@ -235,8 +235,9 @@ struct WallIndex;
 // is asked to stop, *stopped is set and the partly built index comes back, fit only for
 // FreeWallIndex: the caller chooses where that memory is given back (a stopped job's caller
 // is waiting, and unmapping a million walls' index takes milliseconds). Queries on one index must
-// not run concurrently. cellSize 0 lets the index choose (about one cell per wall); tests pass
-// their own, and the index still grows it when the walls would be listed too often.
+// not run concurrently. cellSize 0 lets the index choose (about one cell per wall, shaped after
+// the walls' directions); tests pass a square cell's side, and the index still grows it when
+// the walls would be listed too often.
 WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, double cellSize = 0);
 // Frees the index; nullptr is ignored.
 void FreeWallIndex(WallIndex* index);
@@ -249,8 +250,9 @@ bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped);
 struct WallIndexShape {
     int32_t columns;
     int32_t rows;
-    double cellSize;
-    double originX;  // the grid's top-left corner; cell borders are whole multiples of cellSize
+    double cellWidth;
+    double cellHeight;
+    double originX;  // the grid's top-left corner; cell borders are whole multiples of the sides
     double originY;
     int64_t entries;       // wall listings over all cells
     int32_t alwaysTested;  // walls outside the grid, tested by every query
