@@ -32,6 +32,10 @@ int32_t ThreadRunning(int32_t thread);
 // once for an ended or unknown thread, and for a thread that has abandoned itself. Threads are
 // never killed by force: that would leave locks held and memory half built.
 void ThreadKill(int32_t thread);
+// Waits, without asking it to stop, until the thread's procedure has returned (ThreadRunning
+// then answers 0), or until it has abandoned itself. Returns at once for an ended or unknown
+// thread. For tools that have nothing else to do; the frame loop never waits.
+void ThreadWait(int32_t thread);
 // True when a stop of the calling thread was asked for. Cheap: one relaxed-acquire load.
 bool ThreadStopRequested();
 // Marks the calling thread as one that will never honour a stop again (it is blocked in the
