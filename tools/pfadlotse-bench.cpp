@@ -22,6 +22,7 @@
 #include "pathsearch/pathsearch_internal.h"
 #include "platform/display.h"
 #include "platform/system.h"
+#include "tools/bench_process.h"
 #include "tools/scene_families.h"
 
 namespace {
@@ -29,7 +30,7 @@ namespace {
 const char* USAGE =
     "usage: pfadlotse-bench [--json] [--quick] [--only FAMILY] [--reference-limit N]\n"
     "                       [--conformance DIR] [--no-frames] [--no-gaps] [--gap-seeds N]\n"
-    "                       [--bare-reference]\n"
+    "                       [--bare-reference] [--no-processes]\n"
     "       pfadlotse-bench --save-scene FAMILY SIZE SEED FILE\n"
     "\n"
     "Runs the product's path search and the plain reference search (linear wall scans and\n"
@@ -43,13 +44,15 @@ const char* USAGE =
     "  --quick              only scenes up to 10,000 walls\n"
     "  --only FAMILY        only this family (random-dense, random-box, grid-maze, comb,\n"
     "                       collinear-chain, staircase, start-up, conformance,\n"
-    "                       free-job, frame, f6-load), or gaps: the gap table alone\n"
+    "                       free-job, frame, f6-load, process), or gaps: the gap table\n"
+    "                       alone\n"
     "  --reference-limit N  skip the reference above N walls (default 100000); its columns\n"
     "                       then read \"-\"\n"
     "  --conformance DIR    the conformance scenes' folder (default: the source tree's)\n"
     "  --no-frames          skip the frame drawing rows\n"
     "  --no-gaps            skip the gap table\n"
     "  --gap-seeds N        scenes per family and size in the gap table (default 20)\n"
+    "  --no-processes       skip the whole-process rows\n"
     "  --bare-reference     time the reference search alone; by default it runs in the\n"
     "                       frame of the product's job (a record, the lock, the clock)\n"
     "  --save-scene ...     write that family scene as a scene file (as F5 saves) and exit\n"
@@ -67,6 +70,12 @@ const char* USAGE =
     "(the search found no way, the shortest path did), the scenes whose shortest path ran out\n"
     "of its 10 s budget, and the mean time per scene of each. A search path shorter than the\n"
     "shortest (beyond rounding) is a defect and ends the run with status 1.\n"
+    "The whole-process table times pfadlotse-solve against the two reference solvers beside\n"
+    "the bench (pfadlotse-reference-plain: the plain reference search; -hashset: a plain C\n"
+    "search with hash sets for tested segments and corner nodes), each started as a process\n"
+    "of its own on the same scene file, in turn: median wall time from start to end, the\n"
+    "solver's CPU time and peak memory, the ratios reference / solver; answers must agree\n"
+    "bit for bit. Its first row is a process that does nothing, the floor of every row.\n"
     "Progress goes to stderr. Exit status: 0 all answers agree, 1 a difference or a failure,\n"
     "2 bad arguments.\n";
 
@@ -76,6 +85,7 @@ struct Options {
     bool frames = true;
     bool gaps = true;
     bool bareReference = false;
+    bool processes = true;
     int32_t gapSeeds = 20;
     std::string only;
     int64_t referenceLimit = 100000;
@@ -477,10 +487,246 @@ void PrintGapRows(const std::vector<GapRow>& rows, bool json) {
                     Format(row.optimalMs).c_str());
 }
 
+// ---- Whole processes -------------------------------------------------------------------------
+// pfadlotse-solve against the two reference solvers (programs beside the bench), each started
+// as a process of its own on the same scene file, in turn, so all see the same machine.
+
+struct ProcessRow {
+    std::string scene;
+    int32_t walls = 0;
+    double solverMs = 0, solverCpuMs = 0, solverPeakMb = 0;
+    double plainMs = -1, hashsetMs = -1;  // -1: not run
+    double plainPeakMb = 0, hashsetPeakMb = 0;
+};
+
+// What a solver printed: status, statistics and the path's floats.
+struct Answer {
+    bool read = false;
+    int32_t status = 0, checks = 0, nodes = 0;
+    std::vector<float> path;
+};
+
+Answer ParseAnswer(const std::string& line) {
+    Answer answer;
+    auto field = [&](const char* name, int32_t* value) {
+        size_t at = line.find(name);
+        if (at == std::string::npos) return false;
+        *value = static_cast<int32_t>(std::strtol(line.c_str() + at + std::strlen(name), nullptr, 10));
+        return true;
+    };
+    if (!field("\"status\":", &answer.status) || !field("\"collisionChecks\":", &answer.checks) ||
+        !field("\"nodeCount\":", &answer.nodes))
+        return answer;
+    size_t at = line.find("\"path\":[");
+    if (at == std::string::npos) return answer;
+    const char* p = line.c_str() + at + 8;
+    // Numbers as the solvers write them: decimals that read back exactly, or quoted NaN and
+    // infinities.
+    while (*p == '[' || *p == ',' || *p == '"' || *p == 'N' || *p == 'I' || *p == '-' ||
+           (*p >= '0' && *p <= '9')) {
+        if (*p == '[' || *p == ',') {
+            ++p;
+            continue;
+        }
+        if (*p == '"') {
+            const char* text = p + 1;
+            answer.path.push_back(std::strncmp(text, "NaN", 3) == 0        ? NAN
+                                  : std::strncmp(text, "Infinity", 8) == 0 ? INFINITY
+                                                                           : -INFINITY);
+            p = std::strchr(text, '"');
+            if (!p) return answer;
+            ++p;
+        } else {
+            char* end = nullptr;
+            answer.path.push_back(std::strtof(p, &end));
+            if (end == p) return answer;
+            p = end;
+        }
+        while (*p == ']') {
+            ++p;
+            if (*p == ']' || *p == '}') {
+                answer.read = true;
+                return answer;
+            }
+        }
+    }
+    answer.read = *p == ']';  // an empty path
+    return answer;
+}
+
+bool SameAnswer(const Answer& a, const Answer& b) {
+    return a.read && b.read && a.status == b.status && a.checks == b.checks &&
+           a.nodes == b.nodes && a.path.size() == b.path.size() &&
+           (a.path.empty() ||
+            std::memcmp(a.path.data(), b.path.data(), a.path.size() * sizeof(float)) == 0);
+}
+
+// Times the solver and the references on one scene file: median wall times, each program run
+// nine times, three when a run takes over 200 ms, once over two seconds. False when a program
+// failed or the answers differ.
+bool BenchProcesses(const Options& options, const std::string& folder, const std::string& name,
+                    const std::string& file, int32_t wallCount, ProcessRow* row) {
+    row->scene = name;
+    row->walls = wallCount;
+    struct Program {
+        std::string path;
+        bool wanted = false;
+        std::vector<double> ms;
+        double cpuMs = 0, peakMb = 0;
+        int32_t runs = 1;
+        Answer answer;
+    };
+    bool withReference = wallCount <= options.referenceLimit;
+    Program programs[3];
+    const char* names[] = {"/pfadlotse-solve", "/pfadlotse-reference-plain",
+                           "/pfadlotse-reference-hashset"};
+    for (int32_t k = 0; k < 3; ++k) {
+        programs[k].path = folder + names[k];
+        programs[k].wanted = k == 0 || withReference;
+    }
+    for (int32_t round = 0;; ++round) {
+        bool ran = false;
+        for (Program& program : programs) {
+            if (!program.wanted || round >= program.runs) continue;
+            ProcessRun run;
+            if (!RunProcess({program.path, file}, &run) || run.exitStatus != 0) {
+                std::fprintf(stderr, "pfadlotse-bench: %s %s failed\n", program.path.c_str(),
+                             file.c_str());
+                return false;
+            }
+            ran = true;
+            program.ms.push_back(run.wallMs);
+            program.cpuMs = std::max(program.cpuMs, run.cpuMs);
+            program.peakMb = std::max(program.peakMb, run.peakMb);
+            if (round == 0) {
+                program.runs = run.wallMs > 2000 ? 1 : run.wallMs > 200 ? 3 : 9;
+                program.answer = ParseAnswer(run.output);
+                program.cpuMs = run.cpuMs;
+            }
+        }
+        if (!ran) break;
+    }
+    auto median = [](std::vector<double> times) {
+        std::sort(times.begin(), times.end());
+        return times[times.size() / 2];
+    };
+    row->solverMs = median(programs[0].ms);
+    row->solverCpuMs = programs[0].cpuMs;
+    row->solverPeakMb = programs[0].peakMb;
+    bool agreed = programs[0].answer.read;
+    for (int32_t k : {1, 2}) {
+        if (!programs[k].wanted) continue;
+        (k == 1 ? row->plainMs : row->hashsetMs) = median(programs[k].ms);
+        (k == 1 ? row->plainPeakMb : row->hashsetPeakMb) = programs[k].peakMb;
+        if (!SameAnswer(programs[0].answer, programs[k].answer)) {
+            std::fprintf(stderr, "pfadlotse-bench: DIFFERENT ANSWERS on %s from %s\n",
+                         name.c_str(), programs[k].path.c_str());
+            agreed = false;
+        }
+    }
+    return agreed;
+}
+
+// The scenes of the whole-process rows, written as scene files to a folder of their own.
+bool RunProcessRows(const Options& options, std::vector<ProcessRow>* rows) {
+    std::string folder = BenchFolder();
+    ProcessRun probe;
+    if (folder.empty() || !RunProcess({folder + "/pfadlotse-reference-hashset", "--help"}, &probe)) {
+        std::fputs("pfadlotse-bench: no whole-process rows: the reference solvers cannot be "
+                   "run here\n",
+                   stderr);
+        return true;
+    }
+    std::filesystem::path work = std::filesystem::temp_directory_path() /
+                                 ("pfadlotse-bench-" + std::to_string(ClockNanoseconds()));
+    std::error_code error;
+    std::filesystem::create_directories(work, error);
+    // How long starting a program that does nothing takes here: the floor of every row.
+    {
+        std::vector<double> ms;
+        for (int32_t i = 0; i < 9; ++i)
+            if (RunProcess({folder + "/pfadlotse-reference-hashset", "--help"}, &probe))
+                ms.push_back(probe.wallMs);
+        std::sort(ms.begin(), ms.end());
+        ProcessRow row;
+        row.scene = "a process that does nothing (a reference's --help)";
+        row.solverMs = ms.empty() ? 0 : ms[ms.size() / 2];
+        row.solverCpuMs = probe.cpuMs;
+        row.solverPeakMb = probe.peakMb;
+        rows->push_back(row);
+    }
+    struct Planned {
+        const char* family;
+        int32_t size;
+    };
+    const Planned planned[] = {
+        {"empty", 0},           {"start-up", 0},         {"random-dense", 1000},
+        {"random-box", 1000},   {"comb", 1000},          {"tall-comb", 1000},
+        {"staircase", 3000},    {"low-staircase", 3000}, {"collinear-chain", 5000},
+        {"grid-maze", 100},     {"random-dense", 10000}, {"random-dense", 30000},
+        {"random-dense", 1000000},
+    };
+    bool agreed = true;
+    for (const Planned& plan : planned) {
+        FamilyScene scene;
+        if (std::string(plan.family) == "empty")
+            scene = FamilyScene{"empty", 0, 1, {}, Vec2{50, 340}, Vec2{750, 340}};
+        else
+            MakeFamilyScene(plan.family, plan.size, 1, &scene);
+        if (options.quick && scene.walls.size() > 10000) continue;
+        std::string name = scene.family + " " + std::to_string(plan.size);
+        std::string file = (work / (scene.family + "-" + std::to_string(plan.size) + ".scene")).string();
+        SetWallList(scene.walls);
+        if (!SaveScene(file, scene.start, scene.goal)) {
+            std::fprintf(stderr, "pfadlotse-bench: cannot write %s\n", file.c_str());
+            agreed = false;
+            continue;
+        }
+        Progress("whole processes", scene.family, std::to_string(plan.size));
+        ProcessRow row;
+        agreed = BenchProcesses(options, folder, name, file,
+                                static_cast<int32_t>(scene.walls.size()), &row) &&
+                 agreed;
+        rows->push_back(row);
+        std::filesystem::remove(file, error);
+    }
+    std::filesystem::remove_all(work, error);
+    return agreed;
+}
+
+void PrintProcessRows(const std::vector<ProcessRow>& rows, bool json) {
+    auto ratio = [](double reference, double product) {
+        return reference < 0 ? std::string("-") : Format(reference / product) + "x";
+    };
+    if (!json)
+        std::printf(
+            "\n| whole process | walls | solver ms | solver CPU ms | solver peak MB | plain ms "
+            "| ratio | hash-set ms | ratio | reference peak MB |\n"
+            "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const ProcessRow& row : rows) {
+        if (json) {
+            std::printf("{\"process\":\"%s\",\"walls\":%d,\"solverMs\":%.3f,\"solverCpuMs\":%.3f,"
+                        "\"solverPeakMb\":%.1f,\"plainMs\":%.3f,\"hashsetMs\":%.3f}\n",
+                        row.scene.c_str(), row.walls, row.solverMs, row.solverCpuMs,
+                        row.solverPeakMb, row.plainMs, row.hashsetMs);
+            continue;
+        }
+        std::printf("| %s | %d | %s | %s | %.1f | %s | %s | %s | %s | %s |\n", row.scene.c_str(),
+                    row.walls, Format(row.solverMs).c_str(), Format(row.solverCpuMs).c_str(),
+                    row.solverPeakMb, Format(row.plainMs).c_str(),
+                    ratio(row.plainMs, row.solverMs).c_str(), Format(row.hashsetMs).c_str(),
+                    ratio(row.hashsetMs, row.solverMs).c_str(),
+                    row.plainMs < 0 ? "-"
+                                    : (Format(row.plainPeakMb) + " / " + Format(row.hashsetPeakMb))
+                                          .c_str());
+    }
+}
+
 struct Job {
     Options options;
     std::vector<Row> rows;
     std::vector<GapRow> gapRows;
+    std::vector<ProcessRow> processRows;
     bool agreed = true;
 };
 
@@ -549,6 +795,9 @@ void RunAll(void* argument) {
             job->rows.push_back(row);
         }
     }
+
+    if (options.processes && (options.only.empty() || options.only == "process"))
+        job->agreed = RunProcessRows(options, &job->processRows) && job->agreed;
 
     if (options.only.empty() || options.only == "free-job") {
         Row row;
@@ -639,6 +888,8 @@ int main(int argc, char** argv) {
             options.frames = false;
         } else if (argument == "--bare-reference") {
             options.bareReference = true;
+        } else if (argument == "--no-processes") {
+            options.processes = false;
         } else if (argument == "--no-gaps") {
             options.gaps = false;
         } else if (argument == "--gap-seeds") {
@@ -700,6 +951,7 @@ int main(int argc, char** argv) {
     while (ThreadRunning(thread)) SleepMilliseconds(20);
     if (!job.rows.empty()) PrintRows(job.rows, options.json);
     if (!job.gapRows.empty()) PrintGapRows(job.gapRows, options.json);
+    if (!job.processRows.empty()) PrintProcessRows(job.processRows, options.json);
     if (!job.agreed) {
         std::fputs("pfadlotse-bench: the product and the reference disagree (see above)\n", stderr);
         return 1;
