@@ -198,8 +198,8 @@ struct Search {
     // The index is built once the plain scans have tested half as many walls as building it
     // would cost: a search of a few checks builds none, and a long one loses little before it.
     int64_t scannedWalls = 0;
-    double indexCost = -1;  // in wall tests; negative: no index wanted (or built already)
-    int32_t checks = 0;     // segments checked against the walls so far
+    double indexCost = -1;     // in wall tests; negative: no index wanted (or built already)
+    int32_t checks = 0;        // segments checked against the walls so far
     Task* tasks = firstTasks;  // firstTasks until the stack outgrows it
     int32_t taskCount = 0;
     int32_t taskCapacity = FIRST_TASK_CAPACITY;

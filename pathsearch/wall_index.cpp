@@ -170,8 +170,7 @@ bool WalkLanes(const WallIndex& index, double ax, double ay, double bx, double b
             if (v0 > v1) std::swap(v0, v1);
         }
         int64_t low = std::max<int64_t>(static_cast<int64_t>(std::floor(v0 - rv)), 0);
-        int64_t high =
-            std::min<int64_t>(static_cast<int64_t>(std::floor(v1 + rv)), minorCount - 1);
+        int64_t high = std::min<int64_t>(static_cast<int64_t>(std::floor(v1 + rv)), minorCount - 1);
         double remaining = ascending ? (static_cast<double>(lane) + 1.0 - au) * su
                                      : (au - static_cast<double>(lane)) * su;
         if (remaining < 0.0) remaining = 0.0;
@@ -410,9 +409,8 @@ void FreeWallIndex(WallIndex* index) {
 }
 
 WallIndexShape WallIndexShapeOf(const WallIndex* index) {
-    return WallIndexShape{index->columns,   index->rows,    index->cellWidth,
-                          index->cellHeight, index->originX, index->originY,
-                          index->entries,   index->alwaysCount};
+    return WallIndexShape{index->columns, index->rows,    index->cellWidth, index->cellHeight,
+                          index->originX, index->originY, index->entries,   index->alwaysCount};
 }
 
 // ---- Queries -------------------------------------------------------------------------------

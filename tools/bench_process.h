@@ -7,10 +7,10 @@
 
 struct ProcessRun {
     int exitStatus = -1;
-    double wallMs = 0;  // from the start to the end of the child
-    double cpuMs = 0;   // the child's user and system time
-    double peakMb = 0;  // the child's peak resident memory
-    std::string output; // what it wrote to standard output
+    double wallMs = 0;   // from the start to the end of the child
+    double cpuMs = 0;    // the child's user and system time
+    double peakMb = 0;   // the child's peak resident memory
+    std::string output;  // what it wrote to standard output
 };
 
 // Runs the program with the arguments, its standard output collected; false when it could not

@@ -37,16 +37,18 @@ bool RunProcess(const std::vector<std::string>& command, ProcessRun* run) {
     run->output.clear();
     char buffer[65536];
     for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) != 0;) {
-        if (got > 0) run->output.append(buffer, static_cast<size_t>(got));
-        else if (errno != EINTR) break;
+        if (got > 0)
+            run->output.append(buffer, static_cast<size_t>(got));
+        else if (errno != EINTR)
+            break;
     }
     close(pipeEnds[0]);
     int status = 0;
     rusage usage{};
     while (wait4(child, &status, 0, &usage) < 0)
         if (errno != EINTR) return false;
-    run->wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                      .count();
+    run->wallMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     auto ms = [](const timeval& time) { return time.tv_sec * 1e3 + time.tv_usec / 1e3; };
     run->cpuMs = ms(usage.ru_utime) + ms(usage.ru_stime);
     run->peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;

@@ -511,7 +511,8 @@ Answer ParseAnswer(const std::string& line) {
     auto field = [&](const char* name, int32_t* value) {
         size_t at = line.find(name);
         if (at == std::string::npos) return false;
-        *value = static_cast<int32_t>(std::strtol(line.c_str() + at + std::strlen(name), nullptr, 10));
+        *value =
+            static_cast<int32_t>(std::strtol(line.c_str() + at + std::strlen(name), nullptr, 10));
         return true;
     };
     if (!field("\"status\":", &answer.status) || !field("\"collisionChecks\":", &answer.checks) ||
@@ -555,8 +556,8 @@ Answer ParseAnswer(const std::string& line) {
 }
 
 bool SameAnswer(const Answer& a, const Answer& b) {
-    return a.read && b.read && a.status == b.status && a.checks == b.checks &&
-           a.nodes == b.nodes && a.path.size() == b.path.size() &&
+    return a.read && b.read && a.status == b.status && a.checks == b.checks && a.nodes == b.nodes &&
+           a.path.size() == b.path.size() &&
            (a.path.empty() ||
             std::memcmp(a.path.data(), b.path.data(), a.path.size() * sizeof(float)) == 0);
 }
@@ -619,8 +620,8 @@ bool BenchProcesses(const Options& options, const std::string& folder, const std
         (k == 1 ? row->plainMs : row->hashsetMs) = median(programs[k].ms);
         (k == 1 ? row->plainPeakMb : row->hashsetPeakMb) = programs[k].peakMb;
         if (!SameAnswer(programs[0].answer, programs[k].answer)) {
-            std::fprintf(stderr, "pfadlotse-bench: DIFFERENT ANSWERS on %s from %s\n",
-                         name.c_str(), programs[k].path.c_str());
+            std::fprintf(stderr, "pfadlotse-bench: DIFFERENT ANSWERS on %s from %s\n", name.c_str(),
+                         programs[k].path.c_str());
             agreed = false;
         }
     }
@@ -631,10 +632,12 @@ bool BenchProcesses(const Options& options, const std::string& folder, const std
 bool RunProcessRows(const Options& options, std::vector<ProcessRow>* rows) {
     std::string folder = BenchFolder();
     ProcessRun probe;
-    if (folder.empty() || !RunProcess({folder + "/pfadlotse-reference-hashset", "--help"}, &probe)) {
-        std::fputs("pfadlotse-bench: no whole-process rows: the reference solvers cannot be "
-                   "run here\n",
-                   stderr);
+    if (folder.empty() ||
+        !RunProcess({folder + "/pfadlotse-reference-hashset", "--help"}, &probe)) {
+        std::fputs(
+            "pfadlotse-bench: no whole-process rows: the reference solvers cannot be "
+            "run here\n",
+            stderr);
         return true;
     }
     std::filesystem::path work = std::filesystem::temp_directory_path() /
@@ -660,10 +663,18 @@ bool RunProcessRows(const Options& options, std::vector<ProcessRow>* rows) {
         int32_t size;
     };
     const Planned planned[] = {
-        {"empty", 0},           {"start-up", 0},         {"random-dense", 1000},
-        {"random-box", 1000},   {"comb", 1000},          {"tall-comb", 1000},
-        {"staircase", 3000},    {"low-staircase", 3000}, {"collinear-chain", 5000},
-        {"grid-maze", 100},     {"random-dense", 10000}, {"random-dense", 30000},
+        {"empty", 0},
+        {"start-up", 0},
+        {"random-dense", 1000},
+        {"random-box", 1000},
+        {"comb", 1000},
+        {"tall-comb", 1000},
+        {"staircase", 3000},
+        {"low-staircase", 3000},
+        {"collinear-chain", 5000},
+        {"grid-maze", 100},
+        {"random-dense", 10000},
+        {"random-dense", 30000},
         {"random-dense", 1000000},
     };
     bool agreed = true;
@@ -675,7 +686,8 @@ bool RunProcessRows(const Options& options, std::vector<ProcessRow>* rows) {
             MakeFamilyScene(plan.family, plan.size, 1, &scene);
         if (options.quick && scene.walls.size() > 10000) continue;
         std::string name = scene.family + " " + std::to_string(plan.size);
-        std::string file = (work / (scene.family + "-" + std::to_string(plan.size) + ".scene")).string();
+        std::string file =
+            (work / (scene.family + "-" + std::to_string(plan.size) + ".scene")).string();
         SetWallList(scene.walls);
         if (!SaveScene(file, scene.start, scene.goal)) {
             std::fprintf(stderr, "pfadlotse-bench: cannot write %s\n", file.c_str());
@@ -705,10 +717,11 @@ void PrintProcessRows(const std::vector<ProcessRow>& rows, bool json) {
             "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const ProcessRow& row : rows) {
         if (json) {
-            std::printf("{\"process\":\"%s\",\"walls\":%d,\"solverMs\":%.3f,\"solverCpuMs\":%.3f,"
-                        "\"solverPeakMb\":%.1f,\"plainMs\":%.3f,\"hashsetMs\":%.3f}\n",
-                        row.scene.c_str(), row.walls, row.solverMs, row.solverCpuMs,
-                        row.solverPeakMb, row.plainMs, row.hashsetMs);
+            std::printf(
+                "{\"process\":\"%s\",\"walls\":%d,\"solverMs\":%.3f,\"solverCpuMs\":%.3f,"
+                "\"solverPeakMb\":%.1f,\"plainMs\":%.3f,\"hashsetMs\":%.3f}\n",
+                row.scene.c_str(), row.walls, row.solverMs, row.solverCpuMs, row.solverPeakMb,
+                row.plainMs, row.hashsetMs);
             continue;
         }
         std::printf("| %s | %d | %s | %s | %.1f | %s | %s | %s | %s | %s |\n", row.scene.c_str(),
@@ -716,9 +729,9 @@ void PrintProcessRows(const std::vector<ProcessRow>& rows, bool json) {
                     row.solverPeakMb, Format(row.plainMs).c_str(),
                     ratio(row.plainMs, row.solverMs).c_str(), Format(row.hashsetMs).c_str(),
                     ratio(row.hashsetMs, row.solverMs).c_str(),
-                    row.plainMs < 0 ? "-"
-                                    : (Format(row.plainPeakMb) + " / " + Format(row.hashsetPeakMb))
-                                          .c_str());
+                    row.plainMs < 0
+                        ? "-"
+                        : (Format(row.plainPeakMb) + " / " + Format(row.hashsetPeakMb)).c_str());
     }
 }
 

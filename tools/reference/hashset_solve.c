@@ -97,7 +97,8 @@ static int32_t Intersect(const Segment* p, const Segment* q, Vec2* hit) {
         }
         nDiff.x = -nDiff.x;
         nDiff.y = -nDiff.y;
-        if (SameBits(&nDiff, &nQ, sizeof nDiff)) gap = RoundHalfEven((double)gap - Length(q->delta));
+        if (SameBits(&nDiff, &nQ, sizeof nDiff))
+            gap = RoundHalfEven((double)gap - Length(q->delta));
     } else if (SameBits(&nP, &nQ, sizeof nP)) {
         return -1;
     }
@@ -120,10 +121,13 @@ static float Distance(Vec2 a, Vec2 b) {
 static float OverlapDistance(const Wall* wall, Vec2 o) {
     Vec2 a = wall->origin;
     Vec2 b = {(float)((double)a.x + wall->delta.x), (float)((double)a.y + wall->delta.y)};
-    double dot = ((double)o.x - a.x) * ((double)o.x - b.x) + ((double)o.y - a.y) * ((double)o.y - b.y);
+    double dot =
+        ((double)o.x - a.x) * ((double)o.x - b.x) + ((double)o.y - a.y) * ((double)o.y - b.y);
     if (dot <= 0.0) return 0.0f;
-    double da = sqrt(((double)a.x - o.x) * ((double)a.x - o.x) + ((double)a.y - o.y) * ((double)a.y - o.y));
-    double db = sqrt(((double)b.x - o.x) * ((double)b.x - o.x) + ((double)b.y - o.y) * ((double)b.y - o.y));
+    double da =
+        sqrt(((double)a.x - o.x) * ((double)a.x - o.x) + ((double)a.y - o.y) * ((double)a.y - o.y));
+    double db =
+        sqrt(((double)b.x - o.x) * ((double)b.x - o.x) + ((double)b.y - o.y) * ((double)b.y - o.y));
     return (float)(db < da ? db : da);
 }
 
@@ -338,14 +342,15 @@ static void PrintFloat(float value) {
 int main(int argc, char** argv) {
     if (argc != 2 || argv[1][0] == '-') {
         FILE* out = argc == 2 && strcmp(argv[1], "--help") == 0 ? stdout : stderr;
-        fputs("usage: pfadlotse-reference-hashset FILE\n"
-              "\n"
-              "Solves the scene file as pfadlotse-solve does, with a plain search of its own\n"
-              "(every wall scanned per segment, tested segments and corner nodes in hash sets),\n"
-              "and prints {\"status\":S,\"collisionChecks\":C,\"nodeCount\":N,\"path\":[...]}.\n"
-              "For timing pfadlotse-solve against it. Exit status: 0 solved, 1 the file could\n"
-              "not be read, 2 bad arguments, 3 out of memory.\n",
-              out);
+        fputs(
+            "usage: pfadlotse-reference-hashset FILE\n"
+            "\n"
+            "Solves the scene file as pfadlotse-solve does, with a plain search of its own\n"
+            "(every wall scanned per segment, tested segments and corner nodes in hash sets),\n"
+            "and prints {\"status\":S,\"collisionChecks\":C,\"nodeCount\":N,\"path\":[...]}.\n"
+            "For timing pfadlotse-solve against it. Exit status: 0 solved, 1 the file could\n"
+            "not be read, 2 bad arguments, 3 out of memory.\n",
+            out);
         return out == stdout ? 0 : 2;
     }
     FILE* file = fopen(argv[1], "rb");
@@ -360,7 +365,9 @@ int main(int argc, char** argv) {
     int failed = ferror(file) || size == sizeof bytes;
     fclose(file);
     if (failed) {
-        fprintf(stderr, "pfadlotse-reference-hashset: cannot read %s (or it is over a million walls)\n", argv[1]);
+        fprintf(stderr,
+                "pfadlotse-reference-hashset: cannot read %s (or it is over a million walls)\n",
+                argv[1]);
         return 1;
     }
     goal.x = 750;
