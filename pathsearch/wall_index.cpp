@@ -23,6 +23,9 @@ constexpr double SMALLEST_DELTA = 9.094947017729282e-13;  // 2^-40
 // Cells per regular wall at most, and listings per regular wall at most before the cells grow.
 constexpr int64_t CELLS_PER_WALL = 2;
 constexpr int64_t LISTINGS_PER_WALL = 24;
+// Walls per cell when the walls all run one way and a cell reaches across the whole box: a
+// lane is then one cell, and stepping from lane to lane costs more than a wall test.
+constexpr double ONE_WAY_CELL_WALLS = 8;
 
 // The best contact so far: smaller distance first, then the earlier wall. A NaN distance and
 // one at NO_WALL_CONTACT or beyond are never taken, as in the plain scan's "strictly nearer".
@@ -126,6 +129,13 @@ struct WallIndex {
 
 namespace {
 
+// std::floor as an integer, inline: a long segment's walk takes it twice per lane. Only for
+// the grid's cell numbers of regular segments and walls, far inside the range of int64_t.
+inline int64_t FloorToInt(double x) {
+    auto truncated = static_cast<int64_t>(x);
+    return truncated - (static_cast<double>(truncated) > x ? 1 : 0);
+}
+
 // Calls visit(cellRowStart, firstCell, lastCell, remaining) for every lane of cells within
 // margin of the segment from a to b, lane by lane from a's side to b's; a lane is a column
 // when the segment runs more across than down, else a row. cellRowStart..: the cell numbers
@@ -149,8 +159,8 @@ bool WalkLanes(const WallIndex& index, double ax, double ay, double bx, double b
     int64_t laneCount = across ? index.columns : index.rows;
     int64_t minorCount = across ? index.rows : index.columns;
     double uLow = std::min(au, bu), uHigh = std::max(au, bu);
-    int64_t first = static_cast<int64_t>(std::floor(uLow - ru));
-    int64_t last = static_cast<int64_t>(std::floor(uHigh + ru));
+    int64_t first = FloorToInt(uLow - ru);
+    int64_t last = FloorToInt(uHigh + ru);
     first = std::max<int64_t>(first, 0);
     last = std::min<int64_t>(last, laneCount - 1);
     if (first > last) return true;
@@ -169,8 +179,8 @@ bool WalkLanes(const WallIndex& index, double ax, double ay, double bx, double b
             v1 = av + (q1 - au) * slope;
             if (v0 > v1) std::swap(v0, v1);
         }
-        int64_t low = std::max<int64_t>(static_cast<int64_t>(std::floor(v0 - rv)), 0);
-        int64_t high = std::min<int64_t>(static_cast<int64_t>(std::floor(v1 + rv)), minorCount - 1);
+        int64_t low = std::max<int64_t>(FloorToInt(v0 - rv), 0);
+        int64_t high = std::min<int64_t>(FloorToInt(v1 + rv), minorCount - 1);
         double remaining = ascending ? (static_cast<double>(lane) + 1.0 - au) * su
                                      : (au - static_cast<double>(lane)) * su;
         if (remaining < 0.0) remaining = 0.0;
@@ -276,8 +286,16 @@ Built SizeGrid(WallIndex& index, const WallBox& box, double cellSizeWanted, doub
         double area = width * height / count;
         // A unit more on each side, for the walls' thickness in cells and so neither sum is 0.
         double aspect = (box.spanX + count) / (box.spanY + count);
-        cellWidth = std::clamp(std::sqrt(area * aspect), area / height, width);
-        cellHeight = area / cellWidth;
+        cellWidth = std::sqrt(area * aspect);
+        if (cellWidth <= area / height) {
+            cellHeight = height;
+            cellWidth = ONE_WAY_CELL_WALLS * area / height;
+        } else if (cellWidth >= width) {
+            cellWidth = width;
+            cellHeight = ONE_WAY_CELL_WALLS * area / width;
+        } else {
+            cellHeight = area / cellWidth;
+        }
     }
     for (;;) {
         index.originX = std::floor((box.minX - low) / cellWidth) * cellWidth;
