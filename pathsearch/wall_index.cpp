@@ -230,11 +230,27 @@ struct WallBox {
     double spanX = 0, spanY = 0;  // the walls' extents along each axis, summed
 };
 
-// Calls visit(firstCell, lastCell, stride) for the cells within pad of wall w.
+// Calls visit(firstCell, lastCell, stride) for the cells within pad of wall w. A short wall
+// (most of a dense scene) is listed in every cell of its padded box, a few at most: a
+// superset of those within pad, found without walking lanes.
 template <class Visit>
 void WalkWallCells(const WallIndex& index, const Wall& w, double pad, Visit&& visit) {
-    WalkLanes(index, w.origin.x, w.origin.y, double{w.origin.x} + w.delta.x,
-              double{w.origin.y} + w.delta.y, pad,
+    double ax = w.origin.x, ay = w.origin.y;
+    double bx = ax + w.delta.x, by = ay + w.delta.y;
+    int64_t x0 = std::max<int64_t>(
+        FloorToInt((std::min(ax, bx) - pad - index.originX) / index.cellWidth), 0);
+    int64_t x1 = std::min<int64_t>(
+        FloorToInt((std::max(ax, bx) + pad - index.originX) / index.cellWidth), index.columns - 1);
+    int64_t y0 = std::max<int64_t>(
+        FloorToInt((std::min(ay, by) - pad - index.originY) / index.cellHeight), 0);
+    int64_t y1 = std::min<int64_t>(
+        FloorToInt((std::max(ay, by) + pad - index.originY) / index.cellHeight), index.rows - 1);
+    if ((x1 - x0 + 1) * (y1 - y0 + 1) <= 4) {
+        for (int64_t y = y0; y <= y1; ++y)
+            visit(y * index.columns + x0, y * index.columns + x1, int64_t{1});
+        return;
+    }
+    WalkLanes(index, ax, ay, bx, by, pad,
               [&](int64_t firstCell, int64_t lastCell, int64_t stride, double) {
                   visit(firstCell, lastCell, stride);
                   return true;
