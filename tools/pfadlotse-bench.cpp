@@ -43,7 +43,8 @@ const char* USAGE =
     "  --json               one JSON object per row instead of the table\n"
     "  --quick              only scenes up to 10,000 walls\n"
     "  --only FAMILY        only this family (random-dense, random-box, grid-maze, comb,\n"
-    "                       collinear-chain, staircase, start-up, conformance,\n"
+    "                       tall-comb, collinear-chain, staircase, low-staircase,\n"
+    "                       start-up, conformance,\n"
     "                       free-job, frame, f6-load, process), or gaps: the gap table\n"
     "                       alone\n"
     "  --reference-limit N  skip the reference above N walls (default 100000); its columns\n"
@@ -768,10 +769,13 @@ void RunAll(void* argument) {
         {"grid-maze", 100},
         {"comb", 50},
         {"comb", 500},
+        {"comb", 1000},
+        {"tall-comb", 1000},
         {"collinear-chain", 200},
         {"collinear-chain", 5000},
         {"staircase", 1000},
         {"staircase", 3000},
+        {"low-staircase", 3000},
     };
     for (const Planned& plan : planned) {
         if (!Wanted(options, plan.family, plan.size)) continue;
