@@ -113,7 +113,7 @@ TEST_F(PathJobs, AJobWaitingForTheLockRunsOnAndItsTimeLeavesTheWaitOut) {
 
 TEST_F(PathJobs, AJobFreedWhileSearchingLeavesACleanStateForTheNext) {
     // Long enough (tens of milliseconds) to be caught searching.
-    const int32_t stairs = 1000;
+    const int32_t stairs = 4000;
     SetWalls(Staircase(stairs));
     const Vec2 start = STAIRCASE_START, goal = StaircaseGoal(stairs);
     ResetIntersectionTestCount();
