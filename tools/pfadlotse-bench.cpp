@@ -74,9 +74,11 @@ const char* USAGE =
     "The whole-process table times pfadlotse-solve against the two reference solvers beside\n"
     "the bench (pfadlotse-reference-plain: the plain reference search; -hashset: a plain C\n"
     "search with hash sets for tested segments and corner nodes), each started as a process\n"
-    "of its own on the same scene file, in turn: median wall time from start to end, the\n"
-    "solver's CPU time and peak memory, the ratios reference / solver; answers must agree\n"
-    "bit for bit. Its first row is a process that does nothing, the floor of every row.\n"
+    "of its own on the same scene file, in turn: median wall time from start to end and, in\n"
+    "brackets, median CPU time (user and system; the steadier figure on a busy machine),\n"
+    "the ratios reference / solver of both, and peak memory (at least the bench's own\n"
+    "at the start, as a child begins as a copy of it); answers must agree bit for bit. The\n"
+    "first row is a process that does nothing, the floor of every row.\n"
     "Progress goes to stderr. Exit status: 0 all answers agree, 1 a difference or a failure,\n"
     "2 bad arguments.\n";
 
@@ -492,12 +494,14 @@ void PrintGapRows(const std::vector<GapRow>& rows, bool json) {
 // pfadlotse-solve against the two reference solvers (programs beside the bench), each started
 // as a process of its own on the same scene file, in turn, so all see the same machine.
 
+// Per program (the solver, the plain reference, the hash-set reference): median wall and CPU
+// times, peak memory; -1 when not run.
 struct ProcessRow {
     std::string scene;
     int32_t walls = 0;
-    double solverMs = 0, solverCpuMs = 0, solverPeakMb = 0;
-    double plainMs = -1, hashsetMs = -1;  // -1: not run
-    double plainPeakMb = 0, hashsetPeakMb = 0;
+    double ms[3] = {-1, -1, -1};
+    double cpuMs[3] = {-1, -1, -1};
+    double peakMb[3] = {-1, -1, -1};
 };
 
 // What a solver printed: status, statistics and the path's floats.
@@ -574,7 +578,8 @@ bool BenchProcesses(const Options& options, const std::string& folder, const std
         std::string path;
         bool wanted = false;
         std::vector<double> ms;
-        double cpuMs = 0, peakMb = 0;
+        std::vector<double> cpuMs;
+        double peakMb = 0;
         int32_t runs = 1;
         Answer answer;
     };
@@ -598,12 +603,11 @@ bool BenchProcesses(const Options& options, const std::string& folder, const std
             }
             ran = true;
             program.ms.push_back(run.wallMs);
-            program.cpuMs = std::max(program.cpuMs, run.cpuMs);
+            program.cpuMs.push_back(run.cpuMs);
             program.peakMb = std::max(program.peakMb, run.peakMb);
             if (round == 0) {
                 program.runs = run.wallMs > 2000 ? 1 : run.wallMs > 200 ? 3 : 9;
                 program.answer = ParseAnswer(run.output);
-                program.cpuMs = run.cpuMs;
             }
         }
         if (!ran) break;
@@ -612,15 +616,13 @@ bool BenchProcesses(const Options& options, const std::string& folder, const std
         std::sort(times.begin(), times.end());
         return times[times.size() / 2];
     };
-    row->solverMs = median(programs[0].ms);
-    row->solverCpuMs = programs[0].cpuMs;
-    row->solverPeakMb = programs[0].peakMb;
     bool agreed = programs[0].answer.read;
-    for (int32_t k : {1, 2}) {
+    for (int32_t k = 0; k < 3; ++k) {
         if (!programs[k].wanted) continue;
-        (k == 1 ? row->plainMs : row->hashsetMs) = median(programs[k].ms);
-        (k == 1 ? row->plainPeakMb : row->hashsetPeakMb) = programs[k].peakMb;
-        if (!SameAnswer(programs[0].answer, programs[k].answer)) {
+        row->ms[k] = median(programs[k].ms);
+        row->cpuMs[k] = median(programs[k].cpuMs);
+        row->peakMb[k] = programs[k].peakMb;
+        if (k > 0 && !SameAnswer(programs[0].answer, programs[k].answer)) {
             std::fprintf(stderr, "pfadlotse-bench: DIFFERENT ANSWERS on %s from %s\n", name.c_str(),
                          programs[k].path.c_str());
             agreed = false;
@@ -647,16 +649,19 @@ bool RunProcessRows(const Options& options, std::vector<ProcessRow>* rows) {
     std::filesystem::create_directories(work, error);
     // How long starting a program that does nothing takes here: the floor of every row.
     {
-        std::vector<double> ms;
+        std::vector<double> ms, cpuMs;
         for (int32_t i = 0; i < 9; ++i)
-            if (RunProcess({folder + "/pfadlotse-reference-hashset", "--help"}, &probe))
+            if (RunProcess({folder + "/pfadlotse-reference-hashset", "--help"}, &probe)) {
                 ms.push_back(probe.wallMs);
+                cpuMs.push_back(probe.cpuMs);
+            }
         std::sort(ms.begin(), ms.end());
+        std::sort(cpuMs.begin(), cpuMs.end());
         ProcessRow row;
         row.scene = "a process that does nothing (a reference's --help)";
-        row.solverMs = ms.empty() ? 0 : ms[ms.size() / 2];
-        row.solverCpuMs = probe.cpuMs;
-        row.solverPeakMb = probe.peakMb;
+        row.ms[0] = ms.empty() ? 0 : ms[ms.size() / 2];
+        row.cpuMs[0] = cpuMs.empty() ? 0 : cpuMs[cpuMs.size() / 2];
+        row.peakMb[0] = probe.peakMb;
         rows->push_back(row);
     }
     struct Planned {
@@ -696,10 +701,13 @@ bool RunProcessRows(const Options& options, std::vector<ProcessRow>* rows) {
             continue;
         }
         Progress("whole processes", scene.family, std::to_string(plan.size));
+        // A child starts as a copy of the bench: the scene's memory goes first, so that its
+        // peak is its own.
+        auto wallCount = static_cast<int32_t>(scene.walls.size());
+        SetWallList({});
+        scene.walls = std::vector<Wall>();
         ProcessRow row;
-        agreed = BenchProcesses(options, folder, name, file,
-                                static_cast<int32_t>(scene.walls.size()), &row) &&
-                 agreed;
+        agreed = BenchProcesses(options, folder, name, file, wallCount, &row) && agreed;
         rows->push_back(row);
         std::filesystem::remove(file, error);
     }
@@ -708,31 +716,38 @@ bool RunProcessRows(const Options& options, std::vector<ProcessRow>* rows) {
 }
 
 void PrintProcessRows(const std::vector<ProcessRow>& rows, bool json) {
-    auto ratio = [](double reference, double product) {
-        return reference < 0 ? std::string("-") : Format(reference / product) + "x";
+    // "wall (CPU)" of one program, and the ratios of a reference to the solver.
+    auto times = [](const ProcessRow& row, int32_t k) {
+        return row.ms[k] < 0 ? std::string("-")
+                             : Format(row.ms[k]) + " (" + Format(row.cpuMs[k]) + ")";
+    };
+    auto ratios = [](const ProcessRow& row, int32_t k) {
+        return row.ms[k] < 0 ? std::string("-")
+                             : Format(row.ms[k] / row.ms[0]) + "x (" +
+                                   Format(row.cpuMs[k] / row.cpuMs[0]) + "x)";
     };
     if (!json)
         std::printf(
-            "\n| whole process | walls | solver ms | solver CPU ms | solver peak MB | plain ms "
-            "| ratio | hash-set ms | ratio | reference peak MB |\n"
-            "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+            "\n| whole process | walls | solver ms (CPU) | plain ms (CPU) | ratio (CPU) | "
+            "hash-set ms (CPU) | ratio (CPU) | peak MB: solver / plain / hash-set |\n"
+            "|---|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const ProcessRow& row : rows) {
         if (json) {
-            std::printf(
-                "{\"process\":\"%s\",\"walls\":%d,\"solverMs\":%.3f,\"solverCpuMs\":%.3f,"
-                "\"solverPeakMb\":%.1f,\"plainMs\":%.3f,\"hashsetMs\":%.3f}\n",
-                row.scene.c_str(), row.walls, row.solverMs, row.solverCpuMs, row.solverPeakMb,
-                row.plainMs, row.hashsetMs);
+            std::printf("{\"process\":\"%s\",\"walls\":%d", row.scene.c_str(), row.walls);
+            const char* names[] = {"solver", "plain", "hashset"};
+            for (int32_t k = 0; k < 3; ++k)
+                if (row.ms[k] >= 0)
+                    std::printf(",\"%sMs\":%.3f,\"%sCpuMs\":%.3f,\"%sPeakMb\":%.1f", names[k],
+                                row.ms[k], names[k], row.cpuMs[k], names[k], row.peakMb[k]);
+            std::printf("}\n");
             continue;
         }
-        std::printf("| %s | %d | %s | %s | %.1f | %s | %s | %s | %s | %s |\n", row.scene.c_str(),
-                    row.walls, Format(row.solverMs).c_str(), Format(row.solverCpuMs).c_str(),
-                    row.solverPeakMb, Format(row.plainMs).c_str(),
-                    ratio(row.plainMs, row.solverMs).c_str(), Format(row.hashsetMs).c_str(),
-                    ratio(row.hashsetMs, row.solverMs).c_str(),
-                    row.plainMs < 0
-                        ? "-"
-                        : (Format(row.plainPeakMb) + " / " + Format(row.hashsetPeakMb)).c_str());
+        std::string peaks = Format(row.peakMb[0]);
+        for (int32_t k : {1, 2})
+            if (row.ms[k] >= 0) peaks += " / " + Format(row.peakMb[k]);
+        std::printf("| %s | %d | %s | %s | %s | %s | %s | %s |\n", row.scene.c_str(), row.walls,
+                    times(row, 0).c_str(), times(row, 1).c_str(), ratios(row, 1).c_str(),
+                    times(row, 2).c_str(), ratios(row, 2).c_str(), peaks.c_str());
     }
 }
 
