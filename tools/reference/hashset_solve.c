@@ -404,6 +404,7 @@ int main(int argc, char** argv) {
             PrintFloat(chain[i]->point.y);
             fputc(']', stdout);
         }
+        free(chain);
     }
     fputs("]}\n", stdout);
     return 0;
