@@ -43,13 +43,14 @@ struct WallView {
     const Wall* array;
     int32_t count;
     const CursorList* list;  // used when array is nullptr
-    WallIndex* index;        // over array; nullptr when it could not be built
+    WallIndex* index;        // over array; nullptr until built, or when it could not be
+    int64_t* scanned;        // walls tested by plain scans over array, counted when not nullptr
 };
 
 // The view of the search running on this thread, so ShortcutNode reads the same walls.
 thread_local const WallView* activeWalls = nullptr;
 
-WallView ListView() { return WallView{nullptr, 0, walls, nullptr}; }
+WallView ListView() { return WallView{nullptr, 0, walls, nullptr, nullptr}; }
 
 // The nearest wall that blocks the segment (the earliest of equally near ones), or nullptr.
 const Wall* NearestWall(const WallView& view, const Segment& segment, bool* stopped) {
@@ -57,6 +58,7 @@ const Wall* NearestWall(const WallView& view, const Segment& segment, bool* stop
         int32_t i = NearestWallHit(view.index, segment, stopped);
         return i >= 0 ? &view.array[i] : nullptr;
     }
+    if (view.scanned) *view.scanned += view.count;
     return view.array ? ScanNearestWall(std::span(view.array, static_cast<size_t>(view.count)),
                                         segment, stopped)
                       : ScanNearestWall(ListItems<Wall>(view.list), segment, stopped);
@@ -64,6 +66,7 @@ const Wall* NearestWall(const WallView& view, const Segment& segment, bool* stop
 
 bool SegmentBlocked(const WallView& view, const Segment& segment, bool* stopped) {
     if (view.index) return AnyWallHit(view.index, segment, stopped);
+    if (view.scanned) *view.scanned += view.count;
     return view.array ? ScanAnyWallHit(std::span(view.array, static_cast<size_t>(view.count)),
                                        segment, stopped)
                       : ScanAnyWallHit(ListItems<Wall>(view.list), segment, stopped);
@@ -192,6 +195,10 @@ struct Search {
     WallView walls{};
     Watch watch{};
     Wall* wallCopy = nullptr;
+    // The index is built once the plain scans have tested half as many walls as building it
+    // would cost: a search of a few checks builds none, and a long one loses little before it.
+    int64_t scannedWalls = 0;
+    double indexCost = -1;     // in wall tests; negative: no index wanted (or built already)
     int32_t checks = 0;        // segments checked against the walls so far
     Task* tasks = firstTasks;  // firstTasks until the stack outgrows it
     int32_t taskCount = 0;
@@ -295,16 +302,16 @@ inline bool Push(Search& search, SearchNode* from, const Vec2& target, int32_t t
     return true;
 }
 
-// The walls as one flat array with its index, so the hot loop neither walks the list nor tests
-// every wall. False when the thread was asked to stop on the way; without memory for the copy
-// or the index the search falls back to the list or to plain scans.
+// The walls as one flat array, so the hot loop does not walk the list; the index over it comes
+// later (IndexWhenWorthIt). False when the thread was asked to stop on the way; without memory
+// for the copy the search falls back to the list.
 bool PrepareWalls(Search& search) {
     int32_t wallCount = ListCount(walls);
     if (wallCount <= SHORT_WALL_LIST) {
         // Too few for a stop to wait on.
         int32_t i = 0;
         for (const Wall& wall : ListItems<Wall>(walls)) search.shortWalls[i++] = wall;
-        search.walls = WallView{search.shortWalls, wallCount, nullptr, nullptr};
+        search.walls = WallView{search.shortWalls, wallCount, nullptr, nullptr, nullptr};
         return true;
     }
     if (wallCount > 0 && wallCount <= INT32_MAX / static_cast<int32_t>(sizeof(Wall)))
@@ -312,18 +319,28 @@ bool PrepareWalls(Search& search) {
             static_cast<Wall*>(BlockAllocate(wallCount * static_cast<int32_t>(sizeof(Wall))));
     if (!search.wallCopy) return !ThreadStopRequested();
     // Counted before the copy, so that a stop during it releases the copy as a large one.
-    search.walls = WallView{search.wallCopy, wallCount, nullptr, nullptr};
+    search.walls = WallView{search.wallCopy, wallCount, nullptr, nullptr, &search.scannedWalls};
     int32_t i = 0;
     StopPoll poll;
+    WallExtent extent;
     for (const Wall& wall : ListItems<Wall>(walls)) {
         if (poll.Asked()) return false;
         search.wallCopy[i++] = wall;
+        AddWallExtent(extent, wall);
     }
+    if (wallCount >= INDEXED_WALLS_MIN) search.indexCost = WallIndexCost(extent);
+    return true;
+}
+
+// Builds the index once the plain scans have cost half of what it would. False when the thread
+// was asked to stop during the build; without memory for it the scans go on.
+bool IndexWhenWorthIt(Search& search) {
+    if (search.indexCost < 0 || 2.0 * static_cast<double>(search.scannedWalls) < search.indexCost)
+        return true;
+    search.indexCost = -1;
     bool stopped = false;
     // A stopped build's partial index goes to ReleaseSearch with the rest, never to a query.
-    search.walls.index = wallCount >= INDEXED_WALLS_MIN
-                             ? CreateWallIndex(search.wallCopy, wallCount, &stopped)
-                             : nullptr;
+    search.walls.index = CreateWallIndex(search.wallCopy, search.walls.count, &stopped);
     return !stopped;
 }
 
@@ -338,10 +355,13 @@ bool Step(Search& search, const Task& task) {
     if (!AlreadyTested(search, segment, &tested)) return false;
     if (tested) return true;
     job->collisionChecks++;
-    // The walls are copied (and indexed) only for a second check: a search whose first segment
-    // is free then costs one walk over the list, not a copy, and on many walls not an index
-    // build many times as long; a longer search pays that one walk more.
+    // The walls are copied only for a second check, and indexed only once the scans have cost
+    // half the index: a search whose first segment is free then costs one walk over the list,
+    // not a copy, and one of a few checks no index build many times as long; a longer search
+    // pays that one walk and a few scans more.
     if (++search.checks == 2 && !PrepareWalls(search)) [[unlikely]]
+        return false;
+    if (!IndexWhenWorthIt(search)) [[unlikely]]
         return false;
 
     bool stopped = false;

@@ -196,6 +196,11 @@ int32_t PathJobStatus(PathJob* job) {
     return job->points ? 1 : -1;
 }
 
+int32_t WaitForPathJob(PathJob* job) {
+    if (job) ThreadWait(job->thread);
+    return PathJobStatus(job);
+}
+
 int32_t PathJobCollisionChecks(PathJob* job) {
     PFAD_ASSERT(JobFinished(job),
                 "PathJobCollisionChecks of a job still running: read the "

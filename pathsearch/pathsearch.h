@@ -88,6 +88,10 @@ bool PathJobWorkerEnded(PathJob* job);
 // searched, and there is no path). Only a job whose worker thread has ended counts as finished;
 // then it also rewinds the path walk.
 int32_t PathJobStatus(PathJob* job);
+// For tools, never the frame loop: waits until the job's worker has ended and returns
+// PathJobStatus. 0 for nullptr, and for a job whose worker abandoned itself (it is blocked in
+// the fault report, which ends the program).
+int32_t WaitForPathJob(PathJob* job);
 // Statistics of a finished job.
 int32_t PathJobCollisionChecks(PathJob* job);
 int32_t PathJobNodeCount(PathJob* job);

@@ -9,6 +9,7 @@
 //   [SECTION] The wall index
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <span>
@@ -235,9 +236,31 @@ struct WallIndex;
 // is asked to stop, *stopped is set and the partly built index comes back, fit only for
 // FreeWallIndex: the caller chooses where that memory is given back (a stopped job's caller
 // is waiting, and unmapping a million walls' index takes milliseconds). Queries on one index must
-// not run concurrently. cellSize 0 lets the index choose (about one cell per wall); tests pass
-// their own, and the index still grows it when the walls would be listed too often.
+// not run concurrently. cellSize 0 lets the index choose (about one cell per wall, shaped after
+// the walls' directions); tests pass a square cell's side, and the index still grows it when
+// the walls would be listed too often.
 WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, double cellSize = 0);
+// The walls' box and their extents summed, gathered wall by wall (AddWallExtent) where the
+// walls are read anyway.
+struct WallExtent {
+    double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+    double spanX = 0, spanY = 0;
+    int32_t count = 0;
+};
+inline void AddWallExtent(WallExtent& extent, const Wall& wall) {
+    double endX = double{wall.origin.x} + wall.delta.x, endY = double{wall.origin.y} + wall.delta.y;
+    extent.minX = std::min({extent.minX, double{wall.origin.x}, endX});
+    extent.maxX = std::max({extent.maxX, double{wall.origin.x}, endX});
+    extent.minY = std::min({extent.minY, double{wall.origin.y}, endY});
+    extent.maxY = std::max({extent.maxY, double{wall.origin.y}, endY});
+    extent.spanX += std::fabs(double{wall.delta.x});
+    extent.spanY += std::fabs(double{wall.delta.y});
+    ++extent.count;
+}
+// What CreateWallIndex would cost over such walls, estimated in plain wall tests (one
+// IntersectSegments each), so a search that will test fewer walls than that builds none.
+// 0 when the walls make no sense of it (not finite, or far apart from the rest).
+double WallIndexCost(const WallExtent& extent);
 // Frees the index; nullptr is ignored.
 void FreeWallIndex(WallIndex* index);
 // The same answer as LinearNearestWall over the index's walls.
@@ -249,8 +272,9 @@ bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped);
 struct WallIndexShape {
     int32_t columns;
     int32_t rows;
-    double cellSize;
-    double originX;  // the grid's top-left corner; cell borders are whole multiples of cellSize
+    double cellWidth;
+    double cellHeight;
+    double originX;  // the grid's top-left corner; cell borders are whole multiples of the sides
     double originY;
     int64_t entries;       // wall listings over all cells
     int32_t alwaysTested;  // walls outside the grid, tested by every query

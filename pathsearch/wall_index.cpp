@@ -23,6 +23,9 @@ constexpr double SMALLEST_DELTA = 9.094947017729282e-13;  // 2^-40
 // Cells per regular wall at most, and listings per regular wall at most before the cells grow.
 constexpr int64_t CELLS_PER_WALL = 2;
 constexpr int64_t LISTINGS_PER_WALL = 24;
+// Walls per cell when the walls all run one way and a cell reaches across the whole box: a
+// lane is then one cell, and stepping from lane to lane costs more than a wall test.
+constexpr double ONE_WAY_CELL_WALLS = 8;
 
 // The best contact so far: smaller distance first, then the earlier wall. A NaN distance and
 // one at NO_WALL_CONTACT or beyond are never taken, as in the plain scan's "strictly nearer".
@@ -104,7 +107,9 @@ struct WallIndex {
     int32_t count = 0;
     bool gridded = false;  // false: no regular walls (or none fitted); every query is plain
     double originX = 0, originY = 0;
-    double cellSize = 0;
+    // Cells need not be square: where most walls run one way (a comb, a staircase), cells long
+    // that way and narrow across keep each wall in few cells and few walls in each cell.
+    double cellWidth = 0, cellHeight = 0;
     int32_t columns = 0, rows = 0;
     double magnitude = 0;              // the largest coordinate magnitude of the gridded walls
     OwnedBlock<uint32_t[]> cellStart;  // columns * rows + 1 offsets into cellWalls
@@ -124,6 +129,13 @@ struct WallIndex {
 
 namespace {
 
+// std::floor as an integer, inline: a long segment's walk takes it twice per lane. Only for
+// the grid's cell numbers of regular segments and walls, far inside the range of int64_t.
+inline int64_t FloorToInt(double x) {
+    auto truncated = static_cast<int64_t>(x);
+    return truncated - (static_cast<double>(truncated) > x ? 1 : 0);
+}
+
 // Calls visit(cellRowStart, firstCell, lastCell, remaining) for every lane of cells within
 // margin of the segment from a to b, lane by lane from a's side to b's; a lane is a column
 // when the segment runs more across than down, else a row. cellRowStart..: the cell numbers
@@ -133,18 +145,22 @@ namespace {
 template <class Visit>
 bool WalkLanes(const WallIndex& index, double ax, double ay, double bx, double by, double margin,
                Visit&& visit) {
-    double s = index.cellSize;
-    bool across = std::fabs(bx - ax) >= std::fabs(by - ay);
-    double au = ((across ? ax : ay) - (across ? index.originX : index.originY)) / s;
-    double av = ((across ? ay : ax) - (across ? index.originY : index.originX)) / s;
-    double bu = ((across ? bx : by) - (across ? index.originX : index.originY)) / s;
-    double bv = ((across ? by : bx) - (across ? index.originY : index.originX)) / s;
-    double r = margin / s;
+    // Lanes run across the axis along which the segment passes more cells: then a lane holds
+    // few cells of it, and the nearest-wall query can stop after few lanes.
+    bool across = std::fabs(bx - ax) / index.cellWidth >= std::fabs(by - ay) / index.cellHeight;
+    double su = across ? index.cellWidth : index.cellHeight;
+    double sv = across ? index.cellHeight : index.cellWidth;
+    double au = ((across ? ax : ay) - (across ? index.originX : index.originY)) / su;
+    double av = ((across ? ay : ax) - (across ? index.originY : index.originX)) / sv;
+    double bu = ((across ? bx : by) - (across ? index.originX : index.originY)) / su;
+    double bv = ((across ? by : bx) - (across ? index.originY : index.originX)) / sv;
+    // The margin in cells, along and across the lanes.
+    double ru = margin / su, rv = margin / sv;
     int64_t laneCount = across ? index.columns : index.rows;
     int64_t minorCount = across ? index.rows : index.columns;
     double uLow = std::min(au, bu), uHigh = std::max(au, bu);
-    int64_t first = static_cast<int64_t>(std::floor(uLow - r));
-    int64_t last = static_cast<int64_t>(std::floor(uHigh + r));
+    int64_t first = FloorToInt(uLow - ru);
+    int64_t last = FloorToInt(uHigh + ru);
     first = std::max<int64_t>(first, 0);
     last = std::min<int64_t>(last, laneCount - 1);
     if (first > last) return true;
@@ -152,8 +168,8 @@ bool WalkLanes(const WallIndex& index, double ax, double ay, double bx, double b
     double slope = bu != au ? (bv - av) / (bu - au) : 0.0;
     for (int64_t step = 0; step <= last - first; ++step) {
         int64_t lane = ascending ? first + step : last - step;
-        double q0 = std::max(static_cast<double>(lane) - r, uLow);
-        double q1 = std::min(static_cast<double>(lane) + 1.0 + r, uHigh);
+        double q0 = std::max(static_cast<double>(lane) - ru, uLow);
+        double q1 = std::min(static_cast<double>(lane) + 1.0 + ru, uHigh);
         double v0, v1;
         if (bu == au || q0 > q1) {
             v0 = std::min(av, bv);
@@ -163,10 +179,10 @@ bool WalkLanes(const WallIndex& index, double ax, double ay, double bx, double b
             v1 = av + (q1 - au) * slope;
             if (v0 > v1) std::swap(v0, v1);
         }
-        int64_t low = std::max<int64_t>(static_cast<int64_t>(std::floor(v0 - r)), 0);
-        int64_t high = std::min<int64_t>(static_cast<int64_t>(std::floor(v1 + r)), minorCount - 1);
-        double remaining = ascending ? (static_cast<double>(lane) + 1.0 - au) * s
-                                     : (au - static_cast<double>(lane)) * s;
+        int64_t low = std::max<int64_t>(FloorToInt(v0 - rv), 0);
+        int64_t high = std::min<int64_t>(FloorToInt(v1 + rv), minorCount - 1);
+        double remaining = ascending ? (static_cast<double>(lane) + 1.0 - au) * su
+                                     : (au - static_cast<double>(lane)) * su;
         if (remaining < 0.0) remaining = 0.0;
         int64_t firstCell, lastCell, stride;
         if (across) {
@@ -211,13 +227,30 @@ enum class Built { DONE, STOPPED, OUT_OF_MEMORY };
 struct WallBox {
     double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
     int64_t regularCount = 0;
+    double spanX = 0, spanY = 0;  // the walls' extents along each axis, summed
 };
 
-// Calls visit(firstCell, lastCell, stride) for the cells within pad of wall w.
+// Calls visit(firstCell, lastCell, stride) for the cells within pad of wall w. A short wall
+// (most of a dense scene) is listed in every cell of its padded box, a few at most: a
+// superset of those within pad, found without walking lanes.
 template <class Visit>
 void WalkWallCells(const WallIndex& index, const Wall& w, double pad, Visit&& visit) {
-    WalkLanes(index, w.origin.x, w.origin.y, double{w.origin.x} + w.delta.x,
-              double{w.origin.y} + w.delta.y, pad,
+    double ax = w.origin.x, ay = w.origin.y;
+    double bx = ax + w.delta.x, by = ay + w.delta.y;
+    int64_t x0 = std::max<int64_t>(
+        FloorToInt((std::min(ax, bx) - pad - index.originX) / index.cellWidth), 0);
+    int64_t x1 = std::min<int64_t>(
+        FloorToInt((std::max(ax, bx) + pad - index.originX) / index.cellWidth), index.columns - 1);
+    int64_t y0 = std::max<int64_t>(
+        FloorToInt((std::min(ay, by) - pad - index.originY) / index.cellHeight), 0);
+    int64_t y1 = std::min<int64_t>(
+        FloorToInt((std::max(ay, by) + pad - index.originY) / index.cellHeight), index.rows - 1);
+    if ((x1 - x0 + 1) * (y1 - y0 + 1) <= 4) {
+        for (int64_t y = y0; y <= y1; ++y)
+            visit(y * index.columns + x0, y * index.columns + x1, int64_t{1});
+        return;
+    }
+    WalkLanes(index, ax, ay, bx, by, pad,
               [&](int64_t firstCell, int64_t lastCell, int64_t stride, double) {
                   visit(firstCell, lastCell, stride);
                   return true;
@@ -244,6 +277,8 @@ Built SortWalls(WallIndex& index, WallBox& box) {
         box.minY = std::min({box.minY, double{wall.origin.y}, endY});
         box.maxY = std::max({box.maxY, double{wall.origin.y}, endY});
         index.magnitude = std::max(index.magnitude, magnitude);
+        box.spanX += std::fabs(double{wall.delta.x});
+        box.spanY += std::fabs(double{wall.delta.y});
     }
     index.alwaysCount = static_cast<int32_t>(index.count - box.regularCount);
     index.always = AllocateArray<int32_t>(index.alwaysCount);
@@ -254,26 +289,44 @@ Built SortWalls(WallIndex& index, WallBox& box) {
 }
 
 // About one cell per wall over the walls' box; larger cells when long walls would be listed
-// too often. Cell borders fall on whole multiples of the cell size. Leaves each cell's
-// listing count in index.counts.
+// too often. A wall of extent (dx, dy) lies in about (dx / w + 1) (dy / h + 1) cells of w × h;
+// at a given cell area that sum over the walls is least for w / h = spanX / spanY, so the cells
+// take that shape, within the box. Cell borders fall on whole multiples of the cell sides.
+// Leaves each cell's listing count in index.counts.
 Built SizeGrid(WallIndex& index, const WallBox& box, double cellSizeWanted, double pad) {
     double low = pad + 0.5;
     double width = box.maxX - box.minX + 2 * low, height = box.maxY - box.minY + 2 * low;
-    double cellSize = cellSizeWanted > 0
-                          ? cellSizeWanted
-                          : std::sqrt(width * height / static_cast<double>(box.regularCount));
+    double count = static_cast<double>(box.regularCount);
+    double cellWidth = cellSizeWanted, cellHeight = cellSizeWanted;
+    if (cellSizeWanted <= 0) {
+        double area = width * height / count;
+        // A unit more on each side, for the walls' thickness in cells and so neither sum is 0.
+        double aspect = (box.spanX + count) / (box.spanY + count);
+        cellWidth = std::sqrt(area * aspect);
+        if (cellWidth <= area / height) {
+            cellHeight = height;
+            cellWidth = ONE_WAY_CELL_WALLS * area / height;
+        } else if (cellWidth >= width) {
+            cellWidth = width;
+            cellHeight = ONE_WAY_CELL_WALLS * area / width;
+        } else {
+            cellHeight = area / cellWidth;
+        }
+    }
     for (;;) {
-        index.originX = std::floor((box.minX - low) / cellSize) * cellSize;
-        index.originY = std::floor((box.minY - low) / cellSize) * cellSize;
+        index.originX = std::floor((box.minX - low) / cellWidth) * cellWidth;
+        index.originY = std::floor((box.minY - low) / cellHeight) * cellHeight;
         int64_t columns =
-            static_cast<int64_t>(std::floor((box.maxX + low - index.originX) / cellSize)) + 1;
+            static_cast<int64_t>(std::floor((box.maxX + low - index.originX) / cellWidth)) + 1;
         int64_t rows =
-            static_cast<int64_t>(std::floor((box.maxY + low - index.originY) / cellSize)) + 1;
+            static_cast<int64_t>(std::floor((box.maxY + low - index.originY) / cellHeight)) + 1;
         if (columns * rows > CELLS_PER_WALL * box.regularCount + 64) {
-            cellSize *= 1.25;
+            cellWidth *= 1.25;
+            cellHeight *= 1.25;
             continue;
         }
-        index.cellSize = cellSize;
+        index.cellWidth = cellWidth;
+        index.cellHeight = cellHeight;
         index.columns = static_cast<int32_t>(columns);
         index.rows = static_cast<int32_t>(rows);
         index.counts.reset();  // before the next, so two never coexist
@@ -297,7 +350,8 @@ Built SizeGrid(WallIndex& index, const WallBox& box, double cellSizeWanted, doub
             index.entries = entries;
             return Built::DONE;
         }
-        cellSize *= 2.0;
+        cellWidth *= 2.0;
+        cellHeight *= 2.0;
     }
 }
 
@@ -331,6 +385,22 @@ Built FillGrid(WallIndex& index, double pad) {
 }
 
 }  // namespace
+
+double WallIndexCost(const WallExtent& extent) {
+    // The cells SizeGrid would start from, and the listings they would take: a wall of extent
+    // (dx, dy) passes about dx / w + dy / h + 1 cells of w × h.
+    double n = static_cast<double>(extent.count);
+    if (!(n > 0)) return 0;
+    double width = extent.maxX - extent.minX + 2, height = extent.maxY - extent.minY + 2;
+    double area = width * height / n;
+    double aspect = (extent.spanX + n) / (extent.spanY + n);
+    double w = std::clamp(std::sqrt(area * aspect), area / height, width), h = area / w;
+    double listings = extent.spanX / w + extent.spanY / h + n;
+    // Measured: a wall costs about four wall tests to sort and walk, a listing about two.
+    double cost = 4 * n + 2 * listings;
+    // Walls far out or not finite make it meaningless: then the index is built at once.
+    return cost >= 0 && cost < 64 * n ? cost : 0;
+}
 
 WallIndex* CreateWallIndex(const Wall* walls, int32_t count, bool* stopped, double cellSizeWanted) {
     *stopped = false;
@@ -373,8 +443,8 @@ void FreeWallIndex(WallIndex* index) {
 }
 
 WallIndexShape WallIndexShapeOf(const WallIndex* index) {
-    return WallIndexShape{index->columns, index->rows,    index->cellSize,   index->originX,
-                          index->originY, index->entries, index->alwaysCount};
+    return WallIndexShape{index->columns, index->rows,    index->cellWidth, index->cellHeight,
+                          index->originX, index->originY, index->entries,   index->alwaysCount};
 }
 
 // ---- Queries -------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,9 @@ struct ThreadRecord {
     std::atomic<bool> ended{false};
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> abandoned{false};
+    // ThreadWait sleeps on these until the procedure has returned.
+    std::mutex endLock;
+    std::condition_variable endSignal;
 };
 
 std::mutex threadTableLock;
@@ -50,7 +54,12 @@ void ThreadTrampoline(void* raw) {
     // procedure, not for the unmapping of this thread's own stacks, which queues behind any
     // other thread's large unmapping (a stopped search frees its memory on a thread apart).
     currentThread = nullptr;
-    record->ended.store(true, std::memory_order_release);
+    {
+        // Under the lock, so a waiter between its look at `ended` and its sleep still wakes.
+        std::lock_guard<std::mutex> guard(record->endLock);
+        record->ended.store(true, std::memory_order_release);
+    }
+    record->endSignal.notify_all();
     FreeTextArea();
     PortThreadEnds();
 }
@@ -132,6 +141,16 @@ void ThreadKill(int32_t thread) {
 void ThreadRequestStop(int32_t thread) {
     if (auto record = FindThread(thread))
         record->stopRequested.store(true, std::memory_order_release);
+}
+
+void ThreadWait(int32_t thread) {
+    auto record = FindThread(thread);
+    if (!record) return;
+    std::unique_lock<std::mutex> guard(record->endLock);
+    // The abandon flag is set from a signal handler, which may not notify: looked at now and then.
+    while (!record->ended.load(std::memory_order_acquire) &&
+           !record->abandoned.load(std::memory_order_acquire))
+        record->endSignal.wait_for(guard, std::chrono::milliseconds(10));
 }
 
 bool ThreadStopRequested() {

@@ -35,6 +35,10 @@ void ThreadKill(int32_t thread);
 // Asks a thread to stop (see ThreadStopRequested) and returns at once; ThreadRunning tells
 // when it has. For callers that may not wait, such as a browser's main thread.
 void ThreadRequestStop(int32_t thread);
+// Waits, without asking it to stop, until the thread's procedure has returned (ThreadRunning
+// then answers 0), or until it has abandoned itself. Returns at once for an ended or unknown
+// thread. For tools that have nothing else to do; the frame loop never waits.
+void ThreadWait(int32_t thread);
 // True when a stop of the calling thread was asked for. Cheap: one relaxed-acquire load.
 bool ThreadStopRequested();
 // Marks the calling thread as one that will never honour a stop again (it is blocked in the

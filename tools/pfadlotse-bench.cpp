@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include "pathsearch/pathsearch_internal.h"
 #include "platform/display.h"
 #include "platform/system.h"
+#include "tools/bench_process.h"
 #include "tools/scene_families.h"
 
 namespace {
@@ -30,7 +32,7 @@ namespace {
 const char* USAGE =
     "usage: pfadlotse-bench [--json] [--quick] [--only FAMILY] [--reference-limit N]\n"
     "                       [--conformance DIR] [--no-frames] [--no-gaps] [--gap-seeds N]\n"
-    "                       [--bare-reference]\n"
+    "                       [--bare-reference] [--no-processes]\n"
     "       pfadlotse-bench --save-scene FAMILY SIZE SEED FILE\n"
     "\n"
     "Runs the product's path search and the plain reference search (linear wall scans and\n"
@@ -43,14 +45,17 @@ const char* USAGE =
     "  --json               one JSON object per row instead of the table\n"
     "  --quick              only scenes up to 10,000 walls\n"
     "  --only FAMILY        only this family (random-dense, random-box, grid-maze, comb,\n"
-    "                       collinear-chain, staircase, start-up, conformance, maps,\n"
-    "                       free-job, frame, f6-load), or gaps: the gap table alone\n"
+    "                       tall-comb, collinear-chain, staircase, low-staircase,\n"
+    "                       start-up, conformance, maps,\n"
+    "                       free-job, frame, f6-load, process), or gaps: the gap table\n"
+    "                       alone\n"
     "  --reference-limit N  skip the reference above N walls (default 100000); its columns\n"
     "                       then read \"-\"\n"
     "  --conformance DIR    the conformance scenes' folder (default: the source tree's)\n"
     "  --no-frames          skip the frame drawing rows\n"
     "  --no-gaps            skip the gap table\n"
     "  --gap-seeds N        scenes per family and size in the gap table (default 20)\n"
+    "  --no-processes       skip the whole-process rows\n"
     "  --bare-reference     time the reference search alone; by default it runs in the\n"
     "                       frame of the product's job (a record, the lock, the clock)\n"
     "  --save-scene ...     write that family scene as a scene file (as F5 saves) and exit\n"
@@ -72,6 +77,14 @@ const char* USAGE =
     "(the search found no way, the shortest path did), the scenes whose shortest path ran out\n"
     "of its 10 s budget, and the mean time per scene of each. A search path shorter than the\n"
     "shortest (beyond rounding) is a defect and ends the run with status 1.\n"
+    "The whole-process table times pfadlotse-solve against the two reference solvers beside\n"
+    "the bench (pfadlotse-reference-plain: the plain reference search; -hashset: a plain C\n"
+    "search with hash sets for tested segments and corner nodes), each started as a process\n"
+    "of its own on the same scene file, in turn: median wall time from start to end and, in\n"
+    "brackets, median CPU time (user and system; the steadier figure on a busy machine),\n"
+    "the ratios reference / solver of both, and peak memory (at least the bench's own\n"
+    "at the start, as a child begins as a copy of it); answers must agree bit for bit. The\n"
+    "first row is a process that does nothing, the floor of every row.\n"
     "Progress goes to stderr. Exit status: 0 all answers agree, 1 a difference or a failure,\n"
     "2 bad arguments.\n";
 
@@ -81,6 +94,7 @@ struct Options {
     bool frames = true;
     bool gaps = true;
     bool bareReference = false;
+    bool processes = true;
     int32_t gapSeeds = 20;
     std::string only;
     int64_t referenceLimit = 100000;
@@ -500,10 +514,272 @@ void PrintGapRows(const std::vector<GapRow>& rows, bool json) {
                     Format(row.optimalMs).c_str());
 }
 
+// ---- Whole processes -------------------------------------------------------------------------
+// pfadlotse-solve against the two reference solvers (programs beside the bench), each started
+// as a process of its own on the same scene file, in turn, so all see the same machine.
+
+// Per program (the solver, the plain reference, the hash-set reference): median wall and CPU
+// times, peak memory; -1 when not run.
+struct ProcessRow {
+    std::string scene;
+    int32_t walls = 0;
+    double ms[3] = {-1, -1, -1};
+    double cpuMs[3] = {-1, -1, -1};
+    double peakMb[3] = {-1, -1, -1};
+};
+
+// What a solver printed: status, statistics and the path's floats.
+struct Answer {
+    bool read = false;
+    int32_t status = 0, checks = 0, nodes = 0;
+    std::vector<float> path;
+};
+
+Answer ParseAnswer(const std::string& line) {
+    Answer answer;
+    auto field = [&](const char* name, int32_t* value) {
+        size_t at = line.find(name);
+        if (at == std::string::npos) return false;
+        *value =
+            static_cast<int32_t>(std::strtol(line.c_str() + at + std::strlen(name), nullptr, 10));
+        return true;
+    };
+    if (!field("\"status\":", &answer.status) || !field("\"collisionChecks\":", &answer.checks) ||
+        !field("\"nodeCount\":", &answer.nodes))
+        return answer;
+    size_t at = line.find("\"path\":[");
+    if (at == std::string::npos) return answer;
+    const char* p = line.c_str() + at + 8;
+    // Numbers as the solvers write them: decimals that read back exactly, or quoted NaN and
+    // infinities.
+    while (*p == '[' || *p == ',' || *p == '"' || *p == 'N' || *p == 'I' || *p == '-' ||
+           (*p >= '0' && *p <= '9')) {
+        if (*p == '[' || *p == ',') {
+            ++p;
+            continue;
+        }
+        if (*p == '"') {
+            const char* text = p + 1;
+            answer.path.push_back(std::strncmp(text, "NaN", 3) == 0        ? NAN
+                                  : std::strncmp(text, "Infinity", 8) == 0 ? INFINITY
+                                                                           : -INFINITY);
+            p = std::strchr(text, '"');
+            if (!p) return answer;
+            ++p;
+        } else {
+            char* end = nullptr;
+            answer.path.push_back(std::strtof(p, &end));
+            if (end == p) return answer;
+            p = end;
+        }
+        while (*p == ']') {
+            ++p;
+            if (*p == ']' || *p == '}') {
+                answer.read = true;
+                return answer;
+            }
+        }
+    }
+    answer.read = *p == ']';  // an empty path
+    return answer;
+}
+
+bool SameAnswer(const Answer& a, const Answer& b) {
+    return a.read && b.read && a.status == b.status && a.checks == b.checks && a.nodes == b.nodes &&
+           a.path.size() == b.path.size() &&
+           (a.path.empty() ||
+            std::memcmp(a.path.data(), b.path.data(), a.path.size() * sizeof(float)) == 0);
+}
+
+// Times the solver and the references on one scene file: median wall times, each program run
+// nine times, three when a run takes over 200 ms, once over two seconds. False when a program
+// failed or the answers differ.
+bool BenchProcesses(const Options& options, const std::string& folder, const std::string& name,
+                    const std::string& file, int32_t wallCount, ProcessRow* row) {
+    row->scene = name;
+    row->walls = wallCount;
+    struct Program {
+        std::string path;
+        bool wanted = false;
+        std::vector<double> ms;
+        std::vector<double> cpuMs;
+        double peakMb = 0;
+        int32_t runs = 1;
+        Answer answer;
+    };
+    bool withReference = wallCount <= options.referenceLimit;
+    Program programs[3];
+    const char* names[] = {"/pfadlotse-solve", "/pfadlotse-reference-plain",
+                           "/pfadlotse-reference-hashset"};
+    for (int32_t k = 0; k < 3; ++k) {
+        programs[k].path = folder + names[k];
+        programs[k].wanted = k == 0 || withReference;
+    }
+    for (int32_t round = 0;; ++round) {
+        bool ran = false;
+        for (Program& program : programs) {
+            if (!program.wanted || round >= program.runs) continue;
+            ProcessRun run;
+            if (!RunProcess({program.path, file}, &run) || run.exitStatus != 0) {
+                std::fprintf(stderr, "pfadlotse-bench: %s %s failed\n", program.path.c_str(),
+                             file.c_str());
+                return false;
+            }
+            ran = true;
+            program.ms.push_back(run.wallMs);
+            program.cpuMs.push_back(run.cpuMs);
+            program.peakMb = std::max(program.peakMb, run.peakMb);
+            if (round == 0) {
+                program.runs = run.wallMs > 2000 ? 1 : run.wallMs > 200 ? 3 : 9;
+                program.answer = ParseAnswer(run.output);
+            }
+        }
+        if (!ran) break;
+    }
+    auto median = [](std::vector<double> times) {
+        std::sort(times.begin(), times.end());
+        return times[times.size() / 2];
+    };
+    bool agreed = programs[0].answer.read;
+    for (int32_t k = 0; k < 3; ++k) {
+        if (!programs[k].wanted) continue;
+        row->ms[k] = median(programs[k].ms);
+        row->cpuMs[k] = median(programs[k].cpuMs);
+        row->peakMb[k] = programs[k].peakMb;
+        if (k > 0 && !SameAnswer(programs[0].answer, programs[k].answer)) {
+            std::fprintf(stderr, "pfadlotse-bench: DIFFERENT ANSWERS on %s from %s\n", name.c_str(),
+                         programs[k].path.c_str());
+            agreed = false;
+        }
+    }
+    return agreed;
+}
+
+// The scenes of the whole-process rows, written as scene files to a folder of their own.
+bool RunProcessRows(const Options& options, std::vector<ProcessRow>* rows) {
+    std::string folder = BenchFolder();
+    ProcessRun probe;
+    if (folder.empty() ||
+        !RunProcess({folder + "/pfadlotse-reference-hashset", "--help"}, &probe)) {
+        std::fputs(
+            "pfadlotse-bench: no whole-process rows: the reference solvers cannot be "
+            "run here\n",
+            stderr);
+        return true;
+    }
+    std::filesystem::path work = std::filesystem::temp_directory_path() /
+                                 ("pfadlotse-bench-" + std::to_string(ClockNanoseconds()));
+    std::error_code error;
+    std::filesystem::create_directories(work, error);
+    // How long starting a program that does nothing takes here: the floor of every row.
+    {
+        std::vector<double> ms, cpuMs;
+        for (int32_t i = 0; i < 9; ++i)
+            if (RunProcess({folder + "/pfadlotse-reference-hashset", "--help"}, &probe)) {
+                ms.push_back(probe.wallMs);
+                cpuMs.push_back(probe.cpuMs);
+            }
+        std::sort(ms.begin(), ms.end());
+        std::sort(cpuMs.begin(), cpuMs.end());
+        ProcessRow row;
+        row.scene = "a process that does nothing (a reference's --help)";
+        row.ms[0] = ms.empty() ? 0 : ms[ms.size() / 2];
+        row.cpuMs[0] = cpuMs.empty() ? 0 : cpuMs[cpuMs.size() / 2];
+        row.peakMb[0] = probe.peakMb;
+        rows->push_back(row);
+    }
+    struct Planned {
+        const char* family;
+        int32_t size;
+    };
+    const Planned planned[] = {
+        {"empty", 0},
+        {"start-up", 0},
+        {"random-dense", 1000},
+        {"random-box", 1000},
+        {"comb", 1000},
+        {"tall-comb", 1000},
+        {"staircase", 3000},
+        {"low-staircase", 3000},
+        {"collinear-chain", 5000},
+        {"grid-maze", 100},
+        {"random-dense", 10000},
+        {"random-dense", 30000},
+        {"random-dense", 1000000},
+    };
+    bool agreed = true;
+    for (const Planned& plan : planned) {
+        FamilyScene scene;
+        if (std::string(plan.family) == "empty")
+            scene = FamilyScene{"empty", 0, 1, {}, Vec2{50, 340}, Vec2{750, 340}};
+        else
+            MakeFamilyScene(plan.family, plan.size, 1, &scene);
+        if (options.quick && scene.walls.size() > 10000) continue;
+        std::string name = scene.family + " " + std::to_string(plan.size);
+        std::string file =
+            (work / (scene.family + "-" + std::to_string(plan.size) + ".scene")).string();
+        SetWallList(scene.walls);
+        if (!SaveScene(file, scene.start, scene.goal)) {
+            std::fprintf(stderr, "pfadlotse-bench: cannot write %s\n", file.c_str());
+            agreed = false;
+            continue;
+        }
+        Progress("whole processes", scene.family, std::to_string(plan.size));
+        // A child starts as a copy of the bench: the scene's memory goes first, so that its
+        // peak is its own.
+        auto wallCount = static_cast<int32_t>(scene.walls.size());
+        SetWallList({});
+        scene.walls = std::vector<Wall>();
+        ProcessRow row;
+        agreed = BenchProcesses(options, folder, name, file, wallCount, &row) && agreed;
+        rows->push_back(row);
+        std::filesystem::remove(file, error);
+    }
+    std::filesystem::remove_all(work, error);
+    return agreed;
+}
+
+void PrintProcessRows(const std::vector<ProcessRow>& rows, bool json) {
+    // "wall (CPU)" of one program, and the ratios of a reference to the solver.
+    auto times = [](const ProcessRow& row, int32_t k) {
+        return row.ms[k] < 0 ? std::string("-")
+                             : Format(row.ms[k]) + " (" + Format(row.cpuMs[k]) + ")";
+    };
+    auto ratios = [](const ProcessRow& row, int32_t k) {
+        return row.ms[k] < 0 ? std::string("-")
+                             : Format(row.ms[k] / row.ms[0]) + "x (" +
+                                   Format(row.cpuMs[k] / row.cpuMs[0]) + "x)";
+    };
+    if (!json)
+        std::printf(
+            "\n| whole process | walls | solver ms (CPU) | plain ms (CPU) | ratio (CPU) | "
+            "hash-set ms (CPU) | ratio (CPU) | peak MB: solver / plain / hash-set |\n"
+            "|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const ProcessRow& row : rows) {
+        if (json) {
+            std::printf("{\"process\":\"%s\",\"walls\":%d", row.scene.c_str(), row.walls);
+            const char* names[] = {"solver", "plain", "hashset"};
+            for (int32_t k = 0; k < 3; ++k)
+                if (row.ms[k] >= 0)
+                    std::printf(",\"%sMs\":%.3f,\"%sCpuMs\":%.3f,\"%sPeakMb\":%.1f", names[k],
+                                row.ms[k], names[k], row.cpuMs[k], names[k], row.peakMb[k]);
+            std::printf("}\n");
+            continue;
+        }
+        std::string peaks = Format(row.peakMb[0]);
+        for (int32_t k : {1, 2})
+            if (row.ms[k] >= 0) peaks += " / " + Format(row.peakMb[k]);
+        std::printf("| %s | %d | %s | %s | %s | %s | %s | %s |\n", row.scene.c_str(), row.walls,
+                    times(row, 0).c_str(), times(row, 1).c_str(), ratios(row, 1).c_str(),
+                    times(row, 2).c_str(), ratios(row, 2).c_str(), peaks.c_str());
+    }
+}
+
 struct Job {
     Options options;
     std::vector<Row> rows;
     std::vector<GapRow> gapRows;
+    std::vector<ProcessRow> processRows;
     bool agreed = true;
 };
 
@@ -603,10 +879,13 @@ void RunAll(void* argument) {
         {"grid-maze", 100},
         {"comb", 50},
         {"comb", 500},
+        {"comb", 1000},
+        {"tall-comb", 1000},
         {"collinear-chain", 200},
         {"collinear-chain", 5000},
         {"staircase", 1000},
         {"staircase", 3000},
+        {"low-staircase", 3000},
     };
     for (const Planned& plan : planned) {
         if (!Wanted(options, plan.family, plan.size)) continue;
@@ -645,6 +924,8 @@ void RunAll(void* argument) {
     }
 
     if (Wanted(options, "maps", 0) && !BenchMaps(options.quick, &job->rows)) job->agreed = false;
+    if (options.processes && (options.only.empty() || options.only == "process"))
+        job->agreed = RunProcessRows(options, &job->processRows) && job->agreed;
 
     if (options.only.empty() || options.only == "free-job") {
         Row row;
@@ -735,6 +1016,8 @@ int main(int argc, char** argv) {
             options.frames = false;
         } else if (argument == "--bare-reference") {
             options.bareReference = true;
+        } else if (argument == "--no-processes") {
+            options.processes = false;
         } else if (argument == "--no-gaps") {
             options.gaps = false;
         } else if (argument == "--gap-seeds") {
@@ -796,6 +1079,7 @@ int main(int argc, char** argv) {
     while (ThreadRunning(thread)) SleepMilliseconds(20);
     if (!job.rows.empty()) PrintRows(job.rows, options.json);
     if (!job.gapRows.empty()) PrintGapRows(job.gapRows, options.json);
+    if (!job.processRows.empty()) PrintProcessRows(job.processRows, options.json);
     if (!job.agreed) {
         std::fputs("pfadlotse-bench: the product and the reference disagree (see above)\n", stderr);
         return 1;

@@ -231,8 +231,9 @@ Outcome Solve(const char* path, const Options& options) {
         std::fprintf(stderr, "pfadlotse-solve: %s: the search could not be started\n", path);
         return NOT_SOLVED;
     }
+    // Woken by the worker's end; a worker stuck in the fault report is left to end the program.
     int32_t jobStatus;
-    while ((jobStatus = PathJobStatus(job)) == 0) SleepMilliseconds(1);
+    while ((jobStatus = WaitForPathJob(job)) == 0) SleepMilliseconds(1);
     StopSearchTrace();
     if (jobStatus == PATH_JOB_OUT_OF_MEMORY) {
         FreePathJob(job);

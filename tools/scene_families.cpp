@@ -133,10 +133,13 @@ FamilyScene GridMazeScene(int32_t cells, uint32_t seed) {
     return scene;
 }
 
-FamilyScene CombScene(int32_t teeth, uint32_t seed) {
-    FamilyScene scene = Begin("comb", teeth, seed);
+namespace {
+
+// teeth of the given length between two walls that far apart (less the opening).
+FamilyScene MakeComb(const char* family, int32_t teeth, uint32_t seed, int32_t length) {
+    FamilyScene scene = Begin(family, teeth, seed);
     Random random(seed);
-    const int32_t gap = 12, top = 100, bottom = 580, opening = 30;
+    const int32_t gap = 12, top = 100, opening = 30, bottom = top + length + opening;
     int32_t right = 40 + (teeth + 1) * gap;
     Add(scene, 20, top, right, top);
     Add(scene, 20, bottom, right, bottom);
@@ -150,6 +153,23 @@ FamilyScene CombScene(int32_t teeth, uint32_t seed) {
     scene.start = Vec2{30, static_cast<float>((top + bottom) / 2)};
     scene.goal = Vec2{static_cast<float>(right + 20), static_cast<float>((top + bottom) / 2)};
     return scene;
+}
+
+// Stair k from (10k, 3k) up to y = top.
+FamilyScene MakeStaircase(const char* family, int32_t stairs, uint32_t seed, int32_t top) {
+    FamilyScene scene = Begin(family, stairs, seed);
+    for (int32_t k = 1; k <= stairs; ++k) Add(scene, 10 * k, 3 * k, 10 * k, top);
+    scene.start = Vec2{0, 1};
+    scene.goal = Vec2{10.0f * static_cast<float>(stairs) + 10, static_cast<float>(top / 2)};
+    return scene;
+}
+
+}  // namespace
+
+FamilyScene CombScene(int32_t teeth, uint32_t seed) { return MakeComb("comb", teeth, seed, 450); }
+
+FamilyScene TallCombScene(int32_t teeth, uint32_t seed) {
+    return MakeComb("tall-comb", teeth, seed, 40000);
 }
 
 FamilyScene CollinearChainScene(int32_t count, uint32_t seed) {
@@ -176,11 +196,11 @@ FamilyScene CollinearChainScene(int32_t count, uint32_t seed) {
 }
 
 FamilyScene StaircaseScene(int32_t stairs, uint32_t seed) {
-    FamilyScene scene = Begin("staircase", stairs, seed);
-    for (int32_t k = 1; k <= stairs; ++k) Add(scene, 10 * k, 3 * k, 10 * k, -100000);
-    scene.start = Vec2{0, 1};
-    scene.goal = Vec2{10.0f * static_cast<float>(stairs) + 10, -50000};
-    return scene;
+    return MakeStaircase("staircase", stairs, seed, -100000);
+}
+
+FamilyScene LowStaircaseScene(int32_t stairs, uint32_t seed) {
+    return MakeStaircase("low-staircase", stairs, seed, -60000);
 }
 
 FamilyScene StartUpScene(int32_t unused, uint32_t seed) {
@@ -204,7 +224,9 @@ bool MakeFamilyScene(const std::string& family, int32_t size, uint32_t seed, Fam
                                                            {"comb", CombScene},
                                                            {"collinear-chain", CollinearChainScene},
                                                            {"staircase", StaircaseScene},
-                                                           {"start-up", StartUpScene}};
+                                                           {"start-up", StartUpScene},
+                                                           {"tall-comb", TallCombScene},
+                                                           {"low-staircase", LowStaircaseScene}};
     for (const auto& [name, make] : makers)
         if (family == name) {
             *scene = make(size, seed);

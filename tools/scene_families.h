@@ -42,9 +42,13 @@ FamilyScene CollinearChainScene(int32_t count, uint32_t seed);
 FamilyScene StaircaseScene(int32_t stairs, uint32_t seed);
 // The start-up scene: the border box, start (50, 340), goal (750, 340).
 FamilyScene StartUpScene(int32_t unused, uint32_t seed);
+// The comb with teeth 40,000 long and the staircase with stairs reaching to y = -60,000: walls
+// that each cross thousands of cells of an index sized for one cell per wall.
+FamilyScene TallCombScene(int32_t teeth, uint32_t seed);
+FamilyScene LowStaircaseScene(int32_t stairs, uint32_t seed);
 
 // The family names in a fixed order: "random-dense", "random-box", "grid-maze", "comb",
-// "collinear-chain", "staircase", "start-up".
+// "collinear-chain", "staircase", "start-up", "tall-comb", "low-staircase".
 const std::vector<std::string>& SceneFamilyNames();
 // The scene of the named family; false for an unknown name.
 bool MakeFamilyScene(const std::string& family, int32_t size, uint32_t seed, FamilyScene* scene);

@@ -38,7 +38,9 @@ TEST_F(Differential, AgreesWithThePlainSearchOnTheSceneFamiliesWithTheIndex) {
                                     {"grid-maze", 14},
                                     {"comb", 60},
                                     {"collinear-chain", 80},
-                                    {"staircase", 60}}) {
+                                    {"staircase", 60},
+                                    {"tall-comb", 60},
+                                    {"low-staircase", 80}}) {
             FamilyScene scene;
             ASSERT_TRUE(MakeFamilyScene(family, size, seed, &scene));
             Compare(
@@ -97,4 +99,29 @@ TEST_F(Differential, AgreesWithThePlainSearchOnFractionalHugeAndNonFiniteWalls) 
         Compare("fractional, huge, non-finite", scene, Vec2{50, 340}, Vec2{750, 340}, &count);
     }
     EXPECT_GE(count.detours, count.scenes / 2);
+}
+
+// The index pays for itself only over many checks: a search of a few tests every wall at each
+// check, as the plain scan does, and a long one soon tests far fewer.
+TEST_F(Differential, OnlyASearchOfManyChecksBuildsTheIndex) {
+    struct Case {
+        const char* family;
+        int32_t size;
+        bool indexed;
+    };
+    for (const Case& c : {Case{"random-box", 1000, false}, Case{"random-dense", 3000, true},
+                          Case{"low-staircase", 1000, true}}) {
+        FamilyScene scene;
+        ASSERT_TRUE(MakeFamilyScene(c.family, c.size, 1, &scene));
+        SetWalls(scene.walls);
+        PlainResult plain = PlainSearch(scene.walls, scene.start, scene.goal);
+        ResetIntersectionTestCount();
+        JobResult job = RunJob(scene.start, scene.goal);
+        ASSERT_TRUE(SameAsPlain(plain, job)) << c.family;
+        int64_t scanned = int64_t{job.collisionChecks} * static_cast<int64_t>(scene.walls.size());
+        if (c.indexed)
+            EXPECT_LT(IntersectionTestCount() * 4, scanned) << c.family;
+        else
+            EXPECT_GE(IntersectionTestCount(), scanned) << c.family;
+    }
 }

@@ -61,6 +61,29 @@ TEST_F(PathJobs, AFinishedJobIsWalkedFromTheStartAfterEveryStatusCall) {
     FreePathJob(job);
 }
 
+TEST_F(PathJobs, WaitingForAJobGivesItsFinishedStatus) {
+    EXPECT_EQ(WaitForPathJob(nullptr), 0);
+    struct Case {
+        std::vector<Wall> walls;
+        int32_t status;
+    };
+    // A wall in the way, and the goal boxed in.
+    for (const Case& c : {Case{{MakeWall(400, 200, 400, 480)}, 1},
+                          Case{{MakeWall(700, 300, 800, 300), MakeWall(800, 300, 800, 380),
+                                MakeWall(800, 380, 700, 380), MakeWall(700, 380, 700, 300)},
+                               -1}}) {
+        SetWalls(c.walls);
+        PathJob* job = CreatePathJob(START, GOAL);
+        ASSERT_NE(job, nullptr);
+        EXPECT_EQ(WaitForPathJob(job), c.status);
+        EXPECT_EQ(ThreadRunning(job->thread), 0);
+        if (c.status == 1) {
+            EXPECT_TRUE(SamePath({START, {400, 199}, GOAL}, ReadJob(job).path));
+        }
+        FreePathJob(job);
+    }
+}
+
 TEST_F(PathJobs, TheJobSearchesFromItsOwnCopiesOfStartAndGoal) {
     SetWalls({MakeWall(400, 200, 400, 480)});
     Vec2 start = START, goal = GOAL;
@@ -90,7 +113,7 @@ TEST_F(PathJobs, AJobWaitingForTheLockRunsOnAndItsTimeLeavesTheWaitOut) {
 
 TEST_F(PathJobs, AJobFreedWhileSearchingLeavesACleanStateForTheNext) {
     // Long enough (tens of milliseconds) to be caught searching.
-    const int32_t stairs = 1000;
+    const int32_t stairs = 4000;
     SetWalls(Staircase(stairs));
     const Vec2 start = STAIRCASE_START, goal = StaircaseGoal(stairs);
     ResetIntersectionTestCount();

@@ -36,7 +36,7 @@ TEST(SceneFamilies, EveryFamilyGivesTheSameSceneForTheSameSeedAndAnotherForAnoth
         EXPECT_EQ(Fingerprint(first), Fingerprint(again)) << family;
         EXPECT_FALSE(first.walls.empty()) << family;
         EXPECT_EQ(first.family, family);
-        bool seeded = family != "staircase" && family != "start-up";
+        bool seeded = family.find("staircase") == std::string::npos && family != "start-up";
         if (seeded) {
             EXPECT_NE(Fingerprint(first), Fingerprint(other)) << family;
         }

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -119,6 +120,87 @@ TEST_F(SolverTest, ShortFilesKeepWhatTheyLackAndZeroAPartialWall) {
         "{\"file\":\"partial.scene\",\"status\":1,\"collisionChecks\":5,\"nodeCount\":3,\"timeMs\":"
         "T,"
         "\"path\":[[50,340],[0,0],[750,340]]}\n");
+}
+
+namespace {
+
+// Status, statistics and the path's floats of one answer line, whatever the number spelling.
+std::vector<float> AnswerOf(const std::string& line) {
+    std::vector<float> answer;
+    for (const char* key : {"\"status\":", "\"collisionChecks\":", "\"nodeCount\":"}) {
+        size_t at = line.find(key);
+        if (at == std::string::npos) return {};
+        answer.push_back(std::strtof(line.c_str() + at + std::strlen(key), nullptr));
+    }
+    size_t at = line.find("\"path\":[");
+    if (at == std::string::npos) return {};
+    for (const char* p = line.c_str() + at + 8; *p && *p != '}';) {
+        char* end = nullptr;
+        float value = std::strtof(p, &end);
+        if (end == p) {
+            ++p;
+        } else {
+            answer.push_back(value);
+            p = end;
+        }
+    }
+    return answer;
+}
+
+}  // namespace
+
+// The two reference solvers the bench times the solver against must answer as it does, bit for
+// bit, or their times compare nothing: scenes of every family, short files and a partial wall.
+TEST_F(SolverTest, TheReferenceSolversGiveTheSolversAnswers) {
+    std::vector<std::string> files;
+    for (auto [family, size] : {std::pair{"random-dense", 300},
+                                {"random-box", 40},
+                                {"grid-maze", 7},
+                                {"comb", 40},
+                                {"tall-comb", 30},
+                                {"collinear-chain", 60},
+                                {"staircase", 30},
+                                {"low-staircase", 30}}) {
+        FamilyScene scene;
+        ASSERT_TRUE(MakeFamilyScene(family, size, 5, &scene));
+        std::vector<float> floats{scene.start.x, scene.start.y, scene.goal.x, scene.goal.y};
+        for (const Wall& wall : scene.walls) {
+            const auto* fields = reinterpret_cast<const float*>(&wall);
+            floats.insert(floats.end(), fields, fields + 8);
+        }
+        files.push_back(std::string(family) + ".scene");
+        Write(files.back(), floats);
+    }
+    Write("twelve.scene", {100, 200, 700, 999}, 12);
+    Write("empty.scene", {}, 0);
+    Write("partial.scene", {50, 340, 750, 340, 400, 200, 0, 280, 401, 199}, 32);
+    files.insert(files.end(), {"twelve.scene", "empty.scene", "partial.scene"});
+    int32_t detours = 0;
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        SolveRun solver = Solve(file);
+        ASSERT_EQ(solver.exitCode, 0);
+        std::vector<float> expected = AnswerOf(solver.out);
+        ASSERT_GE(expected.size(), 3u);
+        detours += expected.size() > 3 + 4;
+        for (const char* reference : {PFAD_REFERENCE_PLAIN, PFAD_REFERENCE_HASHSET}) {
+            std::string command = Quote(reference) + " " + Quote((folder_ / file).string());
+            FILE* pipe = popen(command.c_str(), "r");
+            ASSERT_NE(pipe, nullptr);
+            std::string out;
+            char buffer[4096];
+            for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+                out.append(buffer, got);
+            EXPECT_EQ(pclose(pipe), 0) << reference;
+            std::vector<float> answer = AnswerOf(out);
+            EXPECT_TRUE(answer.size() == expected.size() &&
+                        std::memcmp(answer.data(), expected.data(), 4 * answer.size()) == 0)
+                << reference << ":\n"
+                << out << "solver:\n"
+                << solver.out;
+        }
+    }
+    EXPECT_GE(detours, 6);  // most scenes need a way around walls, not the straight line
 }
 
 TEST_F(SolverTest, NumbersJsonCannotHoldAreWrittenAsStrings) {

@@ -271,6 +271,25 @@ TEST(WallIndex, ListsEachWallNearWhereItLies) {
     FreeWallIndex(index);
 }
 
+// Walls that all run one way, each as long as thousands of square cells: the cells take their
+// shape, so each wall is listed in few cells, and each cell holds only a few walls.
+TEST(WallIndex, ShapesItsCellsAfterWallsThatAllRunOneWay) {
+    for (const char* family : {"tall-comb", "low-staircase"}) {
+        FamilyScene scene;
+        ASSERT_TRUE(MakeFamilyScene(family, 3000, 1, &scene));
+        bool stopped = false;
+        WallIndex* index =
+            CreateWallIndex(scene.walls.data(), static_cast<int32_t>(scene.walls.size()), &stopped);
+        ASSERT_NE(index, nullptr);
+        WallIndexShape shape = WallIndexShapeOf(index);
+        int64_t walls = static_cast<int64_t>(scene.walls.size());
+        EXPECT_LE(shape.entries, 4 * walls) << family;
+        EXPECT_GE(int64_t{shape.columns} * shape.rows, walls / 16) << family;
+        EXPECT_GT(shape.cellHeight, 100 * shape.cellWidth) << family;
+        FreeWallIndex(index);
+    }
+}
+
 namespace {
 
 struct StoppableBuild {

@@ -90,6 +90,31 @@ TEST(Threads, KillDoesNotWaitForAnAbandonedThread) {
     release = true;
 }
 
+TEST(Threads, WaitReturnsOnceTheProcedureHasReturnedWithoutStoppingIt) {
+    Handoff handoff;
+    int32_t thread = ThreadStart(WriteThenWait, &handoff);
+    ASSERT_GT(thread, 0);
+    std::thread releaser([&] {
+        SleepMilliseconds(30);
+        handoff.release = true;
+    });
+    ThreadWait(thread);
+    EXPECT_TRUE(handoff.release);  // it waited for the procedure, which asked for no stop
+    EXPECT_EQ(ThreadRunning(thread), 0);
+    EXPECT_EQ(handoff.written, 42);
+    releaser.join();
+    ThreadWait(thread);  // ended, and unknown numbers: at once
+    ThreadWait(0);
+}
+
+TEST(Threads, WaitDoesNotWaitForAnAbandonedThread) {
+    static std::atomic<bool> release{false};
+    int32_t thread = ThreadStart(AbandonAndHang, &release);
+    ThreadWait(thread);  // would hang here if it waited
+    EXPECT_NE(ThreadRunning(thread), 0);
+    release = true;
+}
+
 TEST(Threads, StopRequestedIsFalseOutsideStartedThreads) { EXPECT_FALSE(ThreadStopRequested()); }
 
 TEST(Lock, TryFailsWhileHeld) {
