@@ -66,6 +66,7 @@ void StopShortestWorker() {
     if (searchView.shortestState == SHORTEST_RUNNING) ThreadKill(shortestWork.thread);
     shortestWork = ShortestWork{};
     searchView.shortestState = SHORTEST_IDLE;
+    searchView.shortestThread = 0;
     searchView.shortest = ShortestPath{};
 }
 
@@ -80,6 +81,7 @@ void AdvanceShortestPath(int32_t jobStatus) {
             searchView.shortestState = SHORTEST_FAILED;
         } else {
             searchView.shortestState = SHORTEST_RUNNING;
+            searchView.shortestThread = shortestWork.thread;
         }
     } else if (searchView.shortestState == SHORTEST_RUNNING &&
                !ThreadRunning(shortestWork.thread)) {
@@ -283,19 +285,18 @@ std::string ShortestLine(int32_t jobStatus) {
     if (searchView.shortestState != SHORTEST_READY) return TextJoin({name, " wird berechnet ..."});
     const ShortestPath& shortest = searchView.shortest;
     if (shortest.status == SHORTEST_NOT_FINISHED)
-        return TextJoin(
-            {name, ": nach ", DecimalText(SHORTEST_BUDGET_MS / 1000), " s aufgegeben"});
+        return TextJoin({name, ": nach ", DecimalText(SHORTEST_BUDGET_MS / 1000), " s aufgegeben"});
     if (shortest.status == SHORTEST_NONE)
         return jobStatus == -1 ? TextJoin({"auch der ", name, " findet keinen"})
                                : TextJoin({name, ": keiner gefunden"});
     if (jobStatus == -1)
         return TextJoin({name, " ", Length(shortest.length), ", die Suche fand keinen"});
     if (jobStatus != 1) return TextJoin({name, " ", Length(shortest.length)});
-    double direct = PathLength(std::span<const Vec2>(scene.job->points,
-                                                     static_cast<size_t>(scene.job->pointCount)));
+    double direct = PathLength(
+        std::span<const Vec2>(scene.job->points, static_cast<size_t>(scene.job->pointCount)));
     double gap = PathGap(direct, shortest.length);
-    return TextJoin({"Weg ", Length(direct), ", k\xFCrzester ", Length(shortest.length),
-                     ": Umweg ", DecimalText(Round(gap * 100.0)), " %"});
+    return TextJoin({"Weg ", Length(direct), ", k\xFCrzester ", Length(shortest.length), ": Umweg ",
+                     DecimalText(Round(gap * 100.0)), " %"});
 }
 
 // "Schritt k von n (what step k did)   S Schritte/s   Pause"
@@ -391,7 +392,7 @@ void EndSearchViewsForEdit() {
         StopSearchTrace();
     if (!record) searchView.trace = {};
     searchView.traceOfJob = record;
-    ClearPicture();
+    if (searchView.marksDrawn > 0) ClearPicture();
 }
 
 void PrepareSearchView() {
@@ -449,8 +450,7 @@ void DrawSearchViewOver() {
         x = DrawLegendEntry(x, true, "Knoten", COLOUR_NODE);
         if (searchView.view == SEARCH_VIEW_SHORTEST) {
             DrawLegendEntry(x, false, "k\xFCrzester Weg", COLOUR_OPTIMAL);
-            DrawLabel(TEXT_X, SHORTEST_Y, ShortestLine(scene.jobStatus),
-                      COLOUR_VIEW_TEXT);
+            DrawLabel(TEXT_X, SHORTEST_Y, ShortestLine(scene.jobStatus), COLOUR_VIEW_TEXT);
         }
         if (searchView.replaying) DrawLabel(TEXT_X, REPLAY_Y, ReplayLine(), COLOUR_VIEW_TEXT);
         if (searchView.capReached)

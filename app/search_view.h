@@ -26,8 +26,8 @@ constexpr int32_t SEARCH_VIEW_MARKS_PER_FRAME = 10000;
 // The shortest path is given up after this long.
 constexpr int64_t SHORTEST_BUDGET_MS = 10000;
 // Replay speeds, steps per second, that + and − step through; the replay starts at 60.
-constexpr int32_t REPLAY_SPEEDS[] = {1,     2,     5,     10,     20,     30,     60,
-                                     120,   300,   600,   1200,   3000,   6000,   12000,
+constexpr int32_t REPLAY_SPEEDS[] = {1,     2,     5,      10,     20,    30,   60,
+                                     120,   300,   600,    1200,   3000,  6000, 12000,
                                      30000, 60000, 120000, 300000, 600000};
 constexpr int32_t REPLAY_DEFAULT_SPEED_INDEX = 6;
 // Frames per second the replay's speed counts in: one step per frame at 60 steps per second.
@@ -52,18 +52,19 @@ enum ShortestState : int32_t {
 
 // What the views show and the state behind it; the default is plain, no panel, no replay.
 struct SearchViewState {
-    int32_t view{};                    // SearchViewKind
-    bool helpShown{};                  // F1
-    bool replaying{};                  // F3
-    bool paused{};                     // Space, while replaying
-    int64_t replayStep{};              // steps shown, 0 … trace size
-    int32_t speedIndex = REPLAY_DEFAULT_SPEED_INDEX;              // into REPLAY_SPEEDS
-    int64_t speedCredit{};             // steps per second owed, in 1/60 steps
-    bool traceOfJob{};                 // the current job records into trace
+    int32_t view{};                                   // SearchViewKind
+    bool helpShown{};                                 // F1
+    bool replaying{};                                 // F3
+    bool paused{};                                    // Space, while replaying
+    int64_t replayStep{};                             // steps shown, 0 … trace size
+    int32_t speedIndex = REPLAY_DEFAULT_SPEED_INDEX;  // into REPLAY_SPEEDS
+    int64_t speedCredit{};                            // steps per second owed, in 1/60 steps
+    bool traceOfJob{};                                // the current job records into trace
     std::vector<SearchEvent> trace{};  // the current job's steps, read only once it finished
     int64_t marksDrawn{};              // trace events already in the picture
     bool capReached{};                 // this frame added the most marks it may
     int32_t shortestState{};           // ShortestState
+    int32_t shortestThread{};          // the worker's thread while SHORTEST_RUNNING
     ShortestPath shortest{};           // valid when SHORTEST_READY
 };
 extern SearchViewState searchView;

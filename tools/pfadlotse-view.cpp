@@ -55,10 +55,10 @@ void Tap(int32_t key) {
 
 bool ViewComplete(int32_t view) {
     if (PathJobStatus(scene.job) == 0) return false;
-    if (view == SEARCH_VIEW_SHORTEST && (searchView.shortestState == SHORTEST_IDLE ||
-                                         searchView.shortestState == SHORTEST_RUNNING))
+    if (view == SEARCH_VIEW_SHORTEST &&
+        (searchView.shortestState == SHORTEST_IDLE || searchView.shortestState == SHORTEST_RUNNING))
         return false;
-    int64_t target = searchView.replaying ? searchView.replayStep
+    int64_t target = searchView.replaying        ? searchView.replayStep
                      : view != SEARCH_VIEW_PLAIN ? static_cast<int64_t>(searchView.trace.size())
                                                  : 0;
     return searchView.marksDrawn >= target;
@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
             } else if (name == "shortest") {
                 view = SEARCH_VIEW_SHORTEST;
             } else {
-                std::fprintf(stderr, "pfadlotse-view: --view is plain, search or shortest, not %s\n",
+                std::fprintf(stderr,
+                             "pfadlotse-view: --view is plain, search or shortest, not %s\n",
                              name.c_str());
                 return 2;
             }
@@ -173,8 +174,8 @@ int main(int argc, char** argv) {
     std::sort(sorted.begin(), sorted.end());
     const char* names[] = {"plain", "search", "shortest"};
     std::printf("%s%s%s, %d walls: %zu frames, median %.3f ms, longest %.3f ms\n", names[view],
-                replaySteps >= 0 ? " + replay" : "", helpPanel ? " + help" : "",
-                ListCount(walls), sorted.size(), sorted.empty() ? 0.0 : sorted[sorted.size() / 2],
+                replaySteps >= 0 ? " + replay" : "", helpPanel ? " + help" : "", ListCount(walls),
+                sorted.size(), sorted.empty() ? 0.0 : sorted[sorted.size() / 2],
                 sorted.empty() ? 0.0 : sorted.back());
 
     bool saved = output.empty() || SaveScreenshot(output);
