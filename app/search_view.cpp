@@ -27,6 +27,7 @@ constexpr int32_t SLOWER_KEYS[] = {KEY_MINUS, KEY_SLASH, KEY_NUMPAD_MINUS};
 
 constexpr int32_t NODE_RADIUS = 2;
 constexpr int32_t TEXT_X = 215;  // between the statistics and the help lines
+constexpr int32_t CAP_X = 190;   // right of the status line
 constexpr int32_t CAP_Y = 5;
 constexpr int32_t LEGEND_Y = 25;
 constexpr int32_t SHORTEST_Y = 40;
@@ -128,8 +129,14 @@ void ClearPicture() {
     searchView.marksDrawn = 0;
 }
 
-// Whether the line between the rounded points can set a pixel of the surface.
+// Whether the line between the rounded points can set a pixel of the surface. Most of a large
+// scene's segments are told apart by their floats alone.
 bool SegmentMayShow(const Vec2& from, const Vec2& to) {
+    constexpr float MARGIN = 1.0f;
+    if ((from.x < -MARGIN && to.x < -MARGIN) || (from.y < -MARGIN && to.y < -MARGIN) ||
+        (from.x > SURFACE_WIDTH + MARGIN && to.x > SURFACE_WIDTH + MARGIN) ||
+        (from.y > SURFACE_HEIGHT + MARGIN && to.y > SURFACE_HEIGHT + MARGIN))
+        return false;
     int64_t x1 = Round(from.x), y1 = Round(from.y), x2 = Round(to.x), y2 = Round(to.y);
     return std::max(x1, x2) >= 0 && std::min(x1, x2) < SURFACE_WIDTH && std::max(y1, y2) >= 0 &&
            std::min(y1, y2) < SURFACE_HEIGHT;
@@ -167,7 +174,8 @@ void AddMarks(int64_t target) {
     std::vector<Vec2> nodes;
     int32_t drawn = 0;
     int64_t i = searchView.marksDrawn;
-    for (; i < target && drawn < SEARCH_VIEW_MARKS_PER_FRAME; ++i) {
+    int64_t end = std::min(target, i + SEARCH_VIEW_STEPS_PER_FRAME);
+    for (; i < end && drawn < SEARCH_VIEW_MARKS_PER_FRAME; ++i) {
         const SearchEvent& event = searchView.trace[static_cast<size_t>(i)];
         if (event.kind == SEARCH_EVENT_TESTED && SegmentMayShow(event.from, event.to)) {
             DrawSegment(event.from, event.to, RASTER_TESTED);
@@ -220,14 +228,15 @@ bool ShowsTrace() { return searchView.view != SEARCH_VIEW_PLAIN || searchView.re
 
 // ---- Keys and edits --------------------------------------------------------------------------
 
-bool recordNextJob = false;  // set while F2 or F3 asks for a recorded run of the same scene
+// Set while F2 or F3 asks for a recorded search of the same scene; the edit that applies it
+// (maybe later, when edits wait for a stopping worker) takes it and keeps the replay.
+bool recordNextJob = false;
 
 // Searches the scene again with its steps recorded, unless the current job already records.
 void RecordCurrentScene() {
     if (searchView.traceOfJob) return;
     recordNextJob = true;
     EditScene(SceneEdit{.kind = EDIT_RECOMPUTE});
-    recordNextJob = false;
 }
 
 bool AnyReleased(std::span<const int32_t> keys) {
@@ -356,6 +365,7 @@ void ResetSearchViews() {
     StopShortestWorker();
     if (searchView.traceOfJob) StopSearchTrace();
     searchView = SearchViewState{};
+    recordNextJob = false;
     ClearPicture();
 }
 
@@ -382,10 +392,14 @@ void HandleSearchViewKeys() {
 
 void EndSearchViewsForEdit() {
     StopShortestWorker();
-    searchView.replaying = false;
-    searchView.paused = false;
+    bool ownEdit = recordNextJob;
+    recordNextJob = false;
+    if (!ownEdit) {
+        searchView.replaying = false;
+        searchView.paused = false;
+    }
     // The freed job's worker has ended: nothing appends to the trace any more.
-    bool record = searchView.view != SEARCH_VIEW_PLAIN || recordNextJob;
+    bool record = searchView.view != SEARCH_VIEW_PLAIN || ownEdit;
     if (record)
         StartSearchTrace(&searchView.trace);
     else if (searchView.traceOfJob)
@@ -454,9 +468,11 @@ void DrawSearchViewOver() {
         }
         if (searchView.replaying) DrawLabel(TEXT_X, REPLAY_Y, ReplayLine(), COLOUR_VIEW_TEXT);
         if (searchView.capReached)
-            DrawLabel(TEXT_X, CAP_Y,
-                      TextJoin({"Zeichnen begrenzt: ", DecimalText(SEARCH_VIEW_MARKS_PER_FRAME),
-                                " Striche je Bild, der Rest folgt"}),
+            DrawLabel(CAP_X, CAP_Y,
+                      TextJoin({"je Bild h\xF6"
+                                "chstens ",
+                                DecimalText(SEARCH_VIEW_MARKS_PER_FRAME), " Striche, ",
+                                DecimalText(SEARCH_VIEW_STEPS_PER_FRAME), " Schritte"}),
                       COLOUR_VIEW_TEXT);
     }
     if (searchView.helpShown) DrawHelpPanel();

@@ -23,6 +23,8 @@ enum SearchViewKind : int32_t {
 // Marks (tested segments, nodes) added to the picture per frame at most; a replay that runs
 // faster, or a view of a long trace, catches up over the following frames and says so.
 constexpr int32_t SEARCH_VIEW_MARKS_PER_FRAME = 10000;
+// Steps looked at per frame at most, drawn or not (most of a large scene's lie off the surface).
+constexpr int32_t SEARCH_VIEW_STEPS_PER_FRAME = 100000;
 // The shortest path is given up after this long.
 constexpr int64_t SHORTEST_BUDGET_MS = 10000;
 // Replay speeds, steps per second, that + and − step through; the replay starts at 60.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app.h"
@@ -32,6 +33,10 @@ const char* USAGE =
     "\n"
     "--bmp OUT.bmp  writes the last frame as F12 does (800 x 600, 24 bits)\n"
     "--time MS      shows MS as the computation time, so that pictures compare byte for byte\n"
+    "--search-times N  instead: times the path job (created until finished) N times each,\n"
+    "               in turns: made directly as before the views existed, made by the edit\n"
+    "               with the plain view, and with the search view (its steps recorded); prints\n"
+    "               the medians in milliseconds\n"
     "\n"
     "Exit status: 0 done, 1 the scene could not be read, the view not completed within 10\n"
     "minutes or the image not written, 2 bad arguments.\n";
@@ -45,6 +50,10 @@ void Pass() {
     Clock::time_point begin = Clock::now();
     RunFramePass(0);
     frameMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
+    if (std::getenv("VIEW_DEBUG") && frameMs.back() > 20)
+        std::fprintf(stderr, "frame %zu: %.3f ms job %d shortest %d marks %lld\n", frameMs.size(),
+                     frameMs.back(), PathJobStatus(scene.job), searchView.shortestState,
+                     static_cast<long long>(searchView.marksDrawn));
 }
 void Tap(int32_t key) {
     NullSetKey(key, true);
@@ -64,6 +73,40 @@ bool ViewComplete(int32_t view) {
     return searchView.marksDrawn >= target;
 }
 
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Milliseconds from creating the job to its end, the job made by make().
+template <typename Make>
+double TimeJob(Make make) {
+    Clock::time_point begin = Clock::now();
+    make();
+    while (scene.job && PathJobStatus(scene.job) == 0) std::this_thread::yield();
+    return std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
+}
+
+void TimeSearches(int64_t runs) {
+    std::vector<double> direct, plain, recorded;
+    for (int64_t i = 0; i < runs; ++i) {
+        searchView.view = SEARCH_VIEW_PLAIN;
+        EditScene(SceneEdit{.withoutJob = 1});
+        direct.push_back(TimeJob([] { scene.job = CreatePathJob(scene.start, scene.goal); }));
+        plain.push_back(TimeJob([] { EditScene(SceneEdit{}); }));
+        searchView.view = SEARCH_VIEW_SEARCH;  // as F2 leaves it, without the frames
+        recorded.push_back(TimeJob([] { EditScene(SceneEdit{}); }));
+    }
+    searchView.view = SEARCH_VIEW_PLAIN;
+    EditScene(SceneEdit{});
+    std::printf(
+        "search time, %d walls, %lld runs each: without the views %.3f ms, plain view %.3f ms, "
+        "steps recorded %.3f ms (medians)\n",
+        ListCount(walls), static_cast<long long>(runs), Median(direct), Median(plain),
+        Median(recorded));
+}
+
 bool ParseCount(const char* text, int64_t* value) {
     char* end = nullptr;
     long long parsed = std::strtoll(text, &end, 10);
@@ -81,6 +124,7 @@ int main(int argc, char** argv) {
     int64_t frames = 100;
     int64_t shownTime = -1;
     bool helpPanel = false;
+    int64_t searchRuns = -1;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         bool hasValue = i + 1 < argc;
@@ -116,6 +160,11 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "pfadlotse-view: --time takes 0 to 2147483647 ms\n");
                 return 2;
             }
+        } else if (std::strcmp(arg, "--search-times") == 0 && hasValue) {
+            if (!ParseCount(argv[++i], &searchRuns) || searchRuns == 0) {
+                std::fprintf(stderr, "pfadlotse-view: --search-times takes 1 to 2147483647\n");
+                return 2;
+            }
         } else if (std::strcmp(arg, "--help-panel") == 0) {
             helpPanel = true;
         } else if (std::strcmp(arg, "--bmp") == 0 && hasValue) {
@@ -142,6 +191,12 @@ int main(int argc, char** argv) {
         EditScene(SceneEdit{.kind = EDIT_LOAD_SCENE});
     }
     while (PathJobStatus(scene.job) == 0 && scene.job) SleepMilliseconds(1);
+    if (searchRuns > 0) {
+        TimeSearches(searchRuns);
+        ResetSearchViews();
+        FreePathJob(scene.job);
+        return 0;
+    }
     Pass();  // the first frame draws the walls' layer, as the program's first frame after a load
     frameMs.clear();
 

@@ -1,4 +1,6 @@
 // The search views in the window, driven by their keys pass by pass on the null platform.
+#include "app/search_view.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/search_view.h"
 #include "platform/display.h"
 #include "platform/null/null_platform.h"
 #include "platform/system.h"
@@ -204,9 +205,9 @@ TEST_F(SearchViewTest, SpacePausesTheRightArrowStepsAndPlusAndMinusChangeTheSpee
         int32_t speed;
         int64_t stepsIn6Frames;
     };
-    for (Case c : {Case{KEY_NUMPAD_PLUS, 120, 12}, Case{KEY_MINUS, 60, 6}, Case{KEY_SLASH, 30, 3},
-                   Case{KEY_NUMPAD_MINUS, 20, 2}, Case{KEY_RIGHT_BRACKET, 30, 3},
-                   Case{KEY_EQUALS, 60, 6}}) {
+    for (Case c :
+         {Case{KEY_NUMPAD_PLUS, 120, 12}, Case{KEY_MINUS, 60, 6}, Case{KEY_SLASH, 30, 3},
+          Case{KEY_NUMPAD_MINUS, 20, 2}, Case{KEY_RIGHT_BRACKET, 30, 3}, Case{KEY_EQUALS, 60, 6}}) {
         Tap(c.key);
         EXPECT_EQ(REPLAY_SPEEDS[searchView.speedIndex], c.speed) << c.key;
         searchView.speedCredit = 0;
