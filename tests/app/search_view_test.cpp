@@ -249,3 +249,14 @@ TEST_F(SearchViewTest, ALongTraceIsDrawnAtMostTheCapAFrameAndSaysSo) {
     EXPECT_EQ(searchView.marksDrawn, n);
     EXPECT_FALSE(searchView.capReached);
 }
+
+TEST_F(SearchViewTest, WithoutAThreadForTheShortestPathTheViewSaysSoAndGoesOn) {
+    SetSomeWalls();
+    Tap(KEY_F2);
+    WaitForJob();
+    FailThreadStart(1);
+    Frame failed = Tap(KEY_F2);
+    EXPECT_EQ(searchView.shortestState, SHORTEST_FAILED);
+    EXPECT_GT(Count(failed, COLOUR_VIEW_TEXT), 100);
+    EXPECT_GT(Count(failed, COLOUR_TESTED), 500);  // the rest of the view stands
+}
