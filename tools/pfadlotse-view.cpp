@@ -237,8 +237,10 @@ int main(int argc, char** argv) {
         if (replaySteps >= 0 && !searchView.paused && searchView.replayStep + 2 >= replaySteps &&
             searchView.replayStep > 0)
             Tap(KEY_SPACE);
+        // The trace is read only once its search has finished.
         bool replayDone = replaySteps < 0 || searchView.paused ||
-                          searchView.replayStep >= static_cast<int64_t>(searchView.trace.size());
+                          (PathJobStatus(scene.job) != 0 &&
+                           searchView.replayStep >= static_cast<int64_t>(searchView.trace.size()));
         if (replayDone && ViewComplete(view)) break;
         if (Clock::now() > giveUp) {
             std::fprintf(stderr, "pfadlotse-view: the view was not complete after 10 minutes\n");
