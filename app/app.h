@@ -12,6 +12,8 @@
 #include "geometry/geometry.h"
 #include "pathsearch/pathsearch.h"
 
+class SceneLoader;  // scene_file.h
+
 // A right press picks the start or the goal when strictly nearer than this (in pixels).
 constexpr double PICK_RADIUS = 10.0;
 constexpr int32_t MARKER_RADIUS = 4;
@@ -46,6 +48,8 @@ struct SceneState {
     Vec2 start;
     Vec2 goal;
     MouseSlot* mouseState;  // the table UpdateMouseState fills
+    bool jobWanted;         // the scene is to be searched: a job that could not be made is
+                            // tried again each pass (ApplyQueuedEdits)
 };
 extern SceneState scene;
 
@@ -69,10 +73,33 @@ struct SceneEdit {
     const Wall* wallRecords = nullptr;       // EDIT_SET_WALLS
     int32_t wallCount = 0;
     int32_t withoutJob = 0;  // 1: no next job is created (tools that only draw or time frames)
+    // EDIT_LOAD_SCENE: a loader that has read the whole file, finished instead of LoadScene.
+    SceneLoader* loader = nullptr;
 };
 // Frees the job, applies the edit, creates the next job (unless withoutJob). The only way the
 // walls, start or goal change while a job may exist.
 void EditScene(const SceneEdit& edit);
+
+// ---- Edits from the frame loop ----------------------------------------------------------------
+// The keys and the mouse queue their edits; each is applied, in order, as soon as it can be:
+// a scene file once it has been read, a few frames at most for one at the cap, and only when
+// the current job's worker may be waited for. The desktop waits for a stopping worker (it
+// stops within one step of the search); a browser's main thread may never wait, so there an
+// edit asks the worker to stop and is applied in the first frame after it has.
+
+// Whether edits wait for a stopping worker (the default) or stay queued until it has ended.
+void SetEditsWaitForWorker(bool wait);
+// Queues the edit for the end of the pass. An EDIT_LOAD_SCENE takes the file OpenSceneFile
+// opened and reads it over that pass and the following ones.
+void QueueEdit(const SceneEdit& edit);
+// Applies the queued edits that can be applied now, and reads on in a scene file; once a pass.
+// A job that could not be made (no memory, no thread) is tried again here, so the frame's
+// "computing" is never a job that does not exist.
+void ApplyQueuedEdits();
+// True while edits wait; the frame loop's callers use it to know the scene is settled.
+bool EditsQueued();
+// Forgets the queued edits (the program is ending).
+void DropQueuedEdits();
 
 // Start-up up to the open drawing surface: zeroes the scene, makes the mouse table, installs
 // the fault report (when asked: tests and tools keep the default fault handling), makes the
@@ -85,6 +112,9 @@ void StartScene();
 
 // Draws one complete frame from the scene and the job's state, and presents it.
 void DrawFrame();
+// True when the frame draws the current walls. A change of a large wall list is drawn over
+// several frames (a few milliseconds each), showing the walls before it until it is done.
+bool WallLayerCurrent();
 // One pass of the loop: DrawFrame, the pause (none when pauseMs is 0: the browser waits for
 // the next animation frame instead), one window event, the keys, the mouse and its edits. False
 // when Escape was seen down; nothing after the keyboard sample ran then.

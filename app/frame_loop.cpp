@@ -44,8 +44,19 @@ struct WallLayer {
     uint64_t stamp;
     bool built;
     std::vector<PixelRun> runs;
+    // A build under way: a list of a million walls is drawn over several frames, and the
+    // layer it replaces is shown until it is done.
+    bool building;
+    const CursorList* buildList;
+    uint64_t buildStamp;
+    ListWalk walk;
+    std::vector<uint8_t> covered;  // one byte per surface pixel: a wall drawn so far set it
 };
 WallLayer wallLayer{};
+
+// Walls a frame looks at while it builds the layer: a few milliseconds' work, so that a frame
+// at the file cap keeps its pace; a scene below it is built in one frame, as it always was.
+constexpr int32_t WALL_LAYER_WALLS_PER_FRAME = 200000;
 
 // Whether DrawWall of the wall could set a pixel of the surface: its pixels lie between its
 // rounded end points.
@@ -57,9 +68,23 @@ bool WallMayShow(const Wall& wall) {
            std::max(y, y + h) >= 0 && std::min(y, y + h) < SURFACE_HEIGHT;
 }
 
-// Draws the walls on a black surface with the frame's own DrawWall and notes where they fell.
-void BuildWallLayer() {
-    wallLayer.runs.clear();
+uint64_t StampOf(const CursorList* list) { return list ? list->stamp : 0; }
+
+bool WallLayerStale() {
+    return !wallLayer.built || wallLayer.list != walls || wallLayer.stamp != StampOf(walls);
+}
+
+// Draws the next walls on a black surface with the frame's own DrawWall and notes where they
+// fell; once the last is drawn, the pixels they cover become the layer, as runs along the rows.
+void BuildWallLayerStep() {
+    WallLayer& layer = wallLayer;
+    if (!layer.building || layer.buildList != walls || layer.buildStamp != StampOf(walls)) {
+        layer.building = true;
+        layer.buildList = walls;
+        layer.buildStamp = StampOf(walls);
+        layer.walk = ListWalkStart(walls);
+        layer.covered.assign(static_cast<size_t>(SURFACE_WIDTH) * SURFACE_HEIGHT, 0);
+    }
     ClearSurface(COLOUR_BACKGROUND);
     BeginSurfaceDrawing();
     SetDrawingColour(COLOUR_WALL);
@@ -67,38 +92,47 @@ void BuildWallLayer() {
     // back buffer is not ours to read, and the layer is made again next frame.
     if (DrawLabel(1, 0, "") != 1) {
         EndSurfaceDrawing();
-        wallLayer.built = false;
+        layer.building = false;
+        layer.built = false;
         return;
     }
     bool any = false;
-    for (const Wall& wall : ListItems<Wall>(walls))
-        if (WallMayShow(wall)) {
-            DrawWall(&wall, CURRENT_COLOUR);
+    bool finished = false;
+    for (int32_t looked = 0; looked < WALL_LAYER_WALLS_PER_FRAME; ++looked) {
+        auto* wall = static_cast<const Wall*>(ListWalkNext(&layer.walk));
+        if (!wall) {
+            finished = true;
+            break;
+        }
+        if (WallMayShow(*wall)) {
+            DrawWall(wall, CURRENT_COLOUR);
             any = true;
         }
+    }
+    if (!finished && !layer.walk.next) finished = true;
     EndSurfaceDrawing();
     if (any) {
         // Walls are the only thing drawn, so every pixel that is not black is a wall's.
         const uint32_t* pixels = BackBufferPixels();
-        for (int32_t y = 0; y < SURFACE_HEIGHT; ++y) {
-            const uint32_t* row = pixels + static_cast<size_t>(y) * SURFACE_WIDTH;
-            for (int32_t x = 0; x < SURFACE_WIDTH; ++x) {
-                if (row[x] == 0) continue;
-                int32_t end = x;
-                while (end + 1 < SURFACE_WIDTH && row[end + 1] != 0) ++end;
-                wallLayer.runs.push_back(PixelRun{y, x, end});
-                x = end;
-            }
+        for (size_t i = 0; i < layer.covered.size(); ++i) layer.covered[i] |= pixels[i] != 0;
+    }
+    if (!finished) return;
+    layer.runs.clear();
+    for (int32_t y = 0; y < SURFACE_HEIGHT; ++y) {
+        const uint8_t* row = layer.covered.data() + static_cast<size_t>(y) * SURFACE_WIDTH;
+        for (int32_t x = 0; x < SURFACE_WIDTH; ++x) {
+            if (!row[x]) continue;
+            int32_t end = x;
+            while (end + 1 < SURFACE_WIDTH && row[end + 1]) ++end;
+            layer.runs.push_back(PixelRun{y, x, end});
+            x = end;
         }
     }
-    wallLayer.list = walls;
-    wallLayer.stamp = walls ? walls->stamp : 0;
-    wallLayer.built = true;
-}
-
-bool WallLayerStale() {
-    return !wallLayer.built || wallLayer.list != walls ||
-           (walls && wallLayer.stamp != walls->stamp);
+    layer.list = layer.buildList;
+    layer.stamp = layer.buildStamp;
+    layer.built = true;
+    layer.building = false;
+    layer.covered = {};
 }
 
 // Draws the walls in the current drawing colour, as drawing each wall would.
@@ -123,7 +157,7 @@ void HandleFileKeys() {
     }
     if (WasKeyReleased(KEY_F6)) {
         std::string path = PlaceFile(SCENE_FILE_NAME, false);
-        if (!path.empty() && OpenSceneFile(path)) EditScene(SceneEdit{.kind = EDIT_LOAD_SCENE});
+        if (!path.empty() && OpenSceneFile(path)) QueueEdit(SceneEdit{.kind = EDIT_LOAD_SCENE});
     }
 }
 
@@ -137,7 +171,7 @@ void HandleRightButton() {
         else
             scene.selected = nullptr;
     } else if (flags & MOUSE_RELEASED) {
-        EditScene(SceneEdit{.kind = EDIT_RECOMPUTE});
+        QueueEdit(SceneEdit{.kind = EDIT_RECOMPUTE});
     } else if ((flags & MOUSE_DOWN) && scene.selected) {
         scene.selected->x = scene.mousePos.x;
         scene.selected->y = scene.mousePos.y;
@@ -150,7 +184,7 @@ void HandleLeftButton() {
         scene.dragging = 1;
         scene.dragStart = scene.mousePos;
     } else if (flags & MOUSE_RELEASED) {
-        EditScene(SceneEdit{.kind = EDIT_ADD_WALL,
+        QueueEdit(SceneEdit{.kind = EDIT_ADD_WALL,
                             .x1 = Round(scene.dragStart.x),
                             .y1 = Round(scene.dragStart.y),
                             .x2 = Round(scene.mousePos.x),
@@ -160,6 +194,8 @@ void HandleLeftButton() {
     }
 }
 }  // namespace
+
+bool WallLayerCurrent() { return !WallLayerStale(); }
 
 int32_t DrawWall(const Wall* wall, int32_t colour) {
     if (!wall) return 0;
@@ -185,7 +221,10 @@ void EditScene(const SceneEdit& edit) {
                     edit.x1, edit.y1, edit.x2, edit.y2);
             break;
         case EDIT_LOAD_SCENE:
-            LoadScene(scene.start, scene.goal);
+            if (edit.loader)
+                edit.loader->Finish(scene.start, scene.goal);
+            else
+                LoadScene(scene.start, scene.goal);
             break;
         case EDIT_SET_WALLS:
             ListClear(walls);
@@ -202,7 +241,8 @@ void EditScene(const SceneEdit& edit) {
         default:
             break;
     }
-    if (!edit.withoutJob) scene.job = CreatePathJob(scene.start, scene.goal);
+    scene.jobWanted = !edit.withoutJob;
+    if (scene.jobWanted) scene.job = CreatePathJob(scene.start, scene.goal);
 }
 
 bool StartPlatform(bool installFaultReport, std::string* failure) {
@@ -244,12 +284,13 @@ void StartScene() {
     scene.start = Vec2{50, 340};
     scene.goal = Vec2{750, 340};
     AddBox(10, 80, 780, 510);
+    scene.jobWanted = true;
     scene.job = CreatePathJob(scene.start, scene.goal);
 }
 
 void DrawFrame() {
     // The layer is drawn on the back buffer, which the frame clears next.
-    if (WallLayerStale()) BuildWallLayer();
+    if (WallLayerStale()) BuildWallLayerStep();
     PrepareSearchView();
     ClearSurface(COLOUR_BACKGROUND);
     BeginSurfaceDrawing();
@@ -329,6 +370,7 @@ bool RunFramePass(int32_t pauseMs) {
         Vec2{static_cast<float>(MousePositionX()), static_cast<float>(MousePositionY())};
     HandleRightButton();
     HandleLeftButton();
+    ApplyQueuedEdits();
     return true;
 }
 

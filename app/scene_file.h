@@ -31,6 +31,27 @@ bool OpenSceneFile(const std::string& path);
 // memory running out leaves start, goal and walls as they were, says why on stderr and gives
 // false (outOfMemory, when given, tells which). Stored corner points are kept as they are.
 bool LoadScene(Vec2& start, Vec2& goal, bool* outOfMemory = nullptr);
+
+// LoadScene in steps, so that a scene at the cap never holds up a frame: the loader takes the
+// file OpenSceneFile opened, each Step reads and parses the next part into a list of its own,
+// and Finish swaps it in as LoadScene does. Walls are untouched until Finish.
+class SceneLoader {
+  public:
+    SceneLoader();
+    ~SceneLoader();
+    SceneLoader(const SceneLoader&) = delete;
+    SceneLoader& operator=(const SceneLoader&) = delete;
+    // Reads up to about maxBytes more. True once the whole file is in or the load failed.
+    bool Step(size_t maxBytes);
+    // Once Step said true: the scene as LoadScene leaves it, and LoadScene's answer.
+    bool Finish(Vec2& start, Vec2& goal, bool* outOfMemory = nullptr);
+
+  private:
+    struct Parts;
+    Parts* parts_;
+};
+// What one frame's Step reads: about 2 ms of reading and parsing.
+constexpr size_t SCENE_LOAD_STEP_BYTES = size_t{1} << 20;
 // Reads a scene file's bytes into start, goal and the list into (emptied first), as LoadScene
 // reads the file. False when memory for a wall ran out; the walls read until then stay.
 bool ParseScene(std::span<const uint8_t> bytes, Vec2& start, Vec2& goal, CursorList* into);

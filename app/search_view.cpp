@@ -228,15 +228,16 @@ bool ShowsTrace() { return searchView.view != SEARCH_VIEW_PLAIN || searchView.re
 
 // ---- Keys and edits --------------------------------------------------------------------------
 
-// Set while F2 or F3 asks for a recorded search of the same scene; the edit that applies it
-// (maybe later, when edits wait for a stopping worker) takes it and keeps the replay.
+// Set while F2 or F3 asks for a recorded search of the same scene; the queued edit that applies
+// it (maybe frames later, in a browser, once the worker has stopped) takes it and keeps the
+// replay.
 bool recordNextJob = false;
 
 // Searches the scene again with its steps recorded, unless the current job already records.
 void RecordCurrentScene() {
     if (searchView.traceOfJob) return;
     recordNextJob = true;
-    EditScene(SceneEdit{.kind = EDIT_RECOMPUTE});
+    QueueEdit(SceneEdit{.kind = EDIT_RECOMPUTE});
 }
 
 bool AnyReleased(std::span<const int32_t> keys) {

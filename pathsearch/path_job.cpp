@@ -183,6 +183,12 @@ void FreePathJob(PathJob* job) {
     BlockRelease(job);
 }
 
+void RequestPathJobStop(PathJob* job) {
+    if (job) ThreadRequestStop(job->thread);
+}
+
+bool PathJobWorkerEnded(PathJob* job) { return !job || !ThreadRunning(job->thread); }
+
 int32_t PathJobStatus(PathJob* job) {
     if (!job || ThreadRunning(job->thread)) return 0;
     job->cursor = -1;

@@ -78,6 +78,11 @@ PathJob* CreatePathJob(const Vec2& start, const Vec2& goal);
 // nullptr is ignored. A worker that abandoned itself (blocked in the fault report) is not
 // waited for, and its job record is left alone for the rest of the program.
 void FreePathJob(PathJob* job);
+// Asks the job's worker to stop and returns at once: for a caller that may not wait, which
+// frees the job once PathJobWorkerEnded says so. nullptr is ignored.
+void RequestPathJobStop(PathJob* job);
+// True when FreePathJob of the job would not wait: no job, or its worker has ended.
+bool PathJobWorkerEnded(PathJob* job);
 // 1 path found, -1 goal unreachable, 0 still running or no job, PATH_JOB_OUT_OF_MEMORY (-2)
 // memory ran out before the answer was complete (the statistics are then those of the part
 // searched, and there is no path). Only a job whose worker thread has ended counts as finished;

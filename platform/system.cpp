@@ -129,6 +129,11 @@ void ThreadKill(int32_t thread) {
     ForgetThread(thread);
 }
 
+void ThreadRequestStop(int32_t thread) {
+    if (auto record = FindThread(thread))
+        record->stopRequested.store(true, std::memory_order_release);
+}
+
 bool ThreadStopRequested() {
     return currentThread && currentThread->stopRequested.load(std::memory_order_acquire);
 }

@@ -32,6 +32,9 @@ int32_t ThreadRunning(int32_t thread);
 // once for an ended or unknown thread, and for a thread that has abandoned itself. Threads are
 // never killed by force: that would leave locks held and memory half built.
 void ThreadKill(int32_t thread);
+// Asks a thread to stop (see ThreadStopRequested) and returns at once; ThreadRunning tells
+// when it has. For callers that may not wait, such as a browser's main thread.
+void ThreadRequestStop(int32_t thread);
 // True when a stop of the calling thread was asked for. Cheap: one relaxed-acquire load.
 bool ThreadStopRequested();
 // Marks the calling thread as one that will never honour a stop again (it is blocked in the

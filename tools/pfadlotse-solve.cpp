@@ -16,6 +16,7 @@
 #include "analysis/analysis.h"
 #include "app/scene_file.h"
 #include "pathsearch/pathsearch.h"
+#include "tools/scenario_run.h"
 
 namespace {
 
@@ -300,11 +301,13 @@ Outcome SolveOrSayOutOfMemory(const char* path, const Options& options) {
 int main(int argc, char** argv) {
     std::vector<const char*> files;
     Options options;
+    ScenarioRunOptions scenario;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view argument = argv[i];
         if (!optionsEnded && (argument == "--help" || argument == "-h")) {
             std::fputs(USAGE, stdout);
+            std::printf("\n%s", SCENARIO_USAGE);
             return 0;
         }
         if (!optionsEnded && (argument == "--budget-nodes" || argument == "--budget-ms")) {
@@ -319,6 +322,8 @@ int main(int argc, char** argv) {
             (argument == "--budget-nodes" ? options.budget.maxExpanded
                                           : options.budget.maxMilliseconds) = value;
             ++i;
+        } else if (!optionsEnded && ScenarioOption(argc, argv, &i, &scenario)) {
+            if (i < 0) return 2;
         } else if (!optionsEnded && argument == "--optimal") {
             options.optimal = true;
         } else if (!optionsEnded && argument == "--trace") {
@@ -331,6 +336,11 @@ int main(int argc, char** argv) {
         } else {
             files.push_back(argv[i]);
         }
+    }
+    if (!scenario.scenario.empty() || scenario.modeOptions) {
+        scenario.optimal = options.optimal;
+        scenario.budget = options.budget;
+        return RunScenarioFromArguments(scenario, !files.empty() || options.trace);
     }
     if (files.empty()) {
         std::fputs(USAGE, stderr);

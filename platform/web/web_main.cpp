@@ -25,13 +25,24 @@ EM_JS(void, TellPageEnded, (), {
     if (Module.pfadEnded) Module.pfadEnded();
 });
 
+bool ending = false;
+
 void Step() {
+    if (ending) {
+        // The worker stops before the page says it is over; the last frame stays on the canvas.
+        // The main thread never waits for it: the frames keep asking until it has.
+        if (!PathJobWorkerEnded(scene.job)) return;
+        FreePathJob(scene.job);
+        scene.job = nullptr;
+        emscripten_cancel_main_loop();
+        TellPageEnded();
+        return;
+    }
     PathJob* drawn = scene.job;  // the frame draws this job; edits come after the drawing
     if (!RunFrameStep(0)) {
-        emscripten_cancel_main_loop();
-        // The worker stops before the page says it is over; the last frame stays on the canvas.
-        EditScene(SceneEdit{.kind = EDIT_RECOMPUTE, .withoutJob = 1});
-        TellPageEnded();
+        DropQueuedEdits();
+        RequestPathJobStop(scene.job);
+        ending = true;
         return;
     }
     // What the frame showed while its job is still the current one (an edit's new job is
@@ -44,7 +55,7 @@ void Step() {
         // and says why on stderr, which the page shows.
         std::string path = std::move(droppedScene);
         droppedScene.clear();
-        if (OpenSceneFile(path)) EditScene(SceneEdit{.kind = EDIT_LOAD_SCENE});
+        if (OpenSceneFile(path)) QueueEdit(SceneEdit{.kind = EDIT_LOAD_SCENE});
     }
 }
 }  // namespace
@@ -102,6 +113,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE void PfadTrapForTest(int32_t kind, int32_t onWor
 #endif
 
 int main() {
+    // The browser's main thread may not block: edits wait in the queue for a stopping worker.
+    SetEditsWaitForWorker(false);
     StartProgram();
     // Every animation frame; the browser's wait between them is the frame's pause.
     emscripten_set_main_loop(Step, 0, 1);

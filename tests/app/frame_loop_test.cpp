@@ -472,6 +472,86 @@ TEST_F(FrameLoopTest, ASceneOfImpossibleValuesLoadsSearchesAndDraws) {
     EXPECT_NE(scene.jobStatus, 0);
 }
 
+// A scene at the cap is read over several frames: the old scene stays whole until the last
+// part is in, a wall drawn meanwhile is added to the loaded scene, and the walls are drawn once
+// the layer has caught up.
+TEST_F(FrameLoopTest, F6ReadsABigSceneOverSeveralFramesAndKeepsTheEditsMadeMeanwhile) {
+    TempFolder folder;
+    constexpr int32_t COUNT = 250000;  // 8 MB: several steps of the reader and of the layer
+    std::vector<float> values = {60, 340, 740, 340};
+    const Wall shelf = WallBetween(100, 200, 300, 200);
+    for (int32_t i = 0; i < COUNT; ++i) {
+        const float* raw = reinterpret_cast<const float*>(&shelf);
+        values.insert(values.end(), raw, raw + 8);
+    }
+    WriteFileBytes(SCENE_FILE_NAME,
+                   std::vector<char>(reinterpret_cast<const char*>(values.data()),
+                                     reinterpret_cast<const char*>(values.data() + values.size())));
+    SettleAndDraw();
+    Tap(KEY_F6);
+    ASSERT_TRUE(EditsQueued());
+    MoveTo(400, 450);
+    Pass();
+    Press(LEFT);
+    Pass(2);
+    Release(LEFT);
+    Pass();
+    int frames = 0;
+    for (; EditsQueued() && frames < 100; ++frames) {
+        ASSERT_EQ(ListCount(walls), 4);
+        ASSERT_TRUE(SameBits(scene.start, Vec2{50, 340}));
+        Pass();
+    }
+    ASSERT_FALSE(EditsQueued());
+    ASSERT_EQ(ListCount(walls), COUNT + 1);
+    const Wall click = WallBetween(400, 450, 400, 450);
+    EXPECT_TRUE(BlockEqual(ListElementData(walls->last), &click, sizeof(Wall)));
+    EXPECT_TRUE(SameBits(scene.start, Vec2{60, 340}));
+
+    EXPECT_NE(Pixel(150, 200), PIXEL_WALL);
+    int layerFrames = 0;
+    for (; !WallLayerCurrent() && layerFrames < 100; ++layerFrames) Pass();
+    EXPECT_GT(layerFrames, 1);
+    Pass();
+    EXPECT_EQ(Pixel(150, 200), PIXEL_WALL);
+    EXPECT_EQ(WaitForJob(), 1);
+}
+
+// Where the main thread may not wait, an edit asks the running worker to stop and is made in
+// the first pass after it has ended.
+TEST_F(FrameLoopTest, EditsThatMayNotWaitAreMadeOnceTheWorkerHasStopped) {
+    ASSERT_NE(WaitForJob(), 0);
+    LockAcquire(SearchLock);
+    EditScene(SceneEdit{});  // this job's worker waits for the lock: alive when the edit comes
+    SetEditsWaitForWorker(false);
+    QueueEdit(SceneEdit{.kind = EDIT_ADD_WALL, .x1 = 1, .y1 = 2, .x2 = 3, .y2 = 4});
+    ApplyQueuedEdits();
+    EXPECT_TRUE(EditsQueued());
+    EXPECT_EQ(ListCount(walls), 4);
+    for (int i = 0; i < 1000 && !PathJobWorkerEnded(scene.job); ++i) SleepMilliseconds(10);
+    // As after a stop while waiting: its nodes are left to the lock's holder.
+    ReleaseSearchNodes();
+    LockRelease(SearchLock);
+    Pass();
+    SetEditsWaitForWorker(true);
+    EXPECT_FALSE(EditsQueued());
+    EXPECT_EQ(ListCount(walls), 5);
+    EXPECT_EQ(WaitForJob(), 1);
+}
+
+#if PFAD_CHECKS
+TEST_F(FrameLoopTest, AJobThatCouldNotStartIsTriedAgainInTheNextPass) {
+    ASSERT_NE(WaitForJob(), 0);
+    FailThreadStart(1);
+    QueueEdit(SceneEdit{});
+    Pass();
+    EXPECT_EQ(scene.job, nullptr);
+    Pass();
+    ASSERT_NE(scene.job, nullptr);
+    EXPECT_EQ(WaitForJob(), 1);
+}
+#endif
+
 // ---- EditScene -----------------------------------------------------------------------------
 
 TEST_F(FrameLoopTest, AnEditStopsAWaitingJobBeforeTheWallsChangeAndSearchesTheNewScene) {

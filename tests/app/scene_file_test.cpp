@@ -116,6 +116,42 @@ TEST_F(SceneFileTest, ShortFilesChangeOnlyWhatTheyHold) {
     EXPECT_TRUE(SameBits(loaded[1].outerB, Vec2{0, 0}));
 }
 
+TEST_F(SceneFileTest, LoadingInStepsOfAnySizeGivesTheSceneAndTouchesNothingBeforeTheEnd) {
+    std::vector<char> bytes = Floats({9, 10, 11, 12});
+    for (int i = 0; i < 1000 * 8 + 3; ++i) {
+        float value = static_cast<float>(i) * 0.5f;
+        const char* raw = reinterpret_cast<const char*>(&value);
+        bytes.insert(bytes.end(), raw, raw + 4);
+    }
+    WriteFileBytes("scene", bytes);
+    Vec2 wantStart{}, wantGoal{};
+    ASSERT_TRUE(Load("scene", wantStart, wantGoal));
+    const std::vector<Wall> want = Walls();
+    ASSERT_EQ(want.size(), 1001u);
+
+    for (size_t step : {size_t{1}, size_t{32}, size_t{100}, size_t{4096}, SCENE_LOAD_STEP_BYTES}) {
+        ListClear(walls);
+        AddBox(10, 80, 780, 510);
+        const CursorList* before = walls;
+        ASSERT_TRUE(OpenSceneFile("scene"));
+        SceneLoader loader;
+        int steps = 1;
+        while (!loader.Step(step)) {
+            ++steps;
+            ASSERT_EQ(walls, before);
+            ASSERT_EQ(ListCount(walls), 4);
+        }
+        Vec2 start{}, goal{};
+        ASSERT_TRUE(loader.Finish(start, goal)) << step;
+        EXPECT_TRUE(SameBits(start, wantStart));
+        EXPECT_TRUE(SameBits(goal, wantGoal));
+        std::vector<Wall> got = Walls();
+        ASSERT_EQ(got.size(), want.size()) << step;
+        EXPECT_EQ(std::memcmp(got.data(), want.data(), got.size() * sizeof(Wall)), 0) << step;
+        EXPECT_GE(steps, step >= bytes.size() ? 1 : 2) << step;
+    }
+}
+
 TEST_F(SceneFileTest, AFileOneByteOverTheCapIsRefusedUnread) {
     {
         std::ofstream("huge") << "";
