@@ -9,6 +9,7 @@
 
 #include "app/app.h"
 #include "app/scene_file.h"
+#include "app/search_view.h"
 #include "fault/fault_report.h"
 #include "platform/display.h"
 #include "platform/system.h"
@@ -210,6 +211,7 @@ void EditScene(const SceneEdit& edit) {
     // The worker reads walls and the job's nodes: it must be gone before either changes.
     FreePathJob(scene.job);
     scene.job = nullptr;
+    EndSearchViewsForEdit();
     switch (edit.kind) {
         case EDIT_ADD_WALL:
             if (AddWall(edit.x1, edit.y1, edit.x2, edit.y2) != 0)
@@ -245,6 +247,7 @@ void EditScene(const SceneEdit& edit) {
 
 bool StartPlatform(bool installFaultReport, std::string* failure) {
     scene = SceneState{};
+    ResetSearchViews();
     PrepareProcess();
     ThreadInstallSignalStack();
     auto fail = [&](std::string what) {
@@ -288,9 +291,11 @@ void StartScene() {
 void DrawFrame() {
     // The layer is drawn on the back buffer, which the frame clears next.
     if (WallLayerStale()) BuildWallLayerStep();
+    PrepareSearchView();
     ClearSurface(COLOUR_BACKGROUND);
     BeginSurfaceDrawing();
     SetDrawingMode(DRAWING_MODE_TRANSPARENT);
+    DrawSearchViewBeneath();
 
     DrawMarker(scene.start, "Start", COLOUR_START);
     DrawMarker(scene.goal, "Ziel", COLOUR_GOAL);
@@ -337,6 +342,8 @@ void DrawFrame() {
                         Round(scene.mousePos.y), COLOUR_RUBBER_BAND);
     }
 
+    DrawSearchViewOver();
+
     // Our own cursor, last so that it lies on top; the platform's is hidden over the surface.
     int32_t x = Round(scene.mousePos.x);
     int32_t y = Round(scene.mousePos.y);
@@ -356,6 +363,7 @@ bool RunFramePass(int32_t pauseMs) {
     if (IsKeyDown(KEY_ESCAPE)) return false;
     // F12 first: the back buffer still holds the frame presented above.
     HandleFileKeys();
+    HandleSearchViewKeys();
 
     UpdateMouseState(MOUSE_SOURCE_DEVICE);
     scene.mousePos =

@@ -234,6 +234,29 @@ TEST_F(EndToEnd, AUserDrawsMovesSavesLoadsAndQuits) {
                 differences += !(headless.At(x, y) == restored.At(x, y));
     EXPECT_EQ(differences, 0);
 
+    SCOPED_TRACE("the views of the search, by their keys, and back to the plain frame");
+    constexpr Rgb TESTED{40, 110, 120};
+    constexpr Rgb PANEL{8, 24, 48};
+    Tap("F2");
+    auto viewEnd = Clock::now() + 20s;
+    // The legend's "geprüft" in the segments' colour: here the one tested segment is the path.
+    Image searched = Screenshot();
+    while (searched.Count(TESTED, 215, 20, 300, 45) < 20 && Clock::now() < viewEnd)
+        searched = Screenshot();
+    EXPECT_GE(searched.Count(TESTED, 215, 20, 300, 45), 20) << "F2 showed no search view";
+    Tap("F1");
+    EXPECT_GT(Screenshot().Count(PANEL, 0, 0, 800, 600), 50000) << "F1 showed no help panel";
+    Tap("F1");
+    Tap("F2");
+    Tap("F2");
+    Image plainAgain = SettledScreenshot();
+    differences = 0;
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 800; ++x)
+            if (!(y >= 55 && y < 72 && x < 300))
+                differences += !(plainAgain.At(x, y) == restored.At(x, y));
+    EXPECT_EQ(differences, 0);
+
     SCOPED_TRACE("the close box, then Escape");
     SendCloseRequest();
     std::this_thread::sleep_for(300ms);
