@@ -25,11 +25,11 @@ int32_t Round(double value) { return RoundHalfEven(value); }
 constexpr int32_t FASTER_KEYS[] = {KEY_EQUALS, KEY_RIGHT_BRACKET, KEY_NUMPAD_PLUS};
 constexpr int32_t SLOWER_KEYS[] = {KEY_MINUS, KEY_SLASH, KEY_NUMPAD_MINUS};
 
-constexpr int32_t NODE_RADIUS = 2;
+constexpr int32_t NODE_RADIUS = SEARCH_NODE_RADIUS;
 constexpr int32_t TEXT_X = 215;  // between the statistics and the help lines
 constexpr int32_t CAP_X = 190;   // right of the status line
 constexpr int32_t CAP_Y = 5;
-constexpr int32_t LEGEND_Y = 25;
+constexpr int32_t LEGEND_Y = SEARCH_LEGEND_Y;
 constexpr int32_t SHORTEST_Y = 40;
 constexpr int32_t REPLAY_Y = 63;  // under the help lines, above the border wall
 
@@ -275,16 +275,6 @@ const char* StepName(int32_t kind) {
     }
 }
 
-// A legend entry: a sample of the mark, then its name in the same colour; returns the next x.
-int32_t DrawLegendEntry(int32_t x, bool dot, const char* name, int32_t colour) {
-    int32_t middle = LEGEND_Y + 7;
-    if (dot)
-        DrawDisc(x + 4, middle, NODE_RADIUS, colour);
-    else
-        DrawLineBetween(x, middle, x + 9, middle, colour);
-    return DrawLabel(x + 13, LEGEND_Y, name, colour) + 10;
-}
-
 Text Length(double length) { return DecimalText(Round(length)); }
 
 // "Weg L, kürzester S: Umweg G %", or what stands in for it.
@@ -458,13 +448,13 @@ void DrawSearchViewOver() {
             if (step.kind != SEARCH_EVENT_TESTED && NodeMayShow(step.to))
                 DrawDisc(Round(step.to.x), Round(step.to.y), NODE_RADIUS + 2, COLOUR_STEP);
         }
-        int32_t x = DrawLegendEntry(TEXT_X, false,
-                                    "gepr\xFC"
-                                    "ft",
-                                    COLOUR_TESTED);
-        x = DrawLegendEntry(x, true, "Knoten", COLOUR_NODE);
+        int32_t x = DrawSearchLegendEntry(TEXT_X, false,
+                                          "gepr\xFC"
+                                          "ft",
+                                          COLOUR_TESTED);
+        x = DrawSearchLegendEntry(x, true, "Knoten", COLOUR_NODE);
         if (searchView.view == SEARCH_VIEW_SHORTEST) {
-            DrawLegendEntry(x, false, "k\xFCrzester Weg", COLOUR_OPTIMAL);
+            DrawSearchLegendEntry(x, false, "k\xFCrzester Weg", COLOUR_OPTIMAL);
             DrawLabel(TEXT_X, SHORTEST_Y, ShortestLine(scene.jobStatus), COLOUR_VIEW_TEXT);
         }
         if (searchView.replaying) DrawLabel(TEXT_X, REPLAY_Y, ReplayLine(), COLOUR_VIEW_TEXT);
@@ -477,4 +467,13 @@ void DrawSearchViewOver() {
                       COLOUR_VIEW_TEXT);
     }
     if (searchView.helpShown) DrawHelpPanel();
+}
+
+int32_t DrawSearchLegendEntry(int32_t x, bool dot, const char* name, int32_t colour) {
+    int32_t middle = LEGEND_Y + 7;
+    if (dot)
+        DrawDisc(x + 4, middle, NODE_RADIUS, colour);
+    else
+        DrawLineBetween(x, middle, x + 9, middle, colour);
+    return DrawLabel(x + 13, LEGEND_Y, name, colour) + 10;
 }

@@ -43,6 +43,13 @@ constexpr int32_t COLOUR_STEP = 0x80FFC0;     // light green: the replay's lates
 constexpr int32_t COLOUR_VIEW_TEXT = 0xD0C0A0;
 constexpr int32_t COLOUR_PANEL = 0x301808;
 constexpr int32_t COLOUR_PANEL_TEXT = 0xF0E8E0;
+// Corner nodes are discs of this radius; the legend's line lies at this y.
+constexpr int32_t SEARCH_NODE_RADIUS = 2;
+constexpr int32_t SEARCH_LEGEND_Y = 25;
+
+// A legend entry at x on the legend's line: a sample of the mark (a dot, or a short line), then
+// its name in the same colour; returns the x of the next entry. Inside a surface drawing.
+int32_t DrawSearchLegendEntry(int32_t x, bool dot, const char* name, int32_t colour);
 
 // Shortest-path states the view shows.
 enum ShortestState : int32_t {

@@ -11,6 +11,7 @@
 #include "analysis/analysis.h"
 #include "app/app.h"
 #include "app/scene_file.h"
+#include "app/search_view.h"
 #include "platform/display.h"
 #include "platform/system.h"
 
@@ -33,29 +34,13 @@ const char* USAGE =
     "\n"
     "Exit status: 0 written, 1 the scene could not be read or the image not written,\n"
     "2 bad arguments.\n";
-// The overlay's colours (0x00BBGGRR), none of them used by the frame.
-constexpr int32_t COLOUR_TESTED = 0x786E28;   // 40, 110, 120: dim teal
-constexpr int32_t COLOUR_NODE = 0x2896FF;     // 255, 150, 40: orange
-constexpr int32_t COLOUR_OPTIMAL = 0xC850FF;  // 255, 80, 200: pink
-constexpr int32_t NODE_RADIUS = 2;
 constexpr int32_t LEGEND_X = 215;  // between the statistics and the help lines
-constexpr int32_t LEGEND_Y = 25;
 constexpr int64_t OPTIMAL_BUDGET_MS = 10000;
 
 int32_t Round(float value) { return RoundHalfEven(value); }
 
 void DrawSegment(const Vec2& from, const Vec2& to, int32_t colour) {
     DrawLineBetween(Round(from.x), Round(from.y), Round(to.x), Round(to.y), colour);
-}
-
-// A legend entry: a sample of the mark, then its name in the same colour; returns the next x.
-int32_t DrawLegendEntry(int32_t x, bool dot, const char* name, int32_t colour) {
-    int32_t middle = LEGEND_Y + 7;
-    if (dot)
-        DrawDisc(x + 4, middle, NODE_RADIUS, colour);
-    else
-        DrawLineBetween(x, middle, x + 9, middle, colour);
-    return DrawLabel(x + 13, LEGEND_Y, name, colour) + 10;
 }
 
 // Draws the search's record and the shortest path over the frame already in the back buffer.
@@ -88,18 +73,18 @@ void DrawSearchOverlay(const std::vector<SearchEvent>& trace, const ShortestPath
         }
     for (const SearchEvent& event : trace)
         if (event.kind == SEARCH_EVENT_NODE_MADE)
-            DrawDisc(Round(event.to.x), Round(event.to.y), NODE_RADIUS, COLOUR_NODE);
+            DrawDisc(Round(event.to.x), Round(event.to.y), SEARCH_NODE_RADIUS, COLOUR_NODE);
 
     SetDrawingMode(DRAWING_MODE_TRANSPARENT);
-    int32_t x = DrawLegendEntry(LEGEND_X, false,
-                                "gepr\xFC"
-                                "ft",
-                                COLOUR_TESTED);
-    x = DrawLegendEntry(x, true, "Knoten", COLOUR_NODE);
+    int32_t x = DrawSearchLegendEntry(LEGEND_X, false,
+                                      "gepr\xFC"
+                                      "ft",
+                                      COLOUR_TESTED);
+    x = DrawSearchLegendEntry(x, true, "Knoten", COLOUR_NODE);
     const char* optimalName = optimal.status == SHORTEST_FOUND  ? "k\xFCrzester Weg"
                               : optimal.status == SHORTEST_NONE ? "kein Weg"
                                                                 : "k\xFCrzester Weg: Zeit um";
-    DrawLegendEntry(x, false, optimalName, COLOUR_OPTIMAL);
+    DrawSearchLegendEntry(x, false, optimalName, COLOUR_OPTIMAL);
     EndSurfaceDrawing();
     PresentSurface();
 }
