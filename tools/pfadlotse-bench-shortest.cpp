@@ -16,6 +16,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/shortest_path_baseline.h"
+#include "tools/peak_memory.h"
 #include "tools/scene_families.h"
 
 namespace {
@@ -122,20 +123,6 @@ int ParseOptions(int argc, char** argv, Options* options) {
             return 2;
         }
     }
-    return 0;
-}
-
-// Peak resident memory of the process since the last reset, in MB (0 where the system does
-// not say).
-void ResetPeakMemory() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-}
-double PeakMemoryMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
     return 0;
 }
 

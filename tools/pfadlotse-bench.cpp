@@ -25,6 +25,7 @@
 #include "platform/display.h"
 #include "platform/system.h"
 #include "tools/bench_process.h"
+#include "tools/peak_memory.h"
 #include "tools/scene_families.h"
 
 namespace {
@@ -160,19 +161,6 @@ void MedianMs(First&& first, Second&& second, bool withFirst, double* firstMs, d
     };
     if (withFirst) *firstMs = median(firstTimes, firstOnce);
     *secondMs = median(secondTimes, secondOnce);
-}
-
-// Peak resident memory of the process since the last reset, in MB.
-void ResetPeakMemory() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-}
-double PeakMemoryMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-    return 0;
 }
 
 void SetWallList(const std::vector<Wall>& records) {

@@ -15,28 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/tool_run.h"
 #include "tools/scene_families.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-};
-
-ToolRun Execute(const std::string& command) {
-    ToolRun run;
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-    int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+ToolRun Execute(const std::string& command) { return RunTool(command); }
 
 std::string Scene(const char* name) { return std::string(PFAD_TEST_DATA) + "/conformance/" + name; }
 

@@ -14,30 +14,13 @@
 #include <vector>
 
 #include "../app/temp_folder.h"
+#include "tests/tool_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-ToolRun Execute(const std::string& command) {
-    ToolRun run;
-    FILE* pipe = popen((command + " 2>stderr.txt").c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-    int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err("stderr.txt");
-    run.err.assign(std::istreambuf_iterator<char>(err), {});
-    return run;
-}
+ToolRun Execute(const std::string& command) { return RunTool(command); }
 
 void Write(const std::string& path, const std::string& text) {
     fs::create_directories(fs::path(path).parent_path().empty() ? "."

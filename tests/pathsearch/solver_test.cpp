@@ -14,29 +14,19 @@
 #include <string>
 
 #include "tests/address_limits.h"
+#include "tests/tool_run.h"
 #include "tools/scene_families.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct SolveRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using SolveRun = ToolRun;
 
 std::string Quote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 class SolverTest : public testing::Test {
@@ -51,18 +41,8 @@ class SolverTest : public testing::Test {
     // address space of limitKb kilobytes when that is not 0.
     SolveRun Solve(const std::string& arguments, int64_t limitKb = 0) {
         std::string limit = limitKb > 0 ? "ulimit -v " + std::to_string(limitKb) + " && exec " : "";
-        std::string command = "cd " + Quote(folder_.string()) + " && " + limit + Quote(PFAD_SOLVE) +
-                              " " + arguments + " 2>" + Quote((folder_ / "stderr.txt").string());
-        SolveRun run;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (!pipe) return run;
-        char buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-        int status = pclose(pipe);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.err = ReadFile(folder_ / "stderr.txt");
-        return run;
+        return RunTool("cd " + Quote(folder_.string()) + " && " + limit + Quote(PFAD_SOLVE) + " " +
+                       arguments);
     }
 
     // A scene file of these floats, then extra raw bytes.
