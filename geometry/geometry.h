@@ -67,9 +67,12 @@ int32_t AddBox(int32_t x, int32_t y, int32_t width, int32_t height);
 int32_t IntersectSegments(const Segment& first, const Segment& second, Vec2& hit);
 #if PFAD_CHECKS
 // Test seam, in builds with checks only: how many times IntersectSegments ran, on every thread,
-// since the last reset; the work a search did, or still did after it was asked to stop.
+// since the last reset; the work a search did, or still did after it was asked to stop. Tests
+// running at once on two threads may lose a few counts.
 int64_t IntersectionTestCount();
 void ResetIntersectionTestCount();
+// Counts tests whose answer was found without IntersectSegments (the same answer, only sooner).
+void CountIntersectionTests(int64_t count);
 #endif
 inline int32_t IntersectSegments(const Wall& first, const Segment& second, Vec2& hit) {
     return IntersectSegments(Segment{first.origin, first.delta}, second, hit);

@@ -157,6 +157,29 @@ inline int32_t WallContact(const Wall& wall, const Segment& segment, float* dist
     return result;
 }
 
+// Whether IntersectSegments(wall, segment) is 0 for certain, decided without its divisions;
+// false means "maybe", and IntersectSegments decides. Its float det, t and s numerators are
+// computed here by the same expressions, so they are the same floats. t = numerator / det,
+// rounded, is outside [0, 1] for certain when the exact quotient is at least 1 + 2^-23 or at
+// most -2^-149: both are floats, and rounding is monotone, so it cannot carry the quotient back
+// across them. det times either bound is exact in double (24 by 24 bits, or a power of two), so
+// the quotient is compared without dividing. Only for walls and segments whose coordinates and
+// deltas are finite and below 2^26 in magnitude (the grid's): no product then overflows and no
+// value is NaN.
+inline bool SurelyApart(const Wall& wall, const Segment& segment) {
+    const Vec2 p = wall.delta, q = segment.delta;
+    float det = static_cast<float>(double{p.x} * q.y - double{p.y} * q.x);
+    if (det == 0.0f) return false;  // parallel: the collinear rules decide
+    float diffX = static_cast<float>(double{segment.origin.x} - wall.origin.x);
+    float diffY = static_cast<float>(double{segment.origin.y} - wall.origin.y);
+    double high = double{det} * (1.0 + 0x1p-23), low = -double{det} * 0x1p-149;
+    if (det < 0.0f) std::swap(high, low);
+    double tNumerator = static_cast<float>(double{diffX} * q.y - double{diffY} * q.x);
+    if (tNumerator >= high || tNumerator <= low) return true;
+    double sNumerator = static_cast<float>(double{diffX} * p.y - double{diffY} * p.x);
+    return sNumerator >= high || sNumerator <= low;
+}
+
 // How many walls a scan tests between two looks at the stop request: a look is a system call
 // on some platforms, a wall test a few nanoseconds.
 constexpr int32_t STOP_CHECK_WALLS = 4096;

@@ -165,6 +165,18 @@ bool WalkLanes(const WallIndex& index, double ax, double ay, double bx, double b
     last = std::min<int64_t>(last, laneCount - 1);
     if (first > last) return true;
     bool ascending = bu >= au;
+    if (minorCount == 1) {
+        // One cell per lane (walls that all run one way): the cell number is the lane's, and
+        // visiting each lane's cell whether or not the segment's margin reaches it only tests
+        // a few walls more, which changes no answer.
+        for (int64_t step = 0; step <= last - first; ++step) {
+            int64_t lane = ascending ? first + step : last - step;
+            double remaining = ascending ? (static_cast<double>(lane) + 1.0 - au) * su
+                                         : (au - static_cast<double>(lane)) * su;
+            if (!visit(lane, lane, int64_t{1}, remaining < 0.0 ? 0.0 : remaining)) return false;
+        }
+        return true;
+    }
     double slope = bu != au ? (bv - av) / (bu - au) : 0.0;
     for (int64_t step = 0; step <= last - first; ++step) {
         int64_t lane = ascending ? first + step : last - step;
@@ -460,6 +472,20 @@ uint32_t NextStamp(WallIndex* index) {
     return index->stamp;
 }
 
+// The wall tests SurelyApart decided in one query, counted as tests once at its end where
+// tests count how many ran.
+struct QuickMisses {
+    int64_t count = 0;
+    QuickMisses() = default;
+    QuickMisses(const QuickMisses&) = delete;
+    QuickMisses& operator=(const QuickMisses&) = delete;
+    ~QuickMisses() {
+#if PFAD_CHECKS
+        if (count) CountIntersectionTests(count);
+#endif
+    }
+};
+
 // Whether the segment can be answered from the grid; *margin := how far from it to look.
 bool GridCanAnswer(const WallIndex* index, const Segment& segment, double* margin) {
     double magnitude;
@@ -487,6 +513,7 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
         if (WallContact(index->walls[i], segment, &d) != 0) best.Offer(d, i);
     }
     uint32_t stamp = NextStamp(index);
+    QuickMisses quick;
     const double ox = segment.origin.x, oy = segment.origin.y;
     bool finished = WalkLanes(
         *index, ox, oy, ox + segment.delta.x, oy + segment.delta.y, margin,
@@ -501,8 +528,13 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
                         *stopped = true;
                         return false;
                     }
+                    const Wall& wall = index->walls[i];
+                    if (SurelyApart(wall, segment)) {
+                        ++quick.count;
+                        continue;
+                    }
                     float d;
-                    if (WallContact(index->walls[i], segment, &d) != 0)
+                    if (WallContact(wall, segment, &d) != 0)
                         best.Offer(d, static_cast<int32_t>(i));
                 }
             }
@@ -531,6 +563,7 @@ bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
         if (IntersectSegments(index->walls[index->always[n]], segment, contact) != 0) return true;
     }
     uint32_t stamp = NextStamp(index);
+    QuickMisses quick;
     bool hit = false;
     const double ox = segment.origin.x, oy = segment.origin.y;
     WalkLanes(*index, ox, oy, ox + segment.delta.x, oy + segment.delta.y, margin,
@@ -545,7 +578,12 @@ bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
                               *stopped = true;
                               return false;
                           }
-                          if (IntersectSegments(index->walls[i], segment, contact) != 0) {
+                          const Wall& wall = index->walls[i];
+                          if (SurelyApart(wall, segment)) {
+                              ++quick.count;
+                              continue;
+                          }
+                          if (IntersectSegments(wall, segment, contact) != 0) {
                               hit = true;
                               return false;
                           }
