@@ -534,8 +534,7 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
                         continue;
                     }
                     float d;
-                    if (WallContact(wall, segment, &d) != 0)
-                        best.Offer(d, static_cast<int32_t>(i));
+                    if (WallContact(wall, segment, &d) != 0) best.Offer(d, static_cast<int32_t>(i));
                 }
             }
             // Every wall not yet tested lies at least `remaining - margin` away (its contact
