@@ -290,6 +290,49 @@ TEST(WallIndex, ShapesItsCellsAfterWallsThatAllRunOneWay) {
     }
 }
 
+// The quick miss may only ever say "apart" where IntersectSegments says 0. The pairs end on,
+// a few ulps short of and a few ulps past each other's ends and lines, where rounding of t and
+// s decides, at coordinates from fractions to 2^24.
+TEST(WallIndex, QuickMissNeverCallsAContactAMiss) {
+    std::mt19937 random(7);
+    auto nudge = [&](float v) {
+        int steps = static_cast<int>(random() % 9) - 4;
+        for (; steps > 0; --steps) v = std::nextafter(v, INFINITY);
+        for (; steps < 0; ++steps) v = std::nextafter(v, -INFINITY);
+        return v;
+    };
+    int32_t apart = 0, contacts = 0;
+    for (float scale : {1.0f, 37.5f, 1000.0f, 65536.0f, 16777216.0f}) {
+        std::uniform_real_distribution<float> coordinate(-scale, scale);
+        for (int32_t n = 0; n < 20000; ++n) {
+            Vec2 a{coordinate(random), coordinate(random)},
+                b{coordinate(random), coordinate(random)};
+            if (n % 3 == 0) b = Vec2{a.x, nudge(b.y)};  // axis-aligned, as combs and stairs
+            Wall wall = FloatWall(a, b);
+            // A point on the wall (an end, or where a fraction of the way falls), nudged.
+            float f = static_cast<float>(random() % 5) / 4.0f;
+            Vec2 on{nudge(static_cast<float>(double{a.x} + f * (double{b.x} - a.x))),
+                    nudge(static_cast<float>(double{a.y} + f * (double{b.y} - a.y)))};
+            Vec2 far{coordinate(random), coordinate(random)};
+            for (const Segment& segment : {Toward(far, on), Toward(on, far), Toward(a, far),
+                                           Toward(far, Vec2{nudge(b.x), nudge(b.y)})}) {
+                Vec2 contact{};
+                bool hit = IntersectSegments(wall, segment, contact) != 0;
+                contacts += hit;
+                if (!SurelyApart(wall, segment)) continue;
+                ++apart;
+                ASSERT_FALSE(hit) << "wall (" << a.x << ", " << a.y << ")-(" << b.x << ", " << b.y
+                                  << "), segment from (" << segment.origin.x << ", "
+                                  << segment.origin.y << ") by (" << segment.delta.x << ", "
+                                  << segment.delta.y << ")";
+            }
+        }
+    }
+    // Both answers were asked for often.
+    EXPECT_GT(apart, 50000);
+    EXPECT_GT(contacts, 50000);
+}
+
 namespace {
 
 struct StoppableBuild {
