@@ -64,6 +64,9 @@ void TakeHeader(const uint8_t* header, size_t size, Vec2& start, Vec2& goal) {
     if (size > 8) std::memcpy(&goal, header + 8, std::min(sizeof goal, size - 8));
 }
 constexpr size_t HEADER_BYTES = 16;
+// The walls are read through a buffer this small, again and again: it stays in the cache, and a
+// buffer as large as the file would cost a fresh page of memory per 4 KB read.
+constexpr size_t READ_CHUNK_BYTES = 512 * sizeof(Wall);
 }  // namespace
 
 struct SceneLoader::Parts {
@@ -72,8 +75,7 @@ struct SceneLoader::Parts {
     uint8_t header[HEADER_BYTES] = {};
     size_t headerBytes = 0;
     CursorList* loaded = nullptr;
-    std::unique_ptr<uint8_t[]> buffer;
-    size_t bufferBytes = 0;
+    std::unique_ptr<uint8_t[]> buffer;  // READ_CHUNK_BYTES, made by the first Step that reads
     const char* failure = nullptr;
     bool readFailed = false;
     bool done = false;
@@ -125,17 +127,16 @@ bool SceneLoader::Step(size_t maxBytes) {
             p.headerBytes = got;
     }
     if (!p.done && !p.failure && p.remaining > 0) {
-        size_t want = std::max(maxBytes / sizeof(Wall), size_t{1}) * sizeof(Wall);
-        want = std::min({want, static_cast<size_t>(p.remaining), 4 * SCENE_LOAD_STEP_BYTES});
-        if (p.bufferBytes < want) {
-            p.buffer.reset(new (std::nothrow) uint8_t[want]);
-            p.bufferBytes = p.buffer ? want : 0;
+        size_t left = std::max(maxBytes / sizeof(Wall), size_t{1}) * sizeof(Wall);
+        left = std::min({left, static_cast<size_t>(p.remaining), 4 * SCENE_LOAD_STEP_BYTES});
+        if (!p.buffer) p.buffer.reset(new (std::nothrow) uint8_t[READ_CHUNK_BYTES]);
+        if (!p.buffer) p.failure = "out of memory";
+        while (!p.failure && left > 0 && p.remaining > 0) {
+            size_t want = std::min(left, READ_CHUNK_BYTES), got = 0;
+            if (!read(p.buffer.get(), want, &got)) break;
+            if (!AppendWalls(p.buffer.get(), got, p.loaded)) p.failure = "out of memory";
+            left -= want;
         }
-        size_t got = 0;
-        if (!p.buffer)
-            p.failure = "out of memory";
-        else if (read(p.buffer.get(), want, &got) && !AppendWalls(p.buffer.get(), got, p.loaded))
-            p.failure = "out of memory";
     }
     if (p.failure || p.remaining <= 0) {
         p.done = true;
