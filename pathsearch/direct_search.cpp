@@ -124,60 +124,54 @@ bool Shortcut(const WallView& view, SearchNode* node, const Watch& watch) {
     return true;
 }
 
-// The lookups' slots: raw bits, see hash_tables.h.
+// The lookups' slots: a pointer to the entry itself (the tested segment in its list, the
+// node), which never moves while the search runs, and is compared and hashed by its raw bits
+// (see hash_tables.h). Half the memory of slots holding the bits: a table is touched all over
+// as it fills, and fresh pages cost more than the lookups' one extra read.
+uint64_t BitsOf(const Vec2& point) {
+    uint64_t bits;
+    std::memcpy(&bits, &point, sizeof bits);
+    return bits;
+}
+
 struct SegmentSlot {
-    uint64_t origin;
-    uint64_t delta;
-    bool Empty() const { return (origin | delta) == 0; }
-    uint64_t Hash() const { return MixBits(origin * 0x9e3779b97f4a7c15ULL ^ delta); }
+    const Segment* segment;  // nullptr: empty
+    bool Empty() const { return segment == nullptr; }
+    uint64_t Hash() const {
+        return MixBits(BitsOf(segment->origin) * 0x9e3779b97f4a7c15ULL ^ BitsOf(segment->delta));
+    }
     bool Same(const SegmentSlot& other) const {
-        return origin == other.origin && delta == other.delta;
+        return BitsOf(segment->origin) == BitsOf(other.segment->origin) &&
+               BitsOf(segment->delta) == BitsOf(other.segment->delta);
     }
 };
 
 struct PointSlot {
-    uint64_t point;
-    SearchNode* node;  // never nullptr in a used slot
+    SearchNode* node;  // nullptr: empty
     bool Empty() const { return node == nullptr; }
-    uint64_t Hash() const { return MixBits(point); }
-    bool Same(const PointSlot& other) const { return point == other.point; }
+    uint64_t Hash() const { return MixBits(BitsOf(node->point)); }
+    bool Same(const PointSlot& other) const {
+        return BitsOf(node->point) == BitsOf(other.node->point);
+    }
 };
-
-SegmentSlot SlotOf(const Segment& segment) {
-    SegmentSlot slot;
-    std::memcpy(&slot.origin, &segment.origin, sizeof slot.origin);
-    std::memcpy(&slot.delta, &segment.delta, sizeof slot.delta);
-    return slot;
-}
-
-PointSlot SlotOf(const Vec2& point, SearchNode* node) {
-    PointSlot slot{0, node};
-    std::memcpy(&slot.point, &point, sizeof slot.point);
-    return slot;
-}
 
 // The lookups' arrays from the last finished search, for the next; like the registry, used
 // only by the search that holds SearchLock.
 KeptSlots<SegmentSlot> keptTested;
 KeptSlots<PointSlot> keptNodes;
 
-// The blocked segments; the all-zero one, whose bits mark an empty slot, is kept beside.
+// The blocked segments, by their entries in the tested-segment list.
 struct SegmentSet {
     HashTable<SegmentSlot> table;
-    bool holdsZero = false;
 };
 
-bool SetHolds(const SegmentSet& set, const SegmentSlot& slot) {
-    return slot.Empty() ? set.holdsZero : FindSlot(set.table, slot) != nullptr;
+bool SetHolds(const SegmentSet& set, const Segment& segment) {
+    return FindSlot(set.table, SegmentSlot{&segment}) != nullptr;
 }
 
-// False when the set could not grow.
-bool AddToSet(SegmentSet& set, const SegmentSlot& slot) {
-    if (slot.Empty()) {
-        set.holdsZero = true;
-        return true;
-    }
-    return FindSlot(set.table, slot) || AddNewSlot(set.table, slot);
+// entry: in the tested-segment list. False when the set could not grow.
+bool AddToSet(SegmentSet& set, const Segment* entry) {
+    return FindSlot(set.table, SegmentSlot{entry}) || AddNewSlot(set.table, SegmentSlot{entry});
 }
 
 // One pending call of the recursive formulation: a step from a node toward a target.
@@ -237,15 +231,15 @@ bool AlreadyTested(Search& search, const Segment& segment, bool* tested) {
                               std::max(search.walls.count / 2, 2 * HASHED_LIST_MIN)))
             return OutOfMemory(search);
         for (const Segment& entry : ListItems<Segment>(testedSegments))
-            if (!AddToSet(search.tested, SlotOf(entry))) return OutOfMemory(search);
+            if (!AddToSet(search.tested, &entry)) return OutOfMemory(search);
     }
-    *tested = SetHolds(search.tested, SlotOf(segment));
+    *tested = SetHolds(search.tested, segment);
     return true;
 }
 
-bool NoteTested(Search& search, const Segment& segment) {
-    return !search.tested.table.slots || AddToSet(search.tested, SlotOf(segment)) ||
-           OutOfMemory(search);
+// entry: the segment's new entry in the tested-segment list.
+bool NoteTested(Search& search, const Segment* entry) {
+    return !search.tested.table.slots || AddToSet(search.tested, entry) || OutOfMemory(search);
 }
 
 // The first node made for the point, or nullptr; false with the job marked out of memory when
@@ -266,20 +260,20 @@ bool FindNode(Search& search, const Vec2& point, SearchNode** found) {
             return OutOfMemory(search);
         // In registry order, so each point keeps its first node.
         for (SearchNode* node : ListItems<SearchNode*>(searchNodes)) {
-            PointSlot slot = SlotOf(node->point, node);
+            PointSlot slot{node};
             if (!FindSlot(search.nodes, slot) && !AddNewSlot(search.nodes, slot))
                 return OutOfMemory(search);
         }
     }
-    PointSlot* slot = FindSlot(search.nodes, SlotOf(point, nullptr));
+    SearchNode probe{point, 0, nullptr};
+    PointSlot* slot = FindSlot(search.nodes, PointSlot{&probe});
     *found = slot ? slot->node : nullptr;
     return true;
 }
 
 // Only called for a point that had no node.
 bool NoteNode(Search& search, SearchNode* node) {
-    return !search.nodes.slots || AddNewSlot(search.nodes, SlotOf(node->point, node)) ||
-           OutOfMemory(search);
+    return !search.nodes.slots || AddNewSlot(search.nodes, PointSlot{node}) || OutOfMemory(search);
 }
 
 // Doubles the task stack; false (nothing changed) when memory ran out.
@@ -377,7 +371,7 @@ bool Step(Search& search, const Task& task) {
         if (!entry) return OutOfMemory(search);
         *entry = segment;
         // Last in, first out: the outerA branch runs to its end before the outerB one.
-        return NoteTested(search, segment) && Push(search, from, wall->outerB, 1) &&
+        return NoteTested(search, entry) && Push(search, from, wall->outerB, 1) &&
                Push(search, from, wall->outerA, 1);
     }
 

@@ -23,8 +23,9 @@ inline uint64_t MixBits(uint64_t x) {
 }
 
 // Linear probing over a power-of-two array kept at most three quarters full: about the memory
-// of a set with control bytes, and a miss still ends within a cache line or two. A Slot is 16 bytes
-// or so with bool Empty() (true for all zero bits), uint64_t Hash() and bool Same(const Slot&).
+// of a set with control bytes, and a miss still ends within a cache line or two. A Slot is 8 to 16
+// bytes or so with bool Empty() (true for all zero bits), uint64_t Hash() and bool Same(const
+// Slot&).
 template <class Slot>
 struct HashTable {
     Slot* slots = nullptr;  // nullptr until the first Reserve
