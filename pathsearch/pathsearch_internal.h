@@ -166,18 +166,27 @@ inline int32_t WallContact(const Wall& wall, const Segment& segment, float* dist
 // the quotient is compared without dividing. Only for walls and segments whose coordinates and
 // deltas are finite and below 2^26 in magnitude (the grid's): no product then overflows and no
 // value is NaN.
-inline bool SurelyApart(const Wall& wall, const Segment& segment) {
-    const Vec2 p = wall.delta, q = segment.delta;
-    float det = static_cast<float>(double{p.x} * q.y - double{p.y} * q.x);
+// The segment as SurelyApart reads it, converted once for all the walls of a query.
+struct ApartSegment {
+    double ox, oy, qx, qy;
+    explicit ApartSegment(const Segment& segment)
+        : ox(segment.origin.x), oy(segment.origin.y), qx(segment.delta.x), qy(segment.delta.y) {}
+};
+inline bool SurelyApart(const Wall& wall, const ApartSegment& segment) {
+    const double px = wall.delta.x, py = wall.delta.y, qx = segment.qx, qy = segment.qy;
+    float det = static_cast<float>(px * qy - py * qx);
     if (det == 0.0f) return false;  // parallel: the collinear rules decide
-    float diffX = static_cast<float>(double{segment.origin.x} - wall.origin.x);
-    float diffY = static_cast<float>(double{segment.origin.y} - wall.origin.y);
+    double diffX = static_cast<float>(segment.ox - wall.origin.x);
+    double diffY = static_cast<float>(segment.oy - wall.origin.y);
     double high = double{det} * (1.0 + 0x1p-23), low = -double{det} * 0x1p-149;
     if (det < 0.0f) std::swap(high, low);
-    double tNumerator = static_cast<float>(double{diffX} * q.y - double{diffY} * q.x);
+    double tNumerator = static_cast<float>(diffX * qy - diffY * qx);
     if (tNumerator >= high || tNumerator <= low) return true;
-    double sNumerator = static_cast<float>(double{diffX} * p.y - double{diffY} * p.x);
+    double sNumerator = static_cast<float>(diffX * py - diffY * px);
     return sNumerator >= high || sNumerator <= low;
+}
+inline bool SurelyApart(const Wall& wall, const Segment& segment) {
+    return SurelyApart(wall, ApartSegment(segment));
 }
 
 // How many walls a scan tests between two looks at the stop request: a look is a system call

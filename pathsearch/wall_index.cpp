@@ -514,6 +514,7 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
     }
     uint32_t stamp = NextStamp(index);
     QuickMisses quick;
+    const ApartSegment apart(segment);
     const double ox = segment.origin.x, oy = segment.origin.y;
     bool finished = WalkLanes(
         *index, ox, oy, ox + segment.delta.x, oy + segment.delta.y, margin,
@@ -529,7 +530,7 @@ int32_t NearestWallHit(WallIndex* index, const Segment& segment, bool* stopped) 
                         return false;
                     }
                     const Wall& wall = index->walls[i];
-                    if (SurelyApart(wall, segment)) {
+                    if (SurelyApart(wall, apart)) {
                         ++quick.count;
                         continue;
                     }
@@ -563,6 +564,7 @@ bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
     }
     uint32_t stamp = NextStamp(index);
     QuickMisses quick;
+    const ApartSegment apart(segment);
     bool hit = false;
     const double ox = segment.origin.x, oy = segment.origin.y;
     WalkLanes(*index, ox, oy, ox + segment.delta.x, oy + segment.delta.y, margin,
@@ -578,7 +580,7 @@ bool AnyWallHit(WallIndex* index, const Segment& segment, bool* stopped) {
                               return false;
                           }
                           const Wall& wall = index->walls[i];
-                          if (SurelyApart(wall, segment)) {
+                          if (SurelyApart(wall, apart)) {
                               ++quick.count;
                               continue;
                           }
