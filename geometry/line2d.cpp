@@ -1,4 +1,5 @@
 // Walls: the walls list, AddWall and AddBox with their corner points, and IntersectSegments.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
@@ -53,23 +54,32 @@ static bool SameBits(const Vec2& a, const Vec2& b) { return BlockEqual(&a, &b, s
 
 #if PFAD_CHECKS
 namespace {
+// Counted up only, by a load and a store rather than a locked add: the add cost as much as the
+// test itself. A reset moves the baseline instead of storing 0, so a counting thread's store
+// never undoes it; two threads counting at once may lose a few counts.
 std::atomic<int64_t> intersectionTests{0};
-}  // namespace
+std::atomic<int64_t> countedBeforeReset{0};
 
-int64_t IntersectionTestCount() { return intersectionTests.load(std::memory_order_relaxed); }
-void ResetIntersectionTestCount() { intersectionTests.store(0, std::memory_order_relaxed); }
-void CountIntersectionTests(int64_t count) {
+void AddIntersectionTests(int64_t count) {
     intersectionTests.store(intersectionTests.load(std::memory_order_relaxed) + count,
                             std::memory_order_relaxed);
 }
+}  // namespace
+
+int64_t IntersectionTestCount() {
+    return std::max<int64_t>(0, intersectionTests.load(std::memory_order_relaxed) -
+                                    countedBeforeReset.load(std::memory_order_relaxed));
+}
+void ResetIntersectionTestCount() {
+    countedBeforeReset.store(intersectionTests.load(std::memory_order_relaxed),
+                             std::memory_order_relaxed);
+}
+void CountIntersectionTests(int64_t count) { AddIntersectionTests(count); }
 #endif
 
 int32_t IntersectSegments(const Segment& first, const Segment& second, Vec2& hit) {
 #if PFAD_CHECKS
-    // A load and a store, not a locked add: the add cost as much as the test itself. Tests that
-    // run at once on two threads may lose a count, which no reader of this work measure minds.
-    intersectionTests.store(intersectionTests.load(std::memory_order_relaxed) + 1,
-                            std::memory_order_relaxed);
+    AddIntersectionTests(1);
 #endif
     const Segment& p = first;
     const Segment& q = second;

@@ -296,9 +296,29 @@ inline bool Push(Search& search, SearchNode* from, const Vec2& target, int32_t t
     return true;
 }
 
-// The walls as one flat array, so the hot loop does not walk the list; the index over it comes
-// later (IndexWhenWorthIt). False when the thread was asked to stop on the way; without memory
-// for the copy the search falls back to the list.
+// The walls as one flat array, so the hot loops do not walk the list. False when the thread
+// was asked to stop on the way; without memory for the copy the search reads the list.
+bool CopyWalls(Search& search) {
+    int32_t wallCount = search.walls.count;
+    if (wallCount <= INT32_MAX / static_cast<int32_t>(sizeof(Wall)))
+        search.wallCopy =
+            static_cast<Wall*>(BlockAllocate(wallCount * static_cast<int32_t>(sizeof(Wall))));
+    if (!search.wallCopy) return !ThreadStopRequested();
+    int32_t i = 0;
+    StopPoll poll;
+    for (const Wall& wall : ListItems<Wall>(walls)) {
+        if (poll.Asked()) return false;
+        search.wallCopy[i++] = wall;
+    }
+    search.walls.array = search.wallCopy;
+    search.walls.list = nullptr;
+    return true;
+}
+
+// Sizes up the walls for the index (IndexWhenWorthIt), which the scans until then read from
+// the list: a search of a few checks copies nothing. Up to INDEXED_WALLS_MIN walls, which get
+// no index, are copied into a flat array at once. False when the thread was asked to stop on
+// the way.
 bool PrepareWalls(Search& search) {
     int32_t wallCount = ListCount(walls);
     if (wallCount <= SHORT_WALL_LIST) {
@@ -308,30 +328,28 @@ bool PrepareWalls(Search& search) {
         search.walls = WallView{search.shortWalls, wallCount, nullptr, nullptr, nullptr};
         return true;
     }
-    if (wallCount > 0 && wallCount <= INT32_MAX / static_cast<int32_t>(sizeof(Wall)))
-        search.wallCopy =
-            static_cast<Wall*>(BlockAllocate(wallCount * static_cast<int32_t>(sizeof(Wall))));
-    if (!search.wallCopy) return !ThreadStopRequested();
-    // Counted before the copy, so that a stop during it releases the copy as a large one.
-    search.walls = WallView{search.wallCopy, wallCount, nullptr, nullptr, &search.scannedWalls};
-    int32_t i = 0;
+    search.walls = WallView{nullptr, wallCount, walls, nullptr, &search.scannedWalls};
+    if (wallCount < INDEXED_WALLS_MIN) return CopyWalls(search);
     StopPoll poll;
     WallExtent extent;
     for (const Wall& wall : ListItems<Wall>(walls)) {
         if (poll.Asked()) return false;
-        search.wallCopy[i++] = wall;
         AddWallExtent(extent, wall);
     }
-    if (wallCount >= INDEXED_WALLS_MIN) search.indexCost = WallIndexCost(extent);
+    // The copy, 32 bytes a wall, is fresh memory too.
+    search.indexCost = WallIndexCost(extent) + PageCost(32.0 * wallCount);
     return true;
 }
 
-// Builds the index once the plain scans have cost half of what it would. False when the thread
-// was asked to stop during the build; without memory for it the scans go on.
+// Builds the index once the plain scans have cost half of what it and the copy it reads would.
+// False when the thread was asked to stop during the copy or the build; without memory for
+// either the scans go on.
 bool IndexWhenWorthIt(Search& search) {
     if (search.indexCost < 0 || 2.0 * static_cast<double>(search.scannedWalls) < search.indexCost)
         return true;
     search.indexCost = -1;
+    if (!CopyWalls(search)) return false;
+    if (!search.wallCopy) return true;
     bool stopped = false;
     // A stopped build's partial index goes to ReleaseSearch with the rest, never to a query.
     search.walls.index = CreateWallIndex(search.wallCopy, search.walls.count, &stopped);

@@ -409,7 +409,9 @@ double WallIndexCost(const WallExtent& extent) {
     double w = std::clamp(std::sqrt(area * aspect), area / height, width), h = area / w;
     double listings = extent.spanX / w + extent.spanY / h + n;
     // Measured: a wall costs about four wall tests to sort and walk, a listing about two.
-    double cost = 4 * n + 2 * listings;
+    // Its arrays: a stamp and a mark per wall, two counts per cell (about one a wall), and the
+    // listings.
+    double cost = 4 * n + 2 * listings + PageCost(13 * n + 4 * listings);
     // Walls far out or not finite make it meaningless: then the index is built at once.
     return cost >= 0 && cost < 64 * n ? cost : 0;
 }

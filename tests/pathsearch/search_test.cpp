@@ -188,7 +188,8 @@ TEST_F(SearchFailureTest, MemoryRunningOutForTheSearchOrThePathGivesNoAnswer) {
          5},  // after the four nodes
         {"the work stack grown to 32 tasks of 24 bytes", Staircase(40), STAIRCASE_START,
          StaircaseGoal(40), 768, 1},
-        {"a lookup table of 128 slots", Staircase(40), STAIRCASE_START, StaircaseGoal(40), 2048, 1},
+        {"a lookup table of 128 slots", Staircase(40), STAIRCASE_START, StaircaseGoal(40),
+         128 * sizeof(void*), 1},
     };
     for (const Case& c : cases) {
         SetWalls(c.walls);
