@@ -16,6 +16,8 @@
 #include "analysis/analysis.h"
 #include "app/scene_file.h"
 #include "pathsearch/pathsearch.h"
+#include "pathsearch/pathsearch_internal.h"
+#include "pathsearch/shared_state.h"
 #include "tools/scenario_run.h"
 
 namespace {
@@ -225,15 +227,19 @@ Outcome Solve(const char* path, const Options& options) {
 
     std::vector<SearchEvent> trace;
     if (options.trace) StartSearchTrace(&trace);
-    PathJob* job = CreatePathJob(start, goal);
+    // The job's worker runs here, on this thread: nothing waits on it, and a thread of its own
+    // would cost a process that solves one file more than a small search does (its start, and
+    // fresh memory that this thread's freed blocks would have served). A fault in the search
+    // ends the program through the fault report, as on the worker.
+    PathJob* job = MakePathJobRecord(start, goal);
     if (!job) {
         StopSearchTrace();
         std::fprintf(stderr, "pfadlotse-solve: %s: the search could not be started\n", path);
         return NOT_SOLVED;
     }
-    // Woken by the worker's end; a worker stuck in the fault report is left to end the program.
-    int32_t jobStatus;
-    while ((jobStatus = WaitForPathJob(job)) == 0) SleepMilliseconds(1);
+    CountWallReader(1);  // as CreatePathJob does; FreePathJob counts it off
+    PathJobWorker(job);
+    int32_t jobStatus = PathJobStatus(job);
     StopSearchTrace();
     if (jobStatus == PATH_JOB_OUT_OF_MEMORY) {
         FreePathJob(job);
