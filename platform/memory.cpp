@@ -142,12 +142,8 @@ static size_t ElementStride(const CursorList* list) {
 
 static char* SlabElements(ElementSlab* slab) { return reinterpret_cast<char*>(slab + 1); }
 
-// Frees every slab but keep (nullptr: all), the newest; what was used of keep is cleared again,
-// so a slab's free part is always zero-filled.
+// Frees every slab but keep (nullptr: all), the newest, whose elements are handed out again.
 static void FreeSlabs(CursorList* list, ElementSlab* keep) {
-    if (keep)
-        std::memset(SlabElements(keep), 0,
-                    static_cast<size_t>(list->slabNext - SlabElements(keep)));
     ElementSlab* slab = list->slabs;
     while (slab) {
         ElementSlab* older = slab->older;
@@ -166,8 +162,9 @@ static ListElement* NewElement(CursorList* list) {
         size_t bytes = list->slabs ? 2 * list->slabs->bytes : FIRST_SLAB_ELEMENTS * stride;
         if (bytes > MAX_SLAB_BYTES) bytes = MAX_SLAB_BYTES / stride * stride;
         if (bytes < stride) bytes = stride;
-        // Zero-filled as a whole: one clearing per slab instead of one per element.
-        auto* slab = static_cast<ElementSlab*>(ZeroFilled(sizeof(ElementSlab) + bytes));
+        // Not cleared as a whole: each element is as it is handed out, so the part of a slab
+        // never used is never touched, and costs no page the system must supply.
+        auto* slab = static_cast<ElementSlab*>(std::malloc(sizeof(ElementSlab) + bytes));
         if (!slab) return nullptr;
         slab->older = list->slabs;
         slab->bytes = bytes;
@@ -177,6 +174,7 @@ static ListElement* NewElement(CursorList* list) {
     }
     auto* element = reinterpret_cast<ListElement*>(list->slabNext);
     list->slabNext += stride;
+    std::memset(static_cast<void*>(element), 0, stride);
     return element;
 }
 
