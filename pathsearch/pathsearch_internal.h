@@ -157,33 +157,34 @@ inline int32_t WallContact(const Wall& wall, const Segment& segment, float* dist
     return result;
 }
 
-// Whether IntersectSegments(wall, segment) is 0 for certain, decided without its divisions;
-// false means "maybe", and IntersectSegments decides. Its float det, t and s numerators are
-// computed here by the same expressions, so they are the same floats. t = numerator / det,
-// rounded, is outside [0, 1] for certain when the exact quotient is at least 1 + 2^-23 or at
-// most -2^-149: both are floats, and rounding is monotone, so it cannot carry the quotient back
-// across them. det times either bound is exact in double (24 by 24 bits, or a power of two), so
-// the quotient is compared without dividing. Only for walls and segments whose coordinates and
-// deltas are finite and below 2^26 in magnitude (the grid's): no product then overflows and no
-// value is NaN.
 // The segment as SurelyApart reads it, converted once for all the walls of a query.
 struct ApartSegment {
     double ox, oy, qx, qy;
     explicit ApartSegment(const Segment& segment)
         : ox(segment.origin.x), oy(segment.origin.y), qx(segment.delta.x), qy(segment.delta.y) {}
 };
+// Whether IntersectSegments(wall, segment) is 0 for certain, decided without its divisions
+// and roundings to float; false means "maybe", and IntersectSegments decides. Its det and its t
+// and s numerators are the double values computed here (same expressions, same floats in), each
+// then rounded to float, and t = numerator / det rounded. For a regular wall and a regular
+// segment (the grid's: finite, below 2^26, each non-zero delta component at least 2^-40) a
+// non-zero det is at least 2^-126 (a non-zero multiple of it), so its rounding is off by at most
+// 2^-24 of it. So when a numerator n, taken with det's sign, is at least |det| (1 + 2^-20), n is
+// no subnormal either, and the rounded quotient is above 1 + 2^-21, thus t > 1; when it is at
+// most -|det| 2^-20, it keeps its sign and the quotient stays far from underflowing: t < 0.
+// Either way, for t or for s, IntersectSegments answers 0.
 inline bool SurelyApart(const Wall& wall, const ApartSegment& segment) {
     const double px = wall.delta.x, py = wall.delta.y, qx = segment.qx, qy = segment.qy;
-    float det = static_cast<float>(px * qy - py * qx);
-    if (det == 0.0f) return false;  // parallel: the collinear rules decide
-    double diffX = static_cast<float>(segment.ox - wall.origin.x);
-    double diffY = static_cast<float>(segment.oy - wall.origin.y);
-    double high = double{det} * (1.0 + 0x1p-23), low = -double{det} * 0x1p-149;
-    if (det < 0.0f) std::swap(high, low);
-    double tNumerator = static_cast<float>(diffX * qy - diffY * qx);
-    if (tNumerator >= high || tNumerator <= low) return true;
-    double sNumerator = static_cast<float>(diffX * py - diffY * px);
-    return sNumerator >= high || sNumerator <= low;
+    const double det = px * qy - py * qx;
+    if (det == 0.0) return false;  // parallel: the collinear rules decide
+    const double diffX = static_cast<float>(segment.ox - wall.origin.x);
+    const double diffY = static_cast<float>(segment.oy - wall.origin.y);
+    const double size = std::fabs(det), sign = det > 0.0 ? 1.0 : -1.0;
+    const double high = size * (1.0 + 0x1p-20), low = -size * 0x1p-20;
+    const double t = sign * (diffX * qy - diffY * qx);
+    if (t >= high || t <= low) return true;
+    const double s = sign * (diffX * py - diffY * px);
+    return s >= high || s <= low;
 }
 inline bool SurelyApart(const Wall& wall, const Segment& segment) {
     return SurelyApart(wall, ApartSegment(segment));
