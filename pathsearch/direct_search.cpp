@@ -24,6 +24,8 @@ void SetSearchTrace(std::vector<SearchEvent>* trace) { searchTrace = trace; }
 namespace {
 
 constexpr int32_t FIRST_TASK_CAPACITY = 16;
+// Chunks of the work stack: 16 << 26 tasks of 24 bytes would be 24 GB.
+constexpr int32_t TASK_CHUNKS = SEARCH_TASK_CHUNKS;
 // Below these sizes a walk is cheaper than a hash set or a grid: the sets are made only once a
 // list grows past its threshold, and small scenes are scanned plainly. Up to SHORT_WALL_LIST
 // walls are copied into the search's own array (no memory request: a list walk costs a short
@@ -192,11 +194,15 @@ struct Search {
     // The index is built once the plain scans have tested half as many walls as building it
     // would cost: a search of a few checks builds none, and a long one loses little before it.
     int64_t scannedWalls = 0;
-    double indexCost = -1;     // in wall tests; negative: no index wanted (or built already)
-    int32_t checks = 0;        // segments checked against the walls so far
-    Task* tasks = firstTasks;  // firstTasks until the stack outgrows it
-    int32_t taskCount = 0;
+    double indexCost = -1;  // in wall tests; negative: no index wanted (or built already)
+    int32_t checks = 0;     // segments checked against the walls so far
+    // The work stack, in chunks that double in size and are never moved (growing by copying
+    // would touch twice the memory): chunk 0 is firstTasks, tasks the current one.
+    Task* tasks = firstTasks;
+    int32_t taskCount = 0;  // in the current chunk
     int32_t taskCapacity = FIRST_TASK_CAPACITY;
+    int32_t taskChunk = 0;
+    Task* taskChunks[TASK_CHUNKS] = {firstTasks};  // made as the stack first reaches them
     SegmentSet tested;  // made once the list is long enough (table.slots set)
     HashTable<PointSlot> nodes;
     // Left unset: only pushed tasks and copied walls are read, and clearing them would cost a
@@ -276,16 +282,32 @@ bool NoteNode(Search& search, SearchNode* node) {
     return !search.nodes.slots || AddNewSlot(search.nodes, PointSlot{node}) || OutOfMemory(search);
 }
 
-// Doubles the task stack; false (nothing changed) when memory ran out.
+// Moves to the next chunk of the task stack, made when first needed; false (nothing changed)
+// when memory ran out.
 [[gnu::noinline]] bool GrowTasks(Search& search) {
-    if (search.taskCapacity > INT32_MAX / 2 / static_cast<int32_t>(sizeof(Task))) return false;
-    int32_t capacity = search.taskCapacity * 2;
-    auto* grown = static_cast<Task*>(BlockAllocate(capacity * static_cast<int32_t>(sizeof(Task))));
-    if (!grown) return false;
-    BlockCopy(search.tasks, grown, search.taskCount * static_cast<int32_t>(sizeof(Task)));
-    if (search.tasks != search.firstTasks) BlockRelease(search.tasks);
-    search.tasks = grown;
+    int32_t next = search.taskChunk + 1;
+    if (next == TASK_CHUNKS) return false;
+    int32_t capacity = FIRST_TASK_CAPACITY << next;
+    if (!search.taskChunks[next]) {
+        search.taskChunks[next] =
+            static_cast<Task*>(BlockAllocate(capacity * static_cast<int32_t>(sizeof(Task))));
+        if (!search.taskChunks[next]) return false;
+    }
+    search.taskChunk = next;
+    search.tasks = search.taskChunks[next];
     search.taskCapacity = capacity;
+    search.taskCount = 0;
+    return true;
+}
+
+// Back to the full chunk below, when the current one is empty; false when it is the first. The
+// emptied chunk is kept for the next growth.
+inline bool ShrinkTasks(Search& search) {
+    if (search.taskCount > 0 || search.taskChunk == 0) return search.taskCount > 0;
+    --search.taskChunk;
+    search.tasks = search.taskChunks[search.taskChunk];
+    search.taskCapacity = FIRST_TASK_CAPACITY << search.taskChunk;
+    search.taskCount = search.taskCapacity;
     return true;
 }
 
@@ -470,26 +492,22 @@ thread_local SearchLeftovers* pendingLeftovers = nullptr;
 // Frees what the search made; apart from a stopped search of many walls, when memory for the
 // record of it can be had.
 void ReleaseSearch(Search& search, bool finished) {
-    Task* heapTasks = search.tasks != search.firstTasks ? search.tasks : nullptr;
     // A stop that came as the search ended waits for the release just the same.
     bool stopping = !finished || ThreadStopRequested();
     auto* leftovers = stopping && search.walls.count >= RELEASE_APART_MIN_WALLS
                           ? static_cast<SearchLeftovers*>(BlockAllocate(sizeof(SearchLeftovers)))
                           : nullptr;
     if (leftovers) {
-        *leftovers = SearchLeftovers{search.wallCopy,
-                                     search.walls.index,
-                                     heapTasks,
-                                     search.tested.table.slots,
-                                     search.nodes.slots,
-                                     nullptr,
-                                     nullptr,
-                                     0};
+        leftovers->wallCopy = search.wallCopy;
+        leftovers->index = search.walls.index;
+        leftovers->testedSlots = search.tested.table.slots;
+        leftovers->nodeSlots = search.nodes.slots;
+        for (int32_t i = 1; i < TASK_CHUNKS; ++i) leftovers->tasks[i - 1] = search.taskChunks[i];
         ReleaseSearchLeftovers(pendingLeftovers);  // none, unless nobody took the last ones
         pendingLeftovers = leftovers;
         return;
     }
-    BlockRelease(heapTasks);
+    for (int32_t i = 1; i < TASK_CHUNKS; ++i) BlockRelease(search.taskChunks[i]);
     FreeWallIndex(search.walls.index);
     BlockRelease(search.wallCopy);
     KeepOrFreeSlots(search.tested.table, keptTested);
@@ -515,7 +533,7 @@ void ReleaseSearchLeftovers(SearchLeftovers* leftovers) {
     if (!leftovers) return;
     FreeWallIndex(leftovers->index);
     BlockRelease(leftovers->wallCopy);
-    BlockRelease(leftovers->tasks);
+    for (void* chunk : leftovers->tasks) BlockRelease(chunk);
     BlockRelease(leftovers->testedSlots);
     BlockRelease(leftovers->nodeSlots);
     for (SearchNode* node : ListItems<SearchNode*>(leftovers->nodes)) BlockRelease(node);
@@ -534,7 +552,7 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
     const WallView* outerWalls = activeWalls;
     activeWalls = &search.walls;
     Push(search, from, *target, targetIsCorner);  // the stack has room for the first
-    while (search.taskCount > 0) {
+    while (ShrinkTasks(search)) {
         if (ThreadStopRequested()) {
             finished = false;
             break;

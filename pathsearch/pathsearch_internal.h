@@ -63,15 +63,17 @@ bool SearchToward(PathJob* job, SearchNode* from, const Vec2* target, int32_t ta
 // when it had many walls, and the job's node registry and tested segments, which the worker
 // hands over whole. Zero-filled fields are nothing to free.
 struct WallIndex;
+// The search's work stack is in chunks, the first in the search itself.
+constexpr int32_t SEARCH_TASK_CHUNKS = 26;
 struct SearchLeftovers {
     Wall* wallCopy;
     WallIndex* index;
-    void* tasks;  // the search's work stack and its two lookup tables' arrays
-    void* testedSlots;
+    void* testedSlots;  // the search's two lookup tables' arrays
     void* nodeSlots;
     CursorList* nodes;  // a handed-over registry, its nodes with it
     CursorList* tested;
     int32_t workerDone;  // set (atomically) once the worker that handed it over has returned
+    void* tasks[SEARCH_TASK_CHUNKS - 1];  // the work stack's other chunks
 };
 // The search stopped last on the calling thread left these (its own blocks only); nullptr when
 // it left nothing. ReleaseSearchLeftovers frees everything in the record and the record;
