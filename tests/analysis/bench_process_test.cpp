@@ -1,10 +1,10 @@
 // The bench's whole-process runner: what it reports must be the child's, not the bench's.
+#include "tools/bench_process.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
-
-#include "tools/bench_process.h"
 
 TEST(BenchProcess, PeakMemoryIsTheChildsOwnNotTheBenchsAndOutputAndStatusArrive) {
     // The bench holds a large scene when it starts a solver; the child's figure must not show it.
