@@ -47,7 +47,8 @@ bool SegmentFree(std::span<const Wall> walls, const Vec2& from, const Vec2& to);
 // it is tested through the search's wall index (the same answers as SegmentFree). Segments that
 // a nearby wall provably blocks are not tested, and waypoints that only such segments reach
 // are not looked at: the path, its length and the expansions are those of testing them all
-// (of equally long paths, the one that order finds; visibilityTests counts the tests made).
+// (of equally long paths, the one that order finds; visibilityTests counts the tests made),
+// but for a goal on a wall that no segment reaches: no way at once, 0 expanded.
 // Looks at ThreadStopRequested between steps and answers SHORTEST_NOT_FINISHED when asked to
 // stop or when the budget runs out, never a length it has not proven.
 ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, const Vec2& goal,

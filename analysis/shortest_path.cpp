@@ -162,6 +162,14 @@ std::vector<Vec2> CollectWaypoints(std::span<const Wall> walls, const Vec2& star
     return points;
 }
 
+// Whether the point lies on the wall, by the exact cross product.
+bool LiesOn(const Vec2& p, const Wall& wall) {
+    double rx = double{p.x} - wall.origin.x, ry = double{p.y} - wall.origin.y;
+    double dx = wall.delta.x, dy = wall.delta.y;
+    double along = rx * dx + ry * dy;
+    return rx * dy - ry * dx == 0.0 && along >= 0.0 && along <= dx * dx + dy * dy;
+}
+
 // For each slot, a wall its waypoint lies on (by the exact cross product), or -1: corner points
 // that touch a neighbouring wall, as in a maze, where most segments to them are blocked there.
 // Empty when the budget ran out or the thread was asked to stop.
@@ -172,16 +180,11 @@ std::vector<int32_t> RestingWalls(const SightGrid& grid, const std::vector<Vec2>
         if (cell % SETUP_CHECK_EVERY == SETUP_CHECK_EVERY - 1 && limits.Interrupted()) return {};
         for (uint32_t slot = grid.pointStart[cell]; slot < grid.pointStart[cell + 1]; ++slot) {
             const Vec2& p = at[slot];
-            for (uint32_t k = grid.wallStart[cell]; k < grid.wallStart[cell + 1]; ++k) {
-                const Wall& wall = walls[grid.wallList[k]];
-                double rx = double{p.x} - wall.origin.x, ry = double{p.y} - wall.origin.y;
-                double dx = wall.delta.x, dy = wall.delta.y;
-                double along = rx * dx + ry * dy;
-                if (rx * dy - ry * dx == 0.0 && along >= 0.0 && along <= dx * dx + dy * dy) {
+            for (uint32_t k = grid.wallStart[cell]; k < grid.wallStart[cell + 1]; ++k)
+                if (LiesOn(p, walls[grid.wallList[k]])) {
                     resting[slot] = static_cast<int32_t>(grid.wallList[k]);
                     break;
                 }
-            }
         }
     }
     return resting;
@@ -207,6 +210,9 @@ bool BudgetInterrupted(const void* budget) {
 //  - the sight fan (sight_fan.cpp) proves the segment blocked by one nearby wall;
 //  - the wall that u or v lies on, asked alone, blocks it: IntersectSegments is the full test's
 //    own answer for that wall, and one wall that blocks is enough;
+//  - a goal on a wall that blocks every segment toward it but a few, and those few blocked
+//    too, is never reached: "no way" before any expansion (the one shortcut that changes
+//    `expanded`);
 //  - the waypoints are visited ring of cells by ring of cells around u, and the walk ends when
 //    every waypoint in the rings left is proven blocked (the fan is shut beyond their inner
 //    radius), or too far: reach rounds to at least g[goal] once the distance exceeds
@@ -252,6 +258,35 @@ ShortestPath FindShortestPath(std::span<const Wall> walls, const Vec2& start, co
     for (int32_t i = 0; i < count; ++i) estimate[i] = Distance(at[i], goal);
     std::vector<int32_t> resting = RestingWalls(grid, at, walls, limits);
     if (resting.empty()) return unfinished();
+    // A goal on a wall can be reached only along a segment that the walls it lies on leave
+    // open, which is rare (one arriving along such a wall's line, say). When the few such
+    // segments are all blocked, the goal is never reached, whatever is expanded: said at once,
+    // instead of after every waypoint the start reaches (seconds to minutes on a large map,
+    // where grid corners touch blocked cells). One wall that blocks is the full test's answer.
+    if (resting[goalSlot] >= 0) {
+        std::vector<const Wall*> under;
+        for (const Wall& wall : walls)
+            if (LiesOn(at[goalSlot], wall)) under.push_back(&wall);
+        constexpr int32_t MOST_OPEN_SEGMENTS_TESTED = 64;
+        int32_t openSegments = 0;
+        bool reachable = false;
+        for (int32_t u = 0; !reachable && u < count; ++u) {
+            if (u % SETUP_CHECK_EVERY == SETUP_CHECK_EVERY - 1 && limits.Interrupted())
+                return unfinished();
+            if (u == goalSlot) continue;
+            Segment segment = SegmentToward(at[u], at[goalSlot]);
+            Vec2 contact{};
+            if (std::any_of(under.begin(), under.end(), [&](const Wall* wall) {
+                    return IntersectSegments(*wall, segment, contact) != 0;
+                }))
+                continue;
+            if (++openSegments > MOST_OPEN_SEGMENTS_TESTED) break;  // not rare here: search
+            ++result.visibilityTests;
+            reachable = visibility.Free(at[u], at[goalSlot]);
+            if (visibility.Stopped()) return unfinished();
+        }
+        if (!reachable && openSegments <= MOST_OPEN_SEGMENTS_TESTED) return result;
+    }
     std::vector<uint32_t> wallSeen(walls.size(), 0);
     uint32_t expansionStamp = 0;
     SightFan fan;

@@ -83,8 +83,8 @@ const char* USAGE =
     "search with hash sets for tested segments and corner nodes), each started as a process\n"
     "of its own on the same scene file, in turn: median wall time from start to end and, in\n"
     "brackets, median CPU time (user and system; the steadier figure on a busy machine),\n"
-    "the ratios reference / solver of both, and peak memory (at least the bench's own\n"
-    "at the start, as a child begins as a copy of it); answers must agree bit for bit. The\n"
+    "the ratios reference / solver of both, and each program's own peak memory (read from\n"
+    "it as it exits; \"-\" where that cannot be read); answers must agree bit for bit. The\n"
     "first row is a process that does nothing, the floor of every row.\n"
     "Progress goes to stderr. Exit status: 0 all answers agree, 1 a difference or a failure,\n"
     "2 bad arguments.\n";
@@ -591,7 +591,7 @@ bool BenchProcesses(const Options& options, const std::string& folder, const std
         bool wanted = false;
         std::vector<double> ms;
         std::vector<double> cpuMs;
-        double peakMb = 0;
+        double peakMb = -1;  // none read
         int32_t runs = 1;
         Answer answer;
     };

@@ -12,7 +12,7 @@ cp "$build/app/pfadlotse.exe" "$stage/"
 for extra in "$build"/app/pfadlotse*.lines; do
   [[ -e $extra ]] && cp "$extra" "$stage/"
 done
-for tool in solve render scene bench; do cp "$build/tools/pfadlotse-$tool.exe" "$stage/"; done
+for tool in solve render scene view bench; do cp "$build/tools/pfadlotse-$tool.exe" "$stage/"; done
 # Without their debugging sections: the fault report reads its lines from pfadlotse.lines, which
 # names the build it belongs to by an id that stripping keeps.
 x86_64-w64-mingw32-strip --strip-debug "$stage"/*.exe

@@ -67,6 +67,18 @@ void ThreadInstallSignalStack() {
 void PrepareProcess() {
     // No "program has stopped working" dialog of the system's own: the fault report shows ours.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    // The window program is a GUI program, so that no console window opens beside it; started
+    // from a console, it still says there what went wrong.
+    auto usable = [](HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; };
+    if (!usable(GetStdHandle(STD_ERROR_HANDLE)) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+        HANDLE console =
+            CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (usable(console)) {
+            SetStdHandle(STD_ERROR_HANDLE, console);
+            if (std::freopen("CONOUT$", "w", stderr)) _setmode(_fileno(stderr), _O_BINARY);
+        }
+    }
     (void)binaryStreams;
 }
 

@@ -243,6 +243,43 @@ TEST(ShortestPathAgainstScan, SamePathOnScenesTheFanCannotVouchFor) {
     }
 }
 
+// A goal on a wall: no way at once where no segment reaches it (the scan expands everything
+// first), and the scan's own answer, expansions included, where one might.
+TEST(ShortestPathAgainstScan, AGoalOnAWallIsAnsweredAsTheScanAnswersIt) {
+    FamilyScene base = RandomDenseScene(300, 3);
+    const Vec2 goal = base.goal;
+    struct Case {
+        const char* name;
+        std::vector<Wall> extra;
+        bool shut;  // no segment reaches the goal
+    };
+    const Case cases[] = {
+        {"inside a wall, reached along its line",
+         {WallWithCorners(Vec2{goal.x, goal.y - 40}, Vec2{0, 80})},
+         false},
+        {"where two walls cross",
+         {WallWithCorners(Vec2{goal.x, goal.y - 40}, Vec2{0, 80}),
+          WallWithCorners(Vec2{goal.x - 40, goal.y}, Vec2{80, 0})},
+         true},
+        {"at a wall's end", {WallWithCorners(goal, Vec2{0, 80})}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<Wall> walls = base.walls;
+        walls.insert(walls.end(), c.extra.begin(), c.extra.end());
+        ShortestPath fast = FindShortestPath(walls, base.start, goal);
+        ShortestPath scan = FindShortestPathByScan(walls, base.start, goal);
+        if (c.shut) {
+            EXPECT_EQ(scan.status, SHORTEST_NONE) << c.name;
+            EXPECT_GT(scan.expanded, 0) << c.name;
+            EXPECT_EQ(fast.status, SHORTEST_NONE) << c.name;
+            EXPECT_EQ(fast.expanded, 0) << c.name;
+        } else {
+            EXPECT_TRUE(SameAsScan(walls, base.start, goal)) << c.name;
+            EXPECT_GT(fast.expanded, 0) << c.name;
+        }
+    }
+}
+
 // ---- Budget and stop -------------------------------------------------------------------------
 
 TEST(ShortestPathBudget, ASpentBudgetEndsAHugeSceneAsNotFinished) {
