@@ -1,6 +1,7 @@
 // Zero-filled memory blocks and arrays, and the CursorList operations.
 #include "platform/memory.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -142,6 +143,9 @@ static size_t ElementStride(const CursorList* list) {
 
 static char* SlabElements(ElementSlab* slab) { return reinterpret_cast<char*>(slab + 1); }
 
+// How far ahead of the elements handed out a slab is zero-filled.
+constexpr size_t SLAB_CLEAR_RUN_BYTES = 4096;
+
 // Frees every slab but keep (nullptr: all), the newest, whose elements are handed out again.
 static void FreeSlabs(CursorList* list, ElementSlab* keep) {
     ElementSlab* slab = list->slabs;
@@ -153,6 +157,7 @@ static void FreeSlabs(CursorList* list, ElementSlab* keep) {
     list->slabs = keep;
     if (keep) keep->older = nullptr;
     list->slabNext = keep ? SlabElements(keep) : nullptr;
+    list->slabCleared = list->slabNext;
     list->slabEnd = keep ? SlabElements(keep) + keep->bytes : nullptr;
 }
 
@@ -170,11 +175,20 @@ static ListElement* NewElement(CursorList* list) {
         slab->bytes = bytes;
         list->slabs = slab;
         list->slabNext = SlabElements(slab);
+        list->slabCleared = list->slabNext;
         list->slabEnd = list->slabNext + bytes;
+    }
+    if (static_cast<size_t>(list->slabCleared - list->slabNext) < stride) {
+        // Cleared a run ahead, not an element at a time: one memset serves many appends, and
+        // the part of a slab never reached is still never touched.
+        size_t run = std::min<size_t>(SLAB_CLEAR_RUN_BYTES,
+                                      static_cast<size_t>(list->slabEnd - list->slabCleared));
+        if (run < stride) run = static_cast<size_t>(list->slabEnd - list->slabCleared);
+        std::memset(list->slabCleared, 0, run);
+        list->slabCleared += run;
     }
     auto* element = reinterpret_cast<ListElement*>(list->slabNext);
     list->slabNext += stride;
-    std::memset(static_cast<void*>(element), 0, stride);
     return element;
 }
 

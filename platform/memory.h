@@ -59,6 +59,7 @@ struct CursorList {
     // Where the elements live: slabs released only all together (memory.cpp).
     ElementSlab* slabs;
     char* slabNext;
+    char* slabCleared;  // the newest slab is zero-filled from slabNext up to here
     char* slabEnd;
 };
 
