@@ -202,6 +202,7 @@ struct Search {
     int32_t taskCount = 0;  // in the current chunk
     int32_t taskCapacity = FIRST_TASK_CAPACITY;
     int32_t taskChunk = 0;
+    int32_t taskChunksMade = 1;                    // firstTasks and those made since
     Task* taskChunks[TASK_CHUNKS] = {firstTasks};  // made as the stack first reaches them
     SegmentSet tested;  // made once the list is long enough (table.slots set)
     HashTable<PointSlot> nodes;
@@ -292,6 +293,7 @@ bool NoteNode(Search& search, SearchNode* node) {
         search.taskChunks[next] =
             static_cast<Task*>(BlockAllocate(capacity * static_cast<int32_t>(sizeof(Task))));
         if (!search.taskChunks[next]) return false;
+        search.taskChunksMade = next + 1;
     }
     search.taskChunk = next;
     search.tasks = search.taskChunks[next];
@@ -507,7 +509,8 @@ void ReleaseSearch(Search& search, bool finished) {
         pendingLeftovers = leftovers;
         return;
     }
-    for (int32_t i = 1; i < TASK_CHUNKS; ++i) BlockRelease(search.taskChunks[i]);
+    // Only the chunks made: a search of a few checks releases none.
+    for (int32_t i = 1; i < search.taskChunksMade; ++i) BlockRelease(search.taskChunks[i]);
     FreeWallIndex(search.walls.index);
     BlockRelease(search.wallCopy);
     KeepOrFreeSlots(search.tested.table, keptTested);
