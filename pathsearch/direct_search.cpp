@@ -195,6 +195,7 @@ struct Search {
     // would cost: a search of a few checks builds none, and a long one loses little before it.
     int64_t scannedWalls = 0;
     double indexCost = -1;  // in wall tests; negative: no index wanted (or built already)
+    double indexBytes = 0;  // the memory the copy and the index take
     int32_t checks = 0;     // segments checked against the walls so far
     // The work stack, in chunks that double in size and are never moved (growing by copying
     // would touch twice the memory): chunk 0 is firstTasks, tasks the current one.
@@ -360,8 +361,11 @@ bool PrepareWalls(Search& search) {
         if (poll.Asked()) return false;
         AddWallExtent(extent, wall);
     }
-    // The copy, 32 bytes a wall, is fresh memory too.
-    search.indexCost = WallIndexCost(extent) + PageCost(32.0 * wallCount);
+    // The copy, 32 bytes a wall, takes memory too.
+    double indexBytes = 0;
+    double cost = WallIndexCost(extent, &indexBytes);
+    search.indexBytes = indexBytes + 32.0 * wallCount;
+    search.indexCost = cost + PageCost(search.indexBytes);
     return true;
 }
 
@@ -377,6 +381,7 @@ bool IndexWhenWorthIt(Search& search) {
     bool stopped = false;
     // A stopped build's partial index goes to ReleaseSearch with the rest, never to a query.
     search.walls.index = CreateWallIndex(search.wallCopy, search.walls.count, &stopped);
+    if (search.walls.index && !stopped) NoteSearchMemory(search.indexBytes);
     return !stopped;
 }
 

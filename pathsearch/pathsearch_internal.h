@@ -297,11 +297,17 @@ inline void AddWallExtent(WallExtent& extent, const Wall& wall) {
 // measure on, where a wall test takes 5 ns. Costing pages as there only delays the index of a
 // search of few checks elsewhere, and by no more than those faults would have cost there.
 constexpr double PAGE_WALL_TESTS = 3000;
-inline double PageCost(double bytes) { return bytes / 4096.0 * PAGE_WALL_TESTS; }
+// What a copy and index of that many bytes cost in pages the process has not touched yet:
+// only what goes beyond the largest earlier one (NoteSearchMemory) counts, since the memory an
+// earlier search gave back is mostly still there for the next (the window, the bench), while a
+// fresh process (the solver) pays for every page.
+double PageCost(double bytes);
+void NoteSearchMemory(double bytes);
 // What CreateWallIndex would cost over such walls, estimated in plain wall tests (one
-// IntersectSegments each), so a search that will test fewer walls than that builds none.
-// 0 when the walls make no sense of it (not finite, or far apart from the rest).
-double WallIndexCost(const WallExtent& extent);
+// IntersectSegments each), so a search that will test fewer walls than that builds none, and
+// *bytes := the memory it would take. 0 when the walls make no sense of it (not finite, or far
+// apart from the rest).
+double WallIndexCost(const WallExtent& extent, double* bytes);
 // Frees the index; nullptr is ignored.
 void FreeWallIndex(WallIndex* index);
 // The same answer as LinearNearestWall over the index's walls.

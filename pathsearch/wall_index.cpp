@@ -4,6 +4,7 @@
 // a segment; building; queries.
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -398,9 +399,28 @@ Built FillGrid(WallIndex& index, double pad) {
 
 }  // namespace
 
-double WallIndexCost(const WallExtent& extent) {
+namespace {
+std::atomic<int64_t> searchMemoryHighWater{0};
+}  // namespace
+
+double PageCost(double bytes) {
+    double fresh =
+        bytes - static_cast<double>(searchMemoryHighWater.load(std::memory_order_relaxed));
+    return fresh > 0 ? fresh / 4096.0 * PAGE_WALL_TESTS : 0;
+}
+
+void NoteSearchMemory(double bytes) {
+    auto taken = static_cast<int64_t>(std::min(bytes, 1e18));
+    int64_t known = searchMemoryHighWater.load(std::memory_order_relaxed);
+    while (taken > known &&
+           !searchMemoryHighWater.compare_exchange_weak(known, taken, std::memory_order_relaxed)) {
+    }
+}
+
+double WallIndexCost(const WallExtent& extent, double* bytes) {
     // The cells SizeGrid would start from, and the listings they would take: a wall of extent
     // (dx, dy) passes about dx / w + dy / h + 1 cells of w × h.
+    *bytes = 0;
     double n = static_cast<double>(extent.count);
     if (!(n > 0)) return 0;
     double width = extent.maxX - extent.minX + 2, height = extent.maxY - extent.minY + 2;
@@ -411,7 +431,8 @@ double WallIndexCost(const WallExtent& extent) {
     // Measured: a wall costs about four wall tests to sort and walk, a listing about two.
     // Its arrays: a stamp and a mark per wall, two counts per cell (about one a wall), and the
     // listings.
-    double cost = 4 * n + 2 * listings + PageCost(13 * n + 4 * listings);
+    double cost = 4 * n + 2 * listings;
+    *bytes = 13 * n + 4 * listings;
     // Walls far out or not finite make it meaningless: then the index is built at once.
     return cost >= 0 && cost < 64 * n ? cost : 0;
 }

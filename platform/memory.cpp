@@ -143,7 +143,9 @@ static size_t ElementStride(const CursorList* list) {
 
 static char* SlabElements(ElementSlab* slab) { return reinterpret_cast<char*>(slab + 1); }
 
-// How far ahead of the elements handed out a slab is zero-filled.
+// How far ahead of the elements handed out a slab is zero-filled: from the first run up to
+// the longest.
+constexpr size_t SLAB_FIRST_CLEAR_BYTES = 256;
 constexpr size_t SLAB_CLEAR_RUN_BYTES = 4096;
 
 // Frees every slab but keep (nullptr: all), the newest, whose elements are handed out again.
@@ -180,9 +182,11 @@ static ListElement* NewElement(CursorList* list) {
     }
     if (static_cast<size_t>(list->slabCleared - list->slabNext) < stride) {
         // Cleared a run ahead, not an element at a time: one memset serves many appends, and
-        // the part of a slab never reached is still never touched.
-        size_t run = std::min<size_t>(SLAB_CLEAR_RUN_BYTES,
-                                      static_cast<size_t>(list->slabEnd - list->slabCleared));
+        // the part of a slab never reached is still never touched. The runs double from a
+        // small one, so a list cleared and filled with a few elements again clears little.
+        size_t done = static_cast<size_t>(list->slabCleared - SlabElements(list->slabs));
+        size_t run = std::min(std::clamp(done, SLAB_FIRST_CLEAR_BYTES, SLAB_CLEAR_RUN_BYTES),
+                              static_cast<size_t>(list->slabEnd - list->slabCleared));
         if (run < stride) run = static_cast<size_t>(list->slabEnd - list->slabCleared);
         std::memset(list->slabCleared, 0, run);
         list->slabCleared += run;
