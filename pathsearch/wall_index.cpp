@@ -410,6 +410,7 @@ double PageCost(double bytes) {
 }
 
 void NoteSearchMemory(double bytes) {
+    if (!(bytes > 0)) return;  // also NaN, from walls that make no sense of an index
     auto taken = static_cast<int64_t>(std::min(bytes, 1e18));
     int64_t known = searchMemoryHighWater.load(std::memory_order_relaxed);
     while (taken > known &&
