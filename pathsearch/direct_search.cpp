@@ -34,11 +34,6 @@ constexpr int32_t HASHED_LIST_MIN = 24;
 constexpr int32_t INDEXED_WALLS_MIN = 48;
 constexpr int32_t SHORT_WALL_LIST = 16;
 
-Segment SegmentToward(const Vec2& from, const Vec2& to) {
-    return Segment{from, Vec2{static_cast<float>(double{to.x} - from.x),
-                              static_cast<float>(double{to.y} - from.y)}};
-}
-
 // The walls as the search reads them: a flat copy taken when the search starts (walls do not
 // change while a job runs), or the list itself when no copy could be had.
 struct WallView {

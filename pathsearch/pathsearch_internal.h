@@ -144,6 +144,13 @@ constexpr float WALL_INDEX_LIMIT = 16777216.0f;
 // nearer end.
 float OverlapDistance(const Wall& wall, const Vec2& origin);
 
+// The segment from a point toward another as the search makes it: its delta stored as floats.
+// The shortest path makes its segments the same way, so that both test the same ones.
+inline Segment SegmentToward(const Vec2& from, const Vec2& to) {
+    return Segment{from, Vec2{static_cast<float>(double{to.x} - from.x),
+                              static_cast<float>(double{to.y} - from.y)}};
+}
+
 // IntersectSegments(wall, segment); when it is non-zero, *distance := how far from the segment's
 // origin the wall blocks it: to the contact point for 1, OverlapDistance for a collinear
 // overlap (-1). Inline: it runs once per wall and segment, most often to "no contact".
